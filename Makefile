@@ -1,0 +1,72 @@
+# Movra's front door. `make test` installs what is missing (Debian, as root), builds the native,
+# sanitizer and Windows trees, and runs every test. `make demo` runs Movra against TiSim.
+SHELL := /bin/bash
+BUILD ?= build
+JOBS ?= $(shell nproc)
+NATIVE := $(BUILD)/native
+TSAN := $(BUILD)/tsan
+ASAN := $(BUILD)/asan
+WIN := $(BUILD)/win
+FUZZ := $(BUILD)/fuzz
+CMAKE_FLAGS ?=
+
+PACKAGES := cmake g++ make libgtest-dev googletest libbenchmark-dev \
+	g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth x11-utils imagemagick \
+	clang libclang-rt-14-dev
+
+.PHONY: all deps native win tsan asan test test-native test-win test-tsan test-asan fuzz bench demo format clean
+
+all: native win
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "== installing:$$missing"; \
+	  if [ "$$(id -u)" != 0 ]; then echo "need root to install:$$missing" >&2; exit 1; fi; \
+	  export DEBIAN_FRONTEND=noninteractive; \
+	  apt-get update -q && apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+$(NATIVE)/CMakeCache.txt:
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+$(TSAN)/CMakeCache.txt:
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVRA_SANITIZE=thread $(CMAKE_FLAGS)
+$(ASAN)/CMakeCache.txt:
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVRA_SANITIZE=address $(CMAKE_FLAGS)
+$(WIN)/CMakeCache.txt:
+	cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+
+native: $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) -j $(JOBS)
+tsan: $(TSAN)/CMakeCache.txt
+	cmake --build $(TSAN) -j $(JOBS)
+asan: $(ASAN)/CMakeCache.txt
+	cmake --build $(ASAN) -j $(JOBS)
+win: $(WIN)/CMakeCache.txt
+	cmake --build $(WIN) -j $(JOBS)
+
+test: deps
+	@tools/run-tests "$(BUILD)" "$(JOBS)"
+
+test-native: native
+	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
+test-tsan: tsan
+	cd $(TSAN) && ctest --output-on-failure -j $(JOBS) -L sanitize
+test-asan: asan
+	cd $(ASAN) && ctest --output-on-failure -j $(JOBS) -L sanitize
+test-win: win
+	cd $(WIN) && ctest --output-on-failure
+
+bench: deps
+	cmake -S . -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/release -j $(JOBS)
+	@for b in $(BUILD)/release/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

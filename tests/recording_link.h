@@ -1,0 +1,59 @@
+#pragma once
+// A window link for tests: records every call in order.
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/window_link.h"
+
+namespace movra::testing {
+
+struct LinkEvent {
+    enum Kind { kLine, kRefresh, kUsersChanged, kMessage } kind;
+    uint32_t flags = 0;
+    Text text;
+    bool operator==(const LinkEvent&) const = default;
+};
+
+class RecordingLink : public WindowLink {
+public:
+    void LogLine(uint32_t flags, const Text& text) override { Add({LinkEvent::kLine, flags, text}); }
+    void RefreshTable() override { Add({LinkEvent::kRefresh, 0, {}}); }
+    void UsersChanged() override { Add({LinkEvent::kUsersChanged, 0, {}}); }
+    void ShowMessage(const Text& text) override { Add({LinkEvent::kMessage, 0, text}); }
+
+    std::vector<LinkEvent> Events() const {
+        std::lock_guard<std::mutex> l(m_);
+        return events_;
+    }
+    std::vector<Text> Messages() const { return Texts(LinkEvent::kMessage); }
+    std::vector<Text> Lines() const { return Texts(LinkEvent::kLine); }
+    std::vector<Text> Texts(LinkEvent::Kind k) const {
+        std::vector<Text> out;
+        for (const auto& e : Events())
+            if (e.kind == k) out.push_back(e.text);
+        return out;
+    }
+    int Count(LinkEvent::Kind k) const {
+        int n = 0;
+        for (const auto& e : Events()) n += e.kind == k;
+        return n;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> l(m_);
+        events_.clear();
+    }
+
+protected:
+    virtual void Add(LinkEvent e) {
+        std::lock_guard<std::mutex> l(m_);
+        events_.push_back(std::move(e));
+    }
+
+private:
+    mutable std::mutex m_;
+    std::vector<LinkEvent> events_;
+};
+
+}  // namespace movra::testing
+
