@@ -133,6 +133,8 @@ public:
     // and runs; rebuilt when DivisionOrderGeneration differs from UsersGeneration.
     std::vector<uint64_t> DivisionOrder;
     uint64_t DivisionOrderGeneration = 0;
+    // What the next import run fetches: 1 users, 2 groups.
+    int32_t ImportRequest = 0;
 
     // A record in its built state (LastActivity = local time now).
     CTiUserData BuildUserRecord() const;
