@@ -10,6 +10,7 @@
 
 #include "engine/model.h"
 #include "engine/text.h"
+#include "ui/editors_model.h"
 
 namespace movra {
 
@@ -35,17 +36,11 @@ struct EditorHooks {
 // if GridSize changed, LogWindow).
 bool ShowSettings(HWND owner, Model& model, const EditorHooks& hooks);
 
-// The groups editor's own members, owned by the main window so that the name and share typed
-// last are shown again next time.
-struct GroupsEditorState {
-    Text groupName;
-    double share = 0.0;
-};
-
+// GroupsEditorState (ui/editors_model.h) is owned by the main window, so that the name and
+// share typed last are shown again next time.
 // Runs "Редактор групп" modally. The caller runs RecountGroupUsers before (and handles its
 // failure) and refreshes its table after.
-void ShowGroupsEditor(HWND owner, Model& model, GroupsEditorState& state,
-                      const EditorHooks& hooks);
+void ShowGroupsEditor(HWND owner, Model& model, GroupsEditorState& state, const EditorHooks& hooks);
 
 // Runs the user limit editor for each name in turn: the first-column texts of the selected rows,
 // first row first. An empty name ends the command; a name that is not monitored is skipped.

@@ -1,0 +1,261 @@
+#include "ui/editors_model.h"
+
+#include <algorithm>
+
+#include "ui/editors_res.h"
+
+namespace movra {
+
+namespace {
+
+template <class Rec, class M>
+Binding<Rec> Bind(FieldKind kind, std::vector<int> ids, M member) {
+    Binding<Rec> b{kind, std::move(ids), member};
+    return b;
+}
+
+}  // namespace
+
+std::vector<Binding<Settings>> MainPageBindings() {
+    using S = Settings;
+    using K = FieldKind;
+    std::vector<Binding<S>> b;
+    b.push_back(Bind<S>(K::kText, {IDC_SETT_SERVER}, &S::Server));
+    b.push_back(Bind<S>(K::kPassword, {IDC_SETT_PASSWORD}, &S::AutoLoginPass));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_RXMAX}, &S::RXMAXkbit));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_TXMAX}, &S::TXMAXkbit));
+    b.push_back(Bind<S>(K::kText, {IDC_SETT_DOWNLOADER}, &S::DOWNLOADER_USERNAME));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_REFRESH}, &S::RefreshTimer_msec));
+    b.push_back(Bind<S>(K::kRadio, {IDC_SETT_MODE0, IDC_SETT_MODE1, IDC_SETT_MODE2, IDC_SETT_MODE3},
+                        &S::TrafficSpeedAutoControll));
+    b.push_back(Bind<S>(K::kInteger, {IDC_SETT_SLEEP_TIMEOUT}, &S::UserSleep_TimeOut_sec));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_USE_SLEEPERS}, &S::Use_Sleepers_Traffic));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_STORE_PASSWORD}, &S::StorePassword));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_START_MINIMIZED}, &S::StartMinimized));
+    b.push_back(Bind<S>(K::kText, {IDC_SETT_LOGFILE}, &S::LogFileName));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_LOGMAX}, &S::LogMaxSize));
+    auto grid = Bind<S>(K::kUnsigned, {IDC_SETT_GRIDSIZE}, &S::GridSize);
+    grid.ranged = true;
+    grid.lo = 0;
+    grid.hi = kMaxGridSize;
+    b.push_back(grid);
+    b.push_back(Bind<S>(K::kInteger, {IDC_SETT_MIN_RX}, &S::AutoZamer_minRXchanal));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_AUTOMEASURE}, &S::AutoMeasure));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_CORRECTION}, &S::UseAutoChanalWithCorrection));
+    b.push_back(Bind<S>(K::kUnsigned, {IDC_SETT_SLEEP_TRAFFIC}, &S::UserSleepTraffic));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_KBYTES}, &S::DisplaySpeed_in_kBytes_s));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_MAX_LIMITS}, &S::UserMAXSpeedLimits));
+    b.push_back(
+        Bind<S>(K::kRadio, {IDC_SETT_QUIT0, IDC_SETT_QUIT1, IDC_SETT_QUIT2}, &S::BeforeQuit));
+    b.push_back(Bind<S>(K::kCheck, {IDC_SETT_REUSE_FREE}, &S::ReUseFreeChanal));
+    b.push_back(Bind<S>(K::kInteger, {IDC_SETT_SRV_LIM_TRAFF}, &S::SrvLimTraff_MB));
+    return b;
+}
+
+std::vector<Binding<Settings>> TrafficPageBindings() {
+    using S = Settings;
+    using K = FieldKind;
+    std::vector<Binding<S>> b;
+    b.push_back(Bind<S>(K::kRadio,
+                        {IDC_TRAFF_MODE0, IDC_TRAFF_MODE1, IDC_TRAFF_MODE2, IDC_TRAFF_MODE3},
+                        &S::SpeedLimTraff_Mode));
+    b.push_back(Bind<S>(K::kInteger, {IDC_TRAFF_SAFE}, &S::SpeedLimTraff_SefeTraff));
+    b.push_back(Bind<S>(K::kInteger, {IDC_TRAFF_MAX}, &S::SpeedLimTraff_MaxTraff));
+    b.push_back(Bind<S>(K::kReal, {IDC_TRAFF_START_KOEFF}, &S::SpeedLimTraff_StartKoeff));
+    b.push_back(Bind<S>(K::kReal, {IDC_TRAFF_END_KOEFF}, &S::SpeedLimTraff_EndKoeff));
+    b.push_back(Bind<S>(K::kInteger, {IDC_TRAFF_DNO_LIMIT}, &S::SpeedLimTraff_DnoLimitKbits));
+    return b;
+}
+
+SpeedUnit DisplayUnit(bool kbytes) {
+    if (kbytes) return {8.0, u"кБайт/с"};
+    return {1.0, u"кбит/с"};
+}
+
+Text GroupLimitCell(float share, uint32_t rxMaxKbit, const SpeedUnit& unit) {
+    const double s = share;
+    return Fmt(u"%0.2f", s * 100.0) + u"% (" +
+           Fmt(u"%0.1f ", static_cast<double>(rxMaxKbit) * s / unit.divisor) + unit.name + u" max)";
+}
+
+Text MaxChannelCaption(uint32_t rxMaxKbit, const SpeedUnit& unit) {
+    return Fmt(u"Макс. канал на прием: %0.1f ", static_cast<double>(rxMaxKbit) / unit.divisor) +
+           unit.name;
+}
+
+Text MaxChannelCaption(const Model& m) {
+    return MaxChannelCaption(m.settings.RXMAXkbit,
+                             DisplayUnit(m.settings.DisplaySpeed_in_kBytes_s != 0));
+}
+
+Text GroupsSumCaption(double sum) {
+    return Fmt(u"%.2f из 1.0 использовано под группы. Остаток: %.2f", sum, 1.0 - sum);
+}
+
+GroupsView BuildGroupsView(const Model& m, const Text& groupName) {
+    GroupsView v;
+    const SpeedUnit unit = DisplayUnit(m.settings.DisplaySpeed_in_kBytes_s != 0);
+    double sum = 0;
+    for (int32_t g = 1; g < m.NumGroups; ++g) {
+        const Group& gr = m.GroupAt(g);
+        float koeffSum = 0;
+        for (int32_t i = 0; i < m.NumUsers; ++i)
+            if (m.User(i).UserGrID == gr.GroupID) koeffSum += m.User(i).UserKTraff;
+        GroupRow row{g,
+                     {Fmt(u"%d", gr.GroupID), gr.GroupName,
+                      GroupLimitCell(gr.GroupMaxIn, m.settings.RXMAXkbit, unit),
+                      Fmt(u"%d", gr.UserCount), Fmt(u"%.2f", koeffSum)}};
+        v.groups.push_back(std::move(row));
+        sum += gr.GroupMaxIn;
+    }
+    v.sumCaption = GroupsSumCaption(sum);
+    const int32_t id = m.FindGroupIdByName(groupName);
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        const CTiUserData& u = m.User(i);
+        UserRow row{i, u.UserName, Fmt(u"%.2f", u.UserKTraff)};
+        if (id > 0 && u.UserGrID == id) v.members.push_back(row);
+        if (u.UserGrID == 0) v.free.push_back(std::move(row));
+    }
+    return v;
+}
+
+void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state) {
+    state.groupName = nameCell;
+    const int32_t id = m.FindGroupIdByName(nameCell);
+    if (id < 0) return;
+    const int32_t index = m.FindGroupIndex(id);
+    state.share = index < 0 ? 0.0 : static_cast<double>(m.GroupAt(index).GroupMaxIn);
+}
+
+bool AddOrChangeGroup(Model& m, const Text& name, double share) {
+    if (name.empty()) return false;
+    const int32_t id = m.FindOrAddGroup(name);
+    return m.SetGroupShare(id, static_cast<float>(share));
+}
+
+bool MoveUserToGroup(Model& m, const Text& userName, const Text& groupName) {
+    const int32_t id = m.FindGroupIdByName(groupName);
+    if (id <= 0) return false;
+    const int32_t u = m.FindUserByName(userName);
+    if (u < 0) return false;
+    m.User(u).UserGrID = id;
+    m.RecountGroupUsers();
+    return true;
+}
+
+bool RemoveUserFromGroup(Model& m, const Text& userName) {
+    const int32_t u = m.FindUserByName(userName);
+    if (u < 0) return false;
+    m.User(u).UserGrID = 0;
+    m.RecountGroupUsers();
+    return true;
+}
+
+bool DeleteGroupByName(Model& m, const Text& groupName) {
+    const int32_t id = m.FindGroupIdByName(groupName);
+    if (id <= 0) return false;
+    DeleteGroup(m, id);
+    return true;
+}
+
+void DeleteGroup(Model& m, int32_t id) {
+    if (id < 1) return;
+    const int32_t index = m.FindGroupIndex(id);
+    if (index < 0) return;
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        CTiUserData& u = m.User(i);
+        if (u.UserGrID == id) u.UserGrID = 0;
+        if (u.UserGrID > id) --u.UserGrID;
+    }
+    m.Groups.erase(m.Groups.begin() + index);
+    --m.NumGroups;
+    for (int32_t g = index; g < m.NumGroups; ++g) --m.Groups[g].GroupID;
+}
+
+std::vector<Binding<LimitEditorFields>> LimitEditorBindings() {
+    using F = LimitEditorFields;
+    using K = FieldKind;
+    std::vector<Binding<F>> b;
+    auto shown = [](Binding<F> x) {
+        x.showOnly = true;
+        return x;
+    };
+    b.push_back(shown(Bind<F>(K::kText, {IDC_CHG_NAME}, &F::UserName)));
+    b.push_back(shown(Bind<F>(K::kInteger, {IDC_CHG_CUR_IN}, &F::CurIn)));
+    b.push_back(shown(Bind<F>(K::kInteger, {IDC_CHG_CUR_OUT}, &F::CurOut)));
+    b.push_back(Bind<F>(K::kInteger, {IDC_CHG_NEW_IN}, &F::NewIn));
+    b.push_back(Bind<F>(K::kInteger, {IDC_CHG_NEW_OUT}, &F::NewOut));
+    auto k = Bind<F>(K::kReal, {IDC_CHG_KOEFF}, &F::KTraff);
+    k.ranged = true;
+    k.lo = 0;
+    k.hi = kMaxKTraff;
+    b.push_back(k);
+    b.push_back(Bind<F>(K::kInteger, {IDC_CHG_MAX_IN}, &F::MaxIn));
+    b.push_back(Bind<F>(K::kInteger, {IDC_CHG_MAX_OUT}, &F::MaxOut));
+    return b;
+}
+
+LimitEditorFields LimitFieldsFromUser(const CTiUserData& u) {
+    LimitEditorFields f;
+    f.UserName = u.UserName;
+    f.CurIn = u.LimitIn;
+    f.CurOut = u.LimitOut;
+    f.NewIn = u.LimitIn;
+    f.NewOut = u.LimitOut;
+    f.KTraff = u.UserKTraff;
+    f.MaxIn = u.UserLimitMaxIn;
+    f.MaxOut = u.UserLimitMaxOut;
+    return f;
+}
+
+void ApplyLimitFields(const LimitEditorFields& f, CTiUserData& u) {
+    if (f.NewIn != f.CurIn || f.NewOut != f.CurOut) {
+        u.NewLimitIn = f.NewIn;
+        u.NewLimitOut = f.NewOut;
+    }
+    if (f.KTraff != static_cast<double>(u.UserKTraff)) u.UserKTraff = static_cast<float>(f.KTraff);
+    u.UserLimitMaxIn = f.MaxIn;
+    u.UserLimitMaxOut = f.MaxOut;
+}
+
+int EditLimitsLoop(
+    Model& m, const std::vector<Text>& names,
+    const std::function<std::optional<LimitEditorFields>(const LimitEditorFields&)>& runDialog) {
+    int written = 0;
+    for (const Text& name : names) {
+        if (name.empty()) break;
+        LimitEditorFields fields;
+        uint64_t id = 0;
+        int32_t hint = -1;
+        {
+            Model::Guard g(m);
+            hint = m.FindUserByName(name);
+            if (hint < 0) continue;
+            fields = LimitFieldsFromUser(m.User(hint));
+            id = m.User(hint).Id;
+        }
+        std::optional<LimitEditorFields> result = runDialog(fields);
+        if (!result) continue;
+        Model::Guard g(m);
+        const int32_t index = m.FindUserById(id, hint);
+        if (index < 0) continue;
+        ApplyLimitFields(*result, m.User(index));
+        ++written;
+    }
+    return written;
+}
+
+AddUserOutcome AddUserFromDialog(Model& m, const std::optional<Text>& name) {
+    AddUserOutcome out;
+    if (!name || name->empty()) return out;
+    Model::Guard g(m);
+    if (m.AddUserByName(*name) == Model::kAlreadyPresent) {
+        out.result = AddUserResult::kAlreadyPresent;
+        out.message = *name + u" уже есть в списке";
+    } else {
+        out.result = AddUserResult::kAdded;
+    }
+    return out;
+}
+
+}  // namespace movra

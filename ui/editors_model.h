@@ -1,0 +1,123 @@
+#pragma once
+// The logic of the settings pages and the editors, apart from their windows: binding tables,
+// list cells and captions, the groups editor's commands, the limit editor's write-back and the
+// add-user outcome. Functions marked "lock held" expect a live Model::Guard; the others take
+// the lock themselves and never hold it across a dialog or a message.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "config/field_exchange.h"
+#include "config/settings.h"
+#include "engine/model.h"
+#include "engine/text.h"
+
+namespace movra {
+
+// ---- Settings pages ----
+
+std::vector<Binding<Settings>> MainPageBindings();
+std::vector<Binding<Settings>> TrafficPageBindings();
+// GridSize's range on the main page.
+inline constexpr uint32_t kMaxGridSize = 500;
+
+// ---- Display unit of speeds ----
+
+struct SpeedUnit {
+    double divisor;
+    Text name;
+};
+SpeedUnit DisplayUnit(bool kbytes);
+
+// ---- Groups editor ----
+
+// The editor's own members; they live in the main window and persist between showings.
+struct GroupsEditorState {
+    Text groupName;
+    double share = 0.0;
+};
+
+struct GroupRow {
+    int32_t index;
+    Text cells[5];  // "Ид.", "Имя", "Ограничение на прием", "Кол-во польз.", "Сумм.коефф."
+};
+struct UserRow {
+    int32_t index;
+    Text name;
+    Text koeff;
+};
+struct GroupsView {
+    std::vector<GroupRow> groups;
+    std::vector<UserRow> members;  // users of the group named by the editor's name
+    std::vector<UserRow> free;     // users without a group
+    Text sumCaption;
+};
+
+// "25.00% (250.0 кбит/с max)"
+Text GroupLimitCell(float share, uint32_t rxMaxKbit, const SpeedUnit& unit);
+// "Макс. канал на прием: 256.0 кбит/с"
+Text MaxChannelCaption(uint32_t rxMaxKbit, const SpeedUnit& unit);
+// "1.10 из 1.0 использовано под группы. Остаток: -0.10"
+Text GroupsSumCaption(double sum);
+
+// Lock held.
+GroupsView BuildGroupsView(const Model& m, const Text& groupName);
+Text MaxChannelCaption(const Model& m);  // lock held
+
+// Selecting a row of the groups list: copies the name cell into the state; the share becomes
+// the group's GroupMaxIn (0 when its id names no group; unchanged when no group has the name).
+void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state);
+// "Добавить (изменить)": empty name does nothing; otherwise sets the share of the group of
+// that name, creating it when absent. Returns whether anything changed.
+bool AddOrChangeGroup(Model& m, const Text& name, double share);
+// "Добавить в группу": puts the user into the group named `groupName` (not group 0).
+bool MoveUserToGroup(Model& m, const Text& userName, const Text& groupName);
+// "Удалить из группы".
+bool RemoveUserFromGroup(Model& m, const Text& userName);
+// "Удалить группу": deletes the group of that name (not group 0).
+bool DeleteGroupByName(Model& m, const Text& groupName);
+// Deletes the group with id k >= 1 so that every GroupID stays equal to its index: its members
+// go to group 0 and later ids move down one. UserCount is not recounted.
+void DeleteGroup(Model& m, int32_t id);
+
+// ---- User limit editor ----
+
+struct LimitEditorFields {
+    Text UserName;
+    int32_t CurIn = 0;
+    int32_t CurOut = 0;
+    int32_t NewIn = 0;
+    int32_t NewOut = 0;
+    double KTraff = 0;
+    int32_t MaxIn = 0;
+    int32_t MaxOut = 0;
+};
+inline constexpr double kMaxKTraff = 1000000.0;
+
+std::vector<Binding<LimitEditorFields>> LimitEditorBindings();
+LimitEditorFields LimitFieldsFromUser(const CTiUserData& u);
+// What OK writes back: a pending change of both limits (NewLimitIn first) only when a new limit
+// differs from the current one shown; the coefficient when it differs; the maxima always.
+void ApplyLimitFields(const LimitEditorFields& f, CTiUserData& u);
+
+// The command over the selected rows: for each name in turn, an empty name ends it, an
+// unmonitored one is skipped, otherwise `runDialog` gets the fields (without the lock held) and
+// returns the edited ones on OK or nothing on Cancel; OK results are written back to the same
+// record, found again by its identity (skipped if it was removed meanwhile).
+// Returns the number of users written back.
+int EditLimitsLoop(
+    Model& m, const std::vector<Text>& names,
+    const std::function<std::optional<LimitEditorFields>(const LimitEditorFields&)>& runDialog);
+
+// ---- Add-user command ----
+
+enum class AddUserResult { kNothing, kAdded, kAlreadyPresent };
+struct AddUserOutcome {
+    AddUserResult result = AddUserResult::kNothing;
+    Text message;  // the name followed by " уже есть в списке" when already present
+};
+// What the add-user command does with the dialog's answer (nothing on cancel or empty name).
+AddUserOutcome AddUserFromDialog(Model& m, const std::optional<Text>& name);
+
+}  // namespace movra
