@@ -1,12 +1,296 @@
+// Channel division. Mode 1 gives one user whatever the other online users leave free; mode 3
+// divides the channel among the active users by rating inside their groups' shares. The
+// arithmetic keeps the widths and precisions of the values it works on (ratings and shares are
+// single precision, the incoming width a 32-bit integer, the outgoing width a double), because
+// limits that differ by one kbit/s are written to the server and logged as changes.
 #include "engine/division.h"
 
-// Placeholder until channel division lands: nothing is divided.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "log/log_flags.h"
+
 namespace movra {
 
-void AccumulateFreeChannel(Model&, int32_t, CycleState&, RunState&) {}
+namespace {
 
-void AddMeasuredSpeed(CycleState& cycle, double kbits) { cycle.SpeedSum += kbits; }
+constexpr int32_t kMode1 = 1;
+constexpr int32_t kMode3 = 3;
 
-std::vector<CycleAction> DivideChannel(Model&, CycleState&, RunState&) { return {}; }
+// Adds without wrapping: a sum beyond the int32 range stays at its end, so an absurd limit
+// read from the server still shows up as an overloaded (negative) free channel.
+int32_t SaturatingAdd(int32_t a, int64_t b) {
+    const int64_t r = static_cast<int64_t>(a) + b;
+    return static_cast<int32_t>(std::clamp<int64_t>(r, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+void Log(std::vector<CycleAction>& actions, uint32_t flags, Text text) {
+    actions.push_back({CycleAction::kLog, flags, std::move(text), {}});
+}
+
+void Write(std::vector<CycleAction>& actions, const CTiUserData& u, int32_t index, int32_t in,
+           int32_t out, int32_t mode) {
+    CycleAction a;
+    a.kind = CycleAction::kWrite;
+    a.write = {u.Id, index, in, out, mode};
+    actions.push_back(std::move(a));
+}
+
+// Finds users by identity for the whole walk. Records are appended with growing identities and
+// removal keeps the order, so the list is normally sorted by Id and a binary search suffices;
+// otherwise a sorted copy of (Id, index) is made once.
+class IdIndex {
+  public:
+    explicit IdIndex(const Model& m) : m_(m) {
+        for (int32_t i = 1; i < m.NumUsers; ++i)
+            if (m.Users[i - 1].Id >= m.Users[i].Id) {
+                sorted_ = false;
+                break;
+            }
+        if (!sorted_) {
+            pairs_.reserve(m.NumUsers);
+            for (int32_t i = 0; i < m.NumUsers; ++i) pairs_.emplace_back(m.Users[i].Id, i);
+            std::sort(pairs_.begin(), pairs_.end());
+        }
+    }
+
+    int32_t Find(uint64_t id) const {
+        if (id == 0) return -1;
+        if (sorted_) {
+            auto first = m_.Users.begin(), last = m_.Users.begin() + m_.NumUsers;
+            auto it = std::lower_bound(first, last, id,
+                                       [](const CTiUserData& u, uint64_t v) { return u.Id < v; });
+            return it != last && it->Id == id ? static_cast<int32_t>(it - first) : -1;
+        }
+        auto it = std::lower_bound(pairs_.begin(), pairs_.end(), std::make_pair(id, int32_t{0}));
+        return it != pairs_.end() && it->first == id ? it->second : -1;
+    }
+
+  private:
+    const Model& m_;
+    bool sorted_ = true;
+    std::vector<std::pair<uint64_t, int32_t>> pairs_;
+};
+
+// Step M1: ratings that fall linearly from StartKoeff to EndKoeff as the received traffic grows
+// from SefeTraff to MaxTraff megabytes.
+void RatingsFromTraffic(Model& m) {
+    const Settings& s = m.settings;
+    const double start = s.SpeedLimTraff_StartKoeff;
+    const double end = s.SpeedLimTraff_EndKoeff;
+    // In 64 bits, so that thresholds of 2048 MB and more do not overflow.
+    const int64_t a = static_cast<int64_t>(s.SpeedLimTraff_SefeTraff) * 1048576;
+    const int64_t b = static_cast<int64_t>(s.SpeedLimTraff_MaxTraff) * 1048576;
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        CTiUserData& u = m.Users[i];
+        const double t = u.RxTotal;
+        if (t < static_cast<double>(a)) {
+            u.UserKTraff = static_cast<float>(start);
+        } else if (t >= static_cast<double>(b)) {
+            u.UserKTraff = static_cast<float>(end);
+            if (s.SpeedLimTraff_DnoLimitKbits > 0) {
+                u.UserLimitMaxIn = s.SpeedLimTraff_DnoLimitKbits;
+                u.UserLimitMaxOut = s.SpeedLimTraff_DnoLimitKbits;
+            }
+        } else {
+            // Only reached when a <= t < b, so b - a > 0.
+            u.UserKTraff = static_cast<float>(start + (t - static_cast<double>(a)) * (end - start) /
+                                                          static_cast<double>(b - a));
+        }
+    }
+}
+
+// Step M4: group 0 takes whatever the groups with active users leave.
+void RecomputeGroupZeroShare(Model& m) {
+    const int32_t zero = m.FindGroupIndex(0);
+    if (zero < 0) return;
+    float share = 1.0f;
+    for (int32_t g = 0; g < m.NumGroups; ++g)
+        if (g != zero && m.Groups[g].ActiveCount > 0) share -= m.Groups[g].GroupMaxIn;
+    m.Groups[zero].GroupMaxIn = share;
+}
+
+// Step M5: the walk order holds identities; rebuilt in list order whenever users were added,
+// removed or reloaded, and sorted only when reuse is on (otherwise kept as last given).
+void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
+    if (m.DivisionOrderGeneration != m.UsersGeneration ||
+        m.DivisionOrder.size() != static_cast<size_t>(m.NumUsers)) {
+        m.DivisionOrder.clear();
+        m.DivisionOrder.reserve(m.NumUsers);
+        for (int32_t i = 0; i < m.NumUsers; ++i) m.DivisionOrder.push_back(m.Users[i].Id);
+        m.DivisionOrderGeneration = m.UsersGeneration;
+    }
+    if (!m.settings.ReUseFreeChanal) return;
+
+    struct Key {
+        uint64_t id;
+        int32_t maxIn;
+        float rating;
+    };
+    std::vector<Key> keys;
+    keys.reserve(m.DivisionOrder.size());
+    for (uint64_t id : m.DivisionOrder) {
+        const int32_t i = ids.Find(id);
+        keys.push_back(i < 0 ? Key{id, 0, 1.0f}
+                             : Key{id, m.Users[i].UserLimitMaxIn, m.Users[i].UserKTraff});
+    }
+    // Smallest hard incoming maximum per unit of rating first, users without one last. A stable
+    // sort keeps equal entries where the last cycle left them, so limits do not flip between
+    // cycles.
+    std::stable_sort(keys.begin(), keys.end(), [](const Key& x, const Key& y) {
+        const bool hx = x.maxIn > 0, hy = y.maxIn > 0;
+        if (!hx || !hy) return hx && !hy;
+        if (x.rating == 0.0f || y.rating == 0.0f) return x.maxIn < y.maxIn;
+        const float d = x.maxIn / x.rating - y.maxIn / y.rating;
+        return d < 0;
+    });
+    for (size_t k = 0; k < keys.size(); ++k) m.DivisionOrder[k] = keys[k].id;
+}
+
+// Steps M1 to M6. Returns whether the walk ran; `widthIn` is the incoming width left after it.
+bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int32_t& widthIn,
+                     std::vector<CycleAction>& actions) {
+    const Settings& s = m.settings;
+    if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
+
+    const GroupCounts counts = m.SumGroupCounts();
+    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
+    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
+                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+
+    if (counts.active == 0) return false;
+
+    RecomputeGroupZeroShare(m);
+    const IdIndex ids(m);
+    PrepareDivisionOrder(m, ids);
+
+    // The outgoing copy of a group's rating sum is only refreshed when an active user joins
+    // the group; a group without active users this cycle must divide by 0, not by an earlier
+    // cycle's sum.
+    for (int32_t g = 0; g < m.NumGroups; ++g)
+        if (m.Groups[g].ActiveCount == 0) m.Groups[g].KTraffLeft = 0.0f;
+
+    const bool hardMaxima = s.UserMAXSpeedLimits != 0;
+    const bool reuse = s.ReUseFreeChanal != 0;
+    double widthOut = static_cast<double>(s.TXMAXkbit);
+    for (uint64_t id : m.DivisionOrder) {
+        const int32_t i = ids.Find(id);
+        if (i < 0) continue;
+        const CTiUserData& u = m.Users[i];
+        if (u.UserName.empty() || !u.Online) continue;
+        if (u.ActivityClass != kActive && u.ActivityClass != kWeaklyActive) continue;
+        const int32_t gi = m.FindGroupIndex(u.UserGrID);
+        if (gi < 0) continue;  // a user of a vanished group is in no group's sums
+        Group& g = m.Groups[gi];
+        const float share = g.GroupMaxIn;
+
+        // A rating sum worn down to a tiny remainder by reuse, or 0, must not turn into an
+        // undefined conversion: non-numbers give 1 and huge values are clamped.
+        const float rateIn = u.UserKTraff / g.KTraffSum;
+        const float partIn = static_cast<float>(widthIn) * share;
+        int32_t in = TruncateToInt32(rateIn * partIn, 1);
+        const float rateOut = u.UserKTraff / g.KTraffLeft;
+        int32_t out = TruncateToInt32(rateOut * (share * widthOut), 1);
+
+        if (hardMaxima) {
+            // The incoming subtraction comes before the clamp to the width below, so a user
+            // whose maximum exceeds what is left gets only the remainder.
+            if (u.UserLimitMaxIn > 0 && in > u.UserLimitMaxIn) {
+                if (reuse) {
+                    widthIn = SaturatingAdd(widthIn, -static_cast<int64_t>(u.UserLimitMaxIn));
+                    g.KTraffSum -= u.UserKTraff;
+                }
+                in = u.UserLimitMaxIn;
+            }
+            if (u.UserLimitMaxOut > 0 && out > u.UserLimitMaxOut) {
+                out = u.UserLimitMaxOut;
+                if (reuse) {
+                    widthOut -= out;
+                    g.KTraffLeft -= u.UserKTraff;
+                }
+            }
+        }
+        if (in > widthIn) in = widthIn;
+        // The outgoing width is unsigned: the comparison is made as unsigned.
+        if (static_cast<uint32_t>(out) > s.TXMAXkbit) out = static_cast<int32_t>(s.TXMAXkbit);
+        if (in <= 0) in = 1;  // 0 on the server means no limit at all
+        if (out <= 0) out = 1;
+
+        if (u.LimitIn == in && u.LimitOut == out) continue;
+        // A slow user's limit is never lowered, and raised only from at most the reservation.
+        if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
+            if (!(u.LimitIn <= in &&
+                  static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
+                continue;
+        }
+        Write(actions, u, i, in, out, kMode3);
+    }
+    return true;
+}
+
+void GiveFreeChannel(Model& m, const CycleState& cycle, RunState& run,
+                     std::vector<CycleAction>& actions) {
+    if (run.downloadUserId == 0) return;
+    const int32_t i = m.FindUserById(run.downloadUserId);
+    if (i < 0) return;
+    const CTiUserData& u = m.Users[i];
+    if (!u.Online) return;
+    // A channel used up exactly leaves 0, which on the server would lift the limit altogether.
+    const int32_t in = std::max(cycle.FreeIn, 1);
+    const int32_t out = std::max(cycle.FreeOut, 1);
+    if (u.LimitIn == in && u.LimitOut == out) return;
+    Write(actions, u, i, in, out, kMode1);
+}
+
+}  // namespace
+
+int32_t TruncateToInt32(double v, int32_t notFinite) {
+    if (!std::isfinite(v)) return notFinite;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+void AccumulateFreeChannel(Model& m, int32_t userIndex, CycleState& cycle, RunState& run) {
+    const CTiUserData& u = m.User(userIndex);
+    if (u.UserName == m.settings.DOWNLOADER_USERNAME) {
+        if (u.Online) run.downloadUserId = u.Id;
+        return;
+    }
+    if (!u.Online) return;
+    if (m.settings.Use_Sleepers_Traffic && u.ActivityClass == kSleeping) return;
+    cycle.FreeIn = SaturatingAdd(cycle.FreeIn, -static_cast<int64_t>(u.LimitIn));
+    cycle.FreeOut = SaturatingAdd(cycle.FreeOut, -static_cast<int64_t>(u.LimitOut));
+}
+
+std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& run) {
+    std::vector<CycleAction> actions;
+    const Settings& s = m.settings;
+
+    // The download user is held by identity; once removed from the list it is gone for good.
+    if (run.downloadUserId != 0 && m.FindUserById(run.downloadUserId) < 0) run.downloadUserId = 0;
+
+    if (cycle.FreeIn < 0 || cycle.FreeOut < 0) {
+        cycle.FreeIn = 1;
+        cycle.FreeOut = 1;
+        Log(actions, LOG_WARN, u"Канал перегружен!");
+    }
+
+    int32_t widthIn = 0;
+    bool walked = false;
+    if (s.TrafficSpeedAutoControll == kMode1)
+        GiveFreeChannel(m, cycle, run, actions);
+    else if (s.TrafficSpeedAutoControll == kMode3)
+        walked = DivideByRatings(m, cycle, run, widthIn, actions);
+
+    // Summary row: the width that was divided plus what the weakly-active users hold back.
+    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(m.SumGroupCounts().weak);
+    const uint32_t width = walked ? static_cast<uint32_t>(widthIn) : s.RXMAXkbit;
+    m.ServerRow.LimitIn = static_cast<int32_t>(width + reserved);
+    m.ServerRow.LimitOut = static_cast<int32_t>(s.TXMAXkbit);
+    return actions;
+}
 
 }  // namespace movra

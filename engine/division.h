@@ -16,9 +16,19 @@ void AccumulateFreeChannel(Model& m, int32_t userIndex, CycleState& cycle, RunSt
 // Polling adds every polled user's measured incoming speed (kbit/s) to the cycle's sum.
 void AddMeasuredSpeed(CycleState& cycle, double kbits);
 
+// The incoming width that mode 3 divides while the measurement is armed: the cycle's speed
+// sum plus the per-active-user allowance, bounded by the settings, less the reservation of the
+// `weak` weakly-active users. Appends its two information lines to `actions`.
+int32_t MeasuredWidthIn(const Settings& s, const CycleState& cycle, int32_t active, int32_t weak,
+                        std::vector<CycleAction>& actions);
+
 // Once per cycle after polling (lock held): the overload check, the division of the current
 // mode and the summary row's channel values. Returns, in order, the log lines and the limit
 // writes to carry out once the lock is let go.
 std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& run);
+
+// A real truncated toward zero into int32: finite values outside the range are clamped, and a
+// NaN or infinity gives `notFinite`.
+int32_t TruncateToInt32(double v, int32_t notFinite);
 
 }  // namespace movra
