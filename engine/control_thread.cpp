@@ -1,0 +1,233 @@
+#include "engine/control_thread.h"
+
+#include <atomic>
+#include <exception>
+
+#include "engine/division.h"
+#include "engine/limits.h"
+#include "engine/polling.h"
+#include "log/log_flags.h"
+
+namespace movra {
+
+namespace {
+
+constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;                 // 0x18
+constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;               // 0x50
+constexpr uint32_t kStopped = LOG_WARN | LOG_DISCONNECTED;              // 0x12
+constexpr uint32_t kConnectOk = LOG_AUX | LOG_INFO | LOG_DISCONNECTED;  // 0x19
+constexpr uint32_t kLoginOk = LOG_AUX | LOG_INFO | LOG_CONNECTED;       // 0x29
+
+std::atomic<uint64_t> g_runNumbers{0};
+
+}  // namespace
+
+uint64_t NextRunNumber() {
+    return ++g_runNumbers;
+}
+
+void ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
+    if (!events.idle.Wait(0)) {
+        events.stop.Set();
+        window.LogLine(LOG_INFO, u"Жду завершения потока...");
+        events.idle.Wait(AutoResetEvent::kInfinite);
+        window.LogLine(kDone, doneLine);
+    }
+    events.idle.Reset();
+    events.stop.Reset();
+}
+
+ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
+                       WorkerEvents& events)
+    : ctx_(model, window), connector_(connector), events_(events) {}
+
+void ControlRun::ClaimSlot() {
+    ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.Перезапускаю...");
+    claimed_ = true;
+}
+
+void ControlRun::Finish() {
+    if (claimed_ && !finished_) events_.idle.Set();
+    finished_ = true;
+    ctx_.server.reset();
+}
+
+bool ControlRun::Start() {
+    Text server, password;
+    {
+        Model::Guard g(ctx_.model);
+        server = ctx_.model.settings.Server;
+        password = ctx_.model.settings.AutoLoginPass;
+    }
+    ctx_.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
+    try {
+        ctx_.server = connector_.Connect(server);
+    } catch (...) {
+        ctx_.server.reset();
+    }
+    if (!ctx_.server) {
+        Text text = u"Ошибка подключения к " + server;
+        ctx_.window.LogLine(kFatal, text);
+        ctx_.window.ShowMessage(text);
+        Finish();
+        return false;
+    }
+    ctx_.window.LogLine(kConnectOk, u"Подключаюсь к" + server + u"...OK");
+    ctx_.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
+    try {
+        ctx_.server->Login(password);
+    } catch (...) {
+        Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
+        ctx_.window.ShowMessage(text);
+        ctx_.window.LogLine(kFatal, text);
+        Finish();
+        return false;
+    }
+    ctx_.window.LogLine(kLoginOk, u"Авторизация пользователя TI...OK");
+    ctx_.run = RunState{};
+    ctx_.run.runNumber = NextRunNumber();
+    return true;
+}
+
+void ControlRun::Announce() {
+    int32_t mode = 0;
+    bool autoMeasure = false;
+    Text downloader;
+    {
+        Model::Guard g(ctx_.model);
+        const Settings& s = ctx_.model.settings;
+        mode = s.TrafficSpeedAutoControll;
+        autoMeasure = s.AutoMeasure != 0;
+        downloader = s.DOWNLOADER_USERNAME;
+    }
+    if (mode == ctx_.run.announcedMode) return;
+    ctx_.run.announcedMode = mode;
+    WindowLink& w = ctx_.window;
+    switch (mode) {
+        case 0:
+            w.LogLine(LOG_MODE, u"Режим мониторинга (только чтение)");
+            break;
+        case 1:
+            w.LogLine(LOG_MODE, u"Режим динамического управления шириной канала для " + downloader);
+            break;
+        case 2:
+            w.LogLine(LOG_STATUS, u"Режим отдачи канала ослу");
+            break;
+        case 3:
+            w.LogLine(LOG_MODE, u"Режим деления канала  поровну между активными пользователями!");
+            if (autoMeasure) {
+                w.LogLine(LOG_MODE, u"Режим автозамера скорости входного канала включен!!");
+                ctx_.run.measurementArmed = true;
+            }
+            break;
+        default:
+            w.LogLine(LOG_INFO, u"Неизвестный режим!!!");
+            break;
+    }
+}
+
+void ControlRun::EndAfterPollFailure(const Text& key) {
+    ctx_.server.reset();
+    Text text = u"Ошибка получения данных о пользователе \"" + key + u"\"";
+    ctx_.window.ShowMessage(text + u" Проверьте список пользователей");
+    ctx_.window.LogLine(kFatal, text);
+    Finish();
+}
+
+bool ControlRun::RunCycle() {
+    Model& m = ctx_.model;
+    CycleState cycle;
+    {
+        Model::Guard g(m);
+        cycle.FreeIn = static_cast<int32_t>(m.settings.RXMAXkbit);
+        cycle.FreeOut = static_cast<int32_t>(m.settings.TXMAXkbit);
+        cycle.SpeedSum = 0;
+        m.ResetGroupCycle();
+    }
+    Announce();
+
+    Text failedKey;
+    if (!PollUsers(ctx_, cycle, failedKey)) {
+        EndAfterPollFailure(failedKey);
+        return false;
+    }
+    ctx_.run.firstCycle = false;
+
+    std::vector<CycleAction> actions;
+    {
+        Model::Guard g(m);
+        actions = DivideChannel(m, cycle, ctx_.run);
+    }
+    for (const CycleAction& a : actions) {
+        if (a.kind == CycleAction::kLog)
+            ctx_.window.LogLine(a.flags, a.text);
+        else
+            ApplyLimits(ctx_, a.write);
+    }
+
+    Text status;
+    {
+        Model::Guard g(m);
+        status = Fmt(u"Польз:%d Онлайн:%d Акт:%d Слабоакт:%d Спит:%d", m.NumUsers, cycle.online,
+                     cycle.active, cycle.weak, cycle.sleeping);
+        auto& t = m.ServerRowTexts;
+        t[0] = Fmt(u"Групп:%d", m.NumGroups - 1);
+        t[1] = Fmt(u"Польз:%d", m.NumUsers);
+        t[2] = Fmt(u"Онлайн:%d", cycle.online);
+        t[3] = Fmt(u"Акт:%d", cycle.active);
+        t[4] = Fmt(u"Сл.Акт:%d", cycle.weak);
+        t[5] = Fmt(u"Спит:%d", cycle.sleeping);
+        m.ServerRow.RxTotal = cycle.rxSum;
+        m.ServerRow.TxTotal = cycle.txSum;
+    }
+    ctx_.window.LogLine(LOG_STATUS, status);
+    ctx_.window.RefreshTable();
+    return true;
+}
+
+bool ControlRun::Pause() {
+    uint32_t pause = 0;
+    {
+        Model::Guard g(ctx_.model);
+        pause = ctx_.model.settings.RefreshTimer_msec;
+    }
+    return events_.stop.Wait(pause);
+}
+
+void ControlRun::Stop() {
+    RunExitAction(ctx_);
+    ctx_.window.LogLine(kStopped, u"Отключение от сервера.... Поток завершен.");
+    Finish();
+}
+
+void ControlRun::Fail(const char* what) {
+    // A fault of ours or an answer we could not read: end the connection visibly instead of
+    // ending the program.
+    if (finished_) return;
+    try {
+        ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока управления: " + FromUtf8(what) +
+                                        u". Отключение от сервера.");
+    } catch (...) {
+    }
+    Finish();
+}
+
+void ControlRun::Run() {
+    try {
+        ClaimSlot();
+        if (!Start()) return;
+        while (connected()) {
+            if (!RunCycle()) return;
+            if (Pause()) {
+                Stop();
+                return;
+            }
+        }
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    } catch (...) {
+        Fail("unknown");
+    }
+}
+
+}  // namespace movra

@@ -1,0 +1,192 @@
+#include "engine/import_thread.h"
+
+#include <exception>
+
+#include "engine/control_thread.h"
+#include "log/log_flags.h"
+
+namespace movra {
+
+namespace {
+constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;       // 0x18
+constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;     // 0x50
+constexpr uint32_t kOk = LOG_AUX | LOG_INFO | LOG_CONNECTED;  // 0x29
+constexpr uint32_t kItemOk = LOG_AUX | LOG_LIMIT;             // 5
+}  // namespace
+
+ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
+    : ctx_(model, window), connector_(connector), events_(events) {}
+
+int ImportRun::End(int code) {
+    if (claimed_ && !finished_) events_.idle.Set();
+    finished_ = true;
+    ctx_.server.reset();
+    return code;
+}
+
+int ImportRun::Run() {
+    try {
+        return RunJobs();
+    } catch (const std::exception& e) {
+        if (!finished_) {
+            try {
+                ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока импорта: " +
+                                                FromUtf8(e.what()) + u". Отключение от сервера.");
+            } catch (...) {
+            }
+        }
+    } catch (...) {
+        if (!finished_) {
+            try {
+                ctx_.window.LogLine(kFatal,
+                                    u"Внутренняя ошибка потока импорта. Отключение от сервера.");
+            } catch (...) {
+            }
+        }
+    }
+    return End(-1);
+}
+
+int ImportRun::RunJobs() {
+    ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
+    claimed_ = true;
+
+    Text server, password;
+    {
+        Model::Guard g(ctx_.model);
+        server = ctx_.model.settings.Server;
+        password = ctx_.model.settings.AutoLoginPass;
+    }
+    ctx_.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
+    try {
+        ctx_.server = connector_.Connect(server);
+    } catch (...) {
+        ctx_.server.reset();
+    }
+    if (!ctx_.server) {
+        Text text = u"Ошибка подключения к " + server;
+        ctx_.window.LogLine(kFatal, text);
+        ctx_.window.ShowMessage(text);
+        return End(-1);
+    }
+    ctx_.window.LogLine(kOk, u"Подключаюсь к" + server + u"...OK");
+    ctx_.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
+    try {
+        ctx_.server->Login(password);
+    } catch (...) {
+        Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
+        ctx_.window.ShowMessage(text);
+        ctx_.window.LogLine(kFatal, text);
+        return End(-1);
+    }
+    ctx_.window.LogLine(kOk, u"Авторизация пользователя TI...OK");
+
+    // Read only now, after logging in: a second start may have changed it meanwhile.
+    int32_t request = 0;
+    {
+        Model::Guard g(ctx_.model);
+        request = ctx_.model.ImportRequest;
+    }
+    if (request & 1) {
+        if (!UsersJob()) {
+            ctx_.window.LogLine(kFatal, u"Ошибка.");
+            return End(-1);
+        }
+    }
+    if (request & 2) GroupsJob();
+
+    ctx_.window.LogLine(kDone, u"Отключился от сервера.");
+    ctx_.window.UsersChanged();
+    return End(1);
+}
+
+bool ImportRun::UsersJob() {
+    ctx_.window.LogLine(LOG_INFO, u"Получение списка пользователей TI");
+    Variant list;
+    try {
+        list = ctx_.server->ListUsers();
+    } catch (...) {
+        return false;
+    }
+    const Text text = list.type == VarType::BStr ? list.s : Text();
+    const TextView marker = u"DisplayName=\"";
+    size_t pos = 0;
+    while ((pos = text.find(marker, pos)) != Text::npos) {
+        size_t begin = pos + marker.size();
+        size_t end = text.find(u'"', begin);
+        // A value cut off at the end of the text is not a name: taking it could add a wrong
+        // user.
+        if (end == Text::npos) break;
+        {
+            Model::Guard g(ctx_.model);
+            ctx_.model.AddUserByName(text.substr(begin, end - begin));
+        }  // the guard delivers the users-changed notice after unlocking
+        ctx_.window.LogLine(LOG_INFO, u"Список получен.");
+        pos = end;
+    }
+    return true;
+}
+
+void ImportRun::GroupsJob() {
+    Model& m = ctx_.model;
+    ctx_.window.LogLine(LOG_INFO, u"Получение списка групп TI");
+    for (int32_t i = 0;; ++i) {
+        Text name;
+        uint64_t id = 0;
+        {
+            Model::Guard g(m);
+            if (i >= m.NumUsers) break;
+            name = m.Users[i].UserName;
+            id = m.Users[i].Id;
+        }
+        Text group;
+        bool haveGroup = false;
+        try {
+            Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(8));
+            if (v.type == VarType::BStr) {
+                group = v.s;
+                haveGroup = true;
+            } else if (v.type == VarType::Empty) {
+                haveGroup = true;  // no group on the server
+            }
+        } catch (...) {
+        }
+        if (!haveGroup) {
+            // Without a name the user keeps the group it has.
+            ctx_.window.LogLine(LOG_ERROR, u"Не получилось получить имя группы для " + name);
+            continue;
+        }
+        ctx_.window.LogLine(kItemOk, u"...OK");
+
+        int32_t groupId = 0;
+        {
+            Model::Guard g(m);
+            int32_t at = m.FindUserById(id, i);
+            if (at < 0) continue;  // deleted meanwhile
+            i = at;
+            groupId = m.FindOrAddGroup(group);
+            m.Users[at].UserGrID = groupId;
+        }
+        if (group.empty()) continue;
+
+        int32_t sum = 0;
+        try {
+            sum = ToInt32(ctx_.server->GetProperty(kKindGroup, group, PropNumber(18)));
+        } catch (...) {
+            // The share stays as it was.
+            ctx_.window.LogLine(LOG_ERROR, u"Ограничения суммарной скорости на группу " + group);
+            continue;
+        }
+        Model::Guard g(m);
+        uint32_t width = m.settings.RXMAXkbit;
+        // With no channel width there is nothing to take a share of: the share stays.
+        if (width == 0) continue;
+        int32_t gi = m.FindGroupIndex(groupId);
+        if (gi >= 0) m.Groups[gi].GroupMaxIn = static_cast<float>(sum) / static_cast<float>(width);
+    }
+    // Counted once the import is complete, never from a half-done one.
+    Model::Guard g(m);
+    m.RecountGroupUsers();
+}
+
+}  // namespace movra

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include "engine/limits.h"
+#include "engine_fixture.h"
+
+namespace movra::testing {
+namespace {
+
+using ControlRunTest = EngineFixture;
+
+TEST_F(ControlRunTest, NormalRunLogsEveryStageAndEndsOnStop) {
+    AddUser(u"anna");
+    Edit([](Model& m) { m.settings.BeforeQuit = 0; });
+    auto run = Connected();
+    ASSERT_TRUE(run->RunCycle());
+    ev.stop.Set();
+    ASSERT_TRUE(run->Pause());
+    run->Stop();
+
+    std::vector<Line> expected = {
+        {0x08, u"Подключаюсь кti.local"},
+        {0x19, u"Подключаюсь кti.local...OK"},
+        {0x08, u"Авторизация пользователя TI"},
+        {0x29, u"Авторизация пользователя TI...OK"},
+        {0x200, u"Режим мониторинга (только чтение)"},
+        {0x08, u"anna - ОнЛайн"},
+        {0x100, u"Польз:1 Онлайн:1 Акт:1 Слабоакт:0 Спит:0"},
+        {0x08, u"Подготовка к отключению. Оставляю последние ограничения"},
+        {0x12, u"Отключение от сервера.... Поток завершен."},
+    };
+    EXPECT_EQ(LinesOf(link), expected);
+    EXPECT_EQ(link.Count(LinkEvent::kRefresh), 1);
+    EXPECT_EQ(conn.lastHost, u"ti.local");
+    EXPECT_EQ(srv->released, 1);
+    EXPECT_TRUE(ev.idle.Wait(0));  // the next worker may start
+    Model::Guard g(m);
+    EXPECT_EQ(m.ServerRowTexts[0], u"Групп:0");
+    EXPECT_EQ(m.ServerRowTexts[1], u"Польз:1");
+    EXPECT_EQ(m.ServerRowTexts[2], u"Онлайн:1");
+    EXPECT_EQ(m.ServerRowTexts[3], u"Акт:1");
+    EXPECT_EQ(m.ServerRowTexts[4], u"Сл.Акт:0");
+    EXPECT_EQ(m.ServerRowTexts[5], u"Спит:0");
+}
+
+TEST_F(ControlRunTest, ConnectAndLoginFailuresEndTheRunWithTheirOwnOrder) {
+    srv->connectFails = true;
+    {
+        ControlRun run(m, link, conn, ev);
+        run.Run();
+    }
+    auto ev1 = link.Events();
+    ASSERT_EQ(ev1.size(), 3u);
+    EXPECT_EQ(ev1[1], (LinkEvent{LinkEvent::kLine, 0x50, u"Ошибка подключения к ti.local"}));
+    EXPECT_EQ(ev1[2], (LinkEvent{LinkEvent::kMessage, 0, u"Ошибка подключения к ti.local"}));
+    EXPECT_TRUE(ev.idle.Wait(0));
+    ev.idle.Set();
+
+    link.Clear();
+    srv->connectFails = false;
+    srv->refuse = [](const Call& c) { return c.op == Call::kLogin; };
+    {
+        ControlRun run(m, link, conn, ev);
+        run.Run();
+    }
+    auto e = link.Events();
+    ASSERT_EQ(e.size(), 5u);
+    const Text text = u"Ошибка авторизации. Проверьте пароль ТI на ti.local";
+    EXPECT_EQ(e[3], (LinkEvent{LinkEvent::kMessage, 0, text}));  // the box before the line
+    EXPECT_EQ(e[4], (LinkEvent{LinkEvent::kLine, 0x50, text}));
+    EXPECT_EQ(srv->released, 1);
+    EXPECT_TRUE(ev.idle.Wait(0));
+}
+
+TEST_F(ControlRunTest, ModeAnnouncementsFollowTheSettingAndArmTheMeasurement) {
+    auto run = Connected();
+    link.Clear();
+    auto cycleWith = [&](int mode, int autoMeasure = 0) {
+        Edit([&](Model& m) {
+            m.settings.TrafficSpeedAutoControll = mode;
+            m.settings.AutoMeasure = autoMeasure;
+            m.settings.DOWNLOADER_USERNAME = u"dl";
+        });
+        link.Clear();
+        EXPECT_TRUE(run->RunCycle());
+        std::vector<Line> lines;  // the announcements, without division's own lines
+        for (auto& l : LinesOf(link))
+            if (l.second.rfind(u"Режим", 0) == 0 || l.second.rfind(u"Неизв", 0) == 0)
+                lines.push_back(l);
+        return lines;
+    };
+    EXPECT_EQ(
+        cycleWith(1),
+        (std::vector<Line>{{0x200, u"Режим динамического управления шириной канала для dl"}}));
+    EXPECT_TRUE(cycleWith(1).empty());  // no change, no line
+    EXPECT_EQ(cycleWith(2), (std::vector<Line>{{0x100, u"Режим отдачи канала ослу"}}));
+    EXPECT_EQ(cycleWith(7), (std::vector<Line>{{0x08, u"Неизвестный режим!!!"}}));
+    EXPECT_EQ(cycleWith(3), (std::vector<Line>{{0x200,
+                                                u"Режим деления канала  поровну между активными "
+                                                u"пользователями!"}}));
+    EXPECT_FALSE(run->context().run.measurementArmed);
+    cycleWith(3, 1);  // switching the flag on in mode 3 has no effect until announced again
+    EXPECT_FALSE(run->context().run.measurementArmed);
+    cycleWith(0, 1);
+    auto lines = cycleWith(3, 1);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], (Line{0x200, u"Режим автозамера скорости входного канала включен!!"}));
+    EXPECT_TRUE(run->context().run.measurementArmed);
+    cycleWith(0, 0);
+    EXPECT_TRUE(run->context().run.measurementArmed);  // stays armed for the run
+}
+
+TEST_F(ControlRunTest, ZeroPauseStillSeesTheStopAfterEachCycle) {
+    AddUser(u"anna");
+    Edit([](Model& m) { m.settings.RefreshTimer_msec = 0; });
+    auto run = Connected();
+    EXPECT_TRUE(run->RunCycle());
+    EXPECT_FALSE(run->Pause());
+    srv->U(u"anna").rx = Variant::R8(5000);
+    EXPECT_TRUE(run->RunCycle());
+    srv->U(u"anna").rx = Variant::R8(9000);
+    EXPECT_TRUE(run->RunCycle());
+    ev.stop.Set();
+    EXPECT_TRUE(run->Pause());
+    // No interval to divide by: speeds are 0 and loads finite.
+    CTiUserData u = UserRec(u"anna");
+    EXPECT_EQ(u.RxSpeed, 0.0);
+    EXPECT_EQ(u.RxLoad, 0.0);
+}
+
+TEST_F(ControlRunTest, PollFailureReleasesShowsTheBoxThenEnds) {
+    AddUser(u"anna");
+    AddUser(u"bob");
+    AddUser(u"carl");
+    srv->users.erase(u"bob");
+    auto run = Connected();
+    link.Clear();
+    srv->Clear();
+    EXPECT_FALSE(run->RunCycle());
+    EXPECT_FALSE(run->connected());
+    EXPECT_EQ(srv->released, 1);
+    auto e = link.Events();
+    ASSERT_GE(e.size(), 2u);
+    EXPECT_EQ(e[e.size() - 2],
+              (LinkEvent{LinkEvent::kMessage, 0,
+                         u"Ошибка получения данных о пользователе \"bob\" Проверьте список "
+                         u"пользователей"}));
+    EXPECT_EQ(e.back(), (LinkEvent{LinkEvent::kLine, 0x50,
+                                   u"Ошибка получения данных о пользователе \"bob\""}));
+    EXPECT_EQ(link.Count(LinkEvent::kRefresh), 0);
+    for (const auto& c : srv->Journal()) EXPECT_NE(c.object, u"carl");  // not polled
+    EXPECT_TRUE(ev.idle.Wait(0));
+}
+
+TEST_F(ControlRunTest, ShortOrBrokenAnswersNeverCrashTheRun) {
+    AddUser(u"anna");
+    srv->infoSize = 20;  // shorter than the 35 elements the program reads
+    {
+        ControlRun run(m, link, conn, ev);
+        run.Run();
+    }
+    EXPECT_TRUE(HasLine(link, 0x50, u"Ошибка получения данных о пользователе \"anna\""));
+    EXPECT_TRUE(ev.idle.Wait(0));
+    ev.idle.Set();
+
+    // Values of the wrong kind: the record keeps what it had, nothing is read out of bounds.
+    srv->infoSize = 35;
+    link.Clear();
+    srv->U(u"anna").rx = Variant::BStr(u"many");
+    srv->U(u"anna").activity = Variant::BStr(u"yesterday");
+    auto run = Connected();
+    EXPECT_TRUE(run->RunCycle());
+    CTiUserData u = UserRec(u"anna");
+    EXPECT_EQ(u.RxTotal, 0.0);
+    EXPECT_EQ(u.LastActivity.wYear, 1899);  // like an empty value
+    EXPECT_EQ(u.ActivityClass, kSleeping);
+}
+
+// A worker that meets an unexpected exception ends its run visibly and frees the slot.
+class ThrowingLink : public RecordingLink {
+  protected:
+    void Add(LinkEvent e) override {
+        bool boom = e.kind == LinkEvent::kRefresh;
+        RecordingLink::Add(std::move(e));
+        if (boom) throw ListIndexError("user index out of range");
+    }
+};
+
+TEST_F(ControlRunTest, UnexpectedExceptionEndsTheRunWithAnErrorLine) {
+    ThrowingLink tl;
+    AddUser(u"anna");
+    ControlRun run(m, tl, conn, ev);
+    run.Run();
+    auto e = tl.Events();
+    EXPECT_EQ(e.back().kind, LinkEvent::kLine);
+    EXPECT_EQ(e.back().flags, 0x50u);
+    EXPECT_EQ(e.back().text,
+              u"Внутренняя ошибка потока управления: user index out of range. Отключение от "
+              u"сервера.");
+    EXPECT_EQ(srv->released, 1);
+    EXPECT_TRUE(ev.idle.Wait(0));
+}
+
+}  // namespace
+}  // namespace movra::testing
