@@ -173,7 +173,6 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
         if (m.Groups[g].ActiveCount == 0) m.Groups[g].KTraffLeft = 0.0f;
 
     const bool hardMaxima = s.UserMAXSpeedLimits != 0;
-    const bool reuse = s.ReUseFreeChanal != 0;
     double widthOut = static_cast<double>(s.TXMAXkbit);
     for (uint64_t id : m.DivisionOrder) {
         const int32_t i = ids.Find(id);
@@ -194,6 +193,10 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
         const float rateOut = u.UserKTraff / g.KTraffLeft;
         int32_t out = TruncateToInt32(rateOut * (share * widthOut), 1);
 
+        // Only an active user's rating is in its group's sums and only its share is in the
+        // width: a weakly-active user handing back what it never held would drive the sum
+        // negative and strangle the users after it.
+        const bool reuse = s.ReUseFreeChanal != 0 && u.ActivityClass == kActive;
         if (hardMaxima) {
             // The incoming subtraction comes before the clamp to the width below, so a user
             // whose maximum exceeds what is left gets only the remainder.

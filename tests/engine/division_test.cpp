@@ -291,6 +291,20 @@ TEST_F(DivisionTest, IncomingReductionComesBeforeTheClampToTheWidth) {
     EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 200, 64, 3}}));
 }
 
+TEST_F(DivisionTest, IdleUserWithAHardMaximumGivesNothingBack) {
+    m.settings.ReUseFreeChanal = 1;
+    m.settings.UserSleepTraffic = 16;
+    CTiUserData& idle = Add(u"idle", 3.0f, 0, 0.0);
+    idle.UserLimitMaxIn = 100;
+    idle.UserLimitMaxOut = 10;
+    idle.LimitIn = 100;
+    Add(u"a");
+    // Walked first, the idle user's share (3/1 of 240) exceeds its maximum, but its rating was
+    // never in the sum: "a" still divides the whole width.
+    EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 240, 64, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 256);
+}
+
 TEST_F(DivisionTest, SeveralGroupsWithHardMaximaShareTheReducedWidths) {
     m.settings.ReUseFreeChanal = 1;
     int32_t g1 = m.FindOrAddGroup(u"office");
