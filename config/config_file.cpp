@@ -1,0 +1,563 @@
+#include "config/config_file.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "engine/textfile.h"
+
+namespace movra {
+
+namespace {
+
+// ---- Keys ----
+
+enum class Kind {
+    kInt,             // signed 32-bit setting
+    kUInt,            // unsigned 32-bit setting
+    kReal,            // double setting
+    kWord,            // one-word text setting
+    kAutoCorrection,  // unsigned setting whose presence turns auto-measurement on
+    kStartMinimized,  // any word; presence turns the option on
+    kPassword,        // rest of the line; presence turns the store-password flag on
+    kUser,            // rest of the line; opens a user's block
+    kUserKTraff,      // per-user float
+    kUserInt,         // per-user signed integer
+    kGroupName,       // rest of the line; opens a group's block
+    kGroupMaxIn,      // per-group float
+};
+
+struct KeyInfo {
+    Kind kind;
+    int32_t Settings::*i = nullptr;
+    uint32_t Settings::*u = nullptr;
+    double Settings::*d = nullptr;
+    Text Settings::*t = nullptr;
+    int32_t CTiUserData::*ui = nullptr;
+};
+
+const std::unordered_map<Text, KeyInfo>& Keys() {
+    static const std::unordered_map<Text, KeyInfo> keys = [] {
+        std::unordered_map<Text, KeyInfo> k;
+        auto i = [&k](const char16_t* n, int32_t Settings::*f) { k[n] = {Kind::kInt, f}; };
+        auto u = [&k](const char16_t* n, uint32_t Settings::*f) {
+            k[n] = {Kind::kUInt, nullptr, f};
+        };
+        auto d = [&k](const char16_t* n, double Settings::*f) {
+            k[n] = {Kind::kReal, nullptr, nullptr, f};
+        };
+        auto w = [&k](const char16_t* n, Text Settings::*f) {
+            k[n] = {Kind::kWord, nullptr, nullptr, nullptr, f};
+        };
+        auto ui = [&k](const char16_t* n, int32_t CTiUserData::*f) {
+            k[n] = {Kind::kUserInt, nullptr, nullptr, nullptr, nullptr, f};
+        };
+        i(u"SrvLimTraff_MB:", &Settings::SrvLimTraff_MB);
+        i(u"SpeedLimTraff_Mode:", &Settings::SpeedLimTraff_Mode);
+        i(u"SpeedLimTraff_SefeTraff:", &Settings::SpeedLimTraff_SefeTraff);
+        i(u"SpeedLimTraff_MaxTraff:", &Settings::SpeedLimTraff_MaxTraff);
+        d(u"SpeedLimTraff_StartKoeff:", &Settings::SpeedLimTraff_StartKoeff);
+        d(u"SpeedLimTraff_EndKoeff:", &Settings::SpeedLimTraff_EndKoeff);
+        i(u"SpeedLimTraff_DnoLimitKbits:", &Settings::SpeedLimTraff_DnoLimitKbits);
+        i(u"BeforeQuit:", &Settings::BeforeQuit);
+        i(u"UserMAXSpeedLimits:", &Settings::UserMAXSpeedLimits);
+        i(u"ReUseFreeChanal:", &Settings::ReUseFreeChanal);
+        i(u"DisplaySpeed_in_kBytes_s:", &Settings::DisplaySpeed_in_kBytes_s);
+        k[u"UseAutoChanalWithCorrection:"] = {Kind::kAutoCorrection, nullptr,
+                                              &Settings::UseAutoChanalWithCorrection};
+        i(u"AutoZamer_minRXchanal:", &Settings::AutoZamer_minRXchanal);
+        u(u"UserSleepTraffic:", &Settings::UserSleepTraffic);
+        w(u"LogFileName:", &Settings::LogFileName);
+        u(u"LogMaxSize:", &Settings::LogMaxSize);
+        u(u"GridSize:", &Settings::GridSize);
+        w(u"Server:", &Settings::Server);
+        k[u"AutoLoginPass:"] = {Kind::kPassword};
+        u(u"RefreshTimer_msec:", &Settings::RefreshTimer_msec);
+        i(u"TrafficSpeedAutoControll:", &Settings::TrafficSpeedAutoControll);
+        u(u"RXMAXkbit:", &Settings::RXMAXkbit);
+        u(u"TXMAXkbit:", &Settings::TXMAXkbit);
+        w(u"DOWNLOADER_USERNAME:", &Settings::DOWNLOADER_USERNAME);
+        i(u"UserSleep_TimeOut_sec:", &Settings::UserSleep_TimeOut_sec);
+        i(u"Use_Sleepers_Traffic:", &Settings::Use_Sleepers_Traffic);
+        k[u"StartMinimized:"] = {Kind::kStartMinimized};
+        k[u"User:"] = {Kind::kUser};
+        k[u"UserKTraff:"] = {Kind::kUserKTraff};
+        ui(u"UserGrID:", &CTiUserData::UserGrID);
+        ui(u"UserLimitMaxIn:", &CTiUserData::UserLimitMaxIn);
+        ui(u"UserLimitMaxOut:", &CTiUserData::UserLimitMaxOut);
+        k[u"GroupName:"] = {Kind::kGroupName};
+        k[u"GroupMaxIn:"] = {Kind::kGroupMaxIn};
+        return k;
+    }();
+    return keys;
+}
+
+// ---- Reading ----
+
+class Scanner {
+  public:
+    enum Result { kOk, kNotNumber, kEnd };
+
+    explicit Scanner(TextView t) : t_(t) {}
+
+    // The next whitespace-separated word, cut to kMaxConfigWord; false at the end of the text.
+    bool Word(Text& out) {
+        SkipSpace();
+        if (pos_ >= t_.size()) return false;
+        size_t b = pos_;
+        while (pos_ < t_.size() && !Space(t_[pos_])) ++pos_;
+        out.assign(t_.substr(b, std::min(pos_ - b, kMaxConfigWord)));
+        return true;
+    }
+
+    // Like Word, but the word is left unread when `unless` holds for it; then `out` is empty.
+    template <class Pred>
+    bool WordUnless(Text& out, Pred unless) {
+        size_t start = pos_;
+        if (!Word(out)) return false;
+        if (unless(out)) {
+            pos_ = start;
+            out.clear();
+        }
+        return true;
+    }
+
+    // The rest of the current line without its line end, trimmed; false at the end of the text.
+    // Only a real line end is dropped, so a value of any length and a last line without a line
+    // end keep every character.
+    bool RestOfLine(Text& out) {
+        if (pos_ >= t_.size()) return false;
+        size_t e = t_.find(u'\n', pos_);
+        if (e == TextView::npos) e = t_.size();
+        out = TrimBlanks(t_.substr(pos_, e - pos_));
+        pos_ = e < t_.size() ? e + 1 : e;
+        return true;
+    }
+
+    // A decimal integer in [lo, hi] with an optional sign. Anything else (no digits, a value
+    // out of range) is a kNotNumber and stays unread, so that it is taken as the next key.
+    Result Integer(int64_t lo, int64_t hi, int64_t& v) {
+        SkipSpace();
+        if (pos_ >= t_.size()) return kEnd;
+        size_t p = pos_;
+        bool neg = false;
+        if (t_[p] == u'+' || t_[p] == u'-') neg = t_[p++] == u'-';
+        size_t digits = p;
+        int64_t value = 0;
+        bool big = false;
+        while (p < t_.size() && t_[p] >= u'0' && t_[p] <= u'9') {
+            if (value > (int64_t{1} << 40))
+                big = true;
+            else
+                value = value * 10 + (t_[p] - u'0');
+            ++p;
+        }
+        if (p == digits || big) return kNotNumber;
+        if (neg) value = -value;
+        if (value < lo || value > hi) return kNotNumber;
+        v = value;
+        pos_ = p;
+        return kOk;
+    }
+
+    // A finite decimal number with a point or a comma and an optional exponent.
+    Result Real(double& v) {
+        SkipSpace();
+        if (pos_ >= t_.size()) return kEnd;
+        size_t p = pos_;
+        std::string s;
+        auto digits = [&]() {
+            size_t n = 0;
+            for (; p < t_.size() && t_[p] >= u'0' && t_[p] <= u'9'; ++p, ++n)
+                s += static_cast<char>(t_[p]);
+            return n;
+        };
+        if (t_[p] == u'+' || t_[p] == u'-') {
+            if (t_[p] == u'-') s += '-';
+            ++p;
+        }
+        size_t n = digits();
+        if (p < t_.size() && (t_[p] == u'.' || t_[p] == u',')) {
+            s += '.';
+            ++p;
+            n += digits();
+        }
+        if (n == 0) return kNotNumber;
+        // "5." and ".5" are numbers here; make them plain for from_chars.
+        if (s.back() == '.') s += '0';
+        if (s[0] == '.' || (s[0] == '-' && s[1] == '.')) s.insert(s[0] == '-' ? 1 : 0, "0");
+        if (p < t_.size() && (t_[p] == u'e' || t_[p] == u'E')) {
+            size_t q = p + 1;
+            if (q < t_.size() && (t_[q] == u'+' || t_[q] == u'-')) ++q;
+            if (q < t_.size() && t_[q] >= u'0' && t_[q] <= u'9') {
+                s += 'e';
+                if (t_[p + 1] == u'-') s += '-';
+                p = q;
+                digits();
+            }
+        }
+        double d = 0;
+        auto r = std::from_chars(s.data(), s.data() + s.size(), d);
+        if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(d))
+            return kNotNumber;
+        v = d;
+        pos_ = p;
+        return kOk;
+    }
+
+  private:
+    static bool Space(char16_t c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f';
+    }
+    void SkipSpace() {
+        while (pos_ < t_.size() && Space(t_[pos_])) ++pos_;
+    }
+
+    TextView t_;
+    size_t pos_ = 0;
+};
+
+// The messages of one load, in file order, capped so that a binary file cannot produce
+// thousands of message boxes.
+class LoadMessages {
+  public:
+    explicit LoadMessages(const Text& fileName) : fileName_(fileName) {}
+    void Add(Text text) {
+        ++count_;
+        if (count_ <= kMaxConfigMessages)
+            out_.push_back(std::move(text));
+        else if (count_ == kMaxConfigMessages + 1)
+            out_.push_back(Fmt(
+                u"Ошибка в %s: слишком много ошибок, остальные сообщения не показаны", fileName_));
+    }
+    std::vector<Text> Take() { return std::move(out_); }
+
+  private:
+    const Text& fileName_;
+    size_t count_ = 0;
+    std::vector<Text> out_;
+};
+
+bool IsKey(const Text& word) {
+    return Keys().count(word) != 0;
+}
+
+bool ToFloat(double d, float& f) {
+    if (std::fabs(d) > FLT_MAX) return false;
+    f = static_cast<float>(d);
+    return true;
+}
+
+// ---- Writing ----
+
+// Writes `text` to a temporary file beside `name` and puts it in place of `name` only when
+// everything was written and closed, so a failed save never destroys the previous file.
+// Returns the message to show, or nothing on success.
+std::optional<Text> WriteConfigFile(const Text& name, const Text& text) {
+    const Text temp = name + u".tmp";
+    FILE* f = OpenFile(temp, "wb");
+    if (!f) return u"Ошибка создания файла " + name;
+    std::string bytes = "\xFF\xFE" + EncodeUtf16Lines(text);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::ferror(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        RemoveFile(temp);
+        return u"Ошибка записи в " + name;
+    }
+    if (!ReplaceFile(temp, name)) {
+        RemoveFile(temp);
+        return u"Ошибка создания файла " + name;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ConfigSnapshot TakeConfigSnapshot(const Model& m) {
+    ConfigSnapshot s;
+    s.settings = m.settings;
+    s.users.reserve(static_cast<size_t>(m.NumUsers));
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        const CTiUserData& u = m.User(i);
+        s.users.push_back(
+            {u.UserName, u.UserKTraff, u.UserGrID, u.UserLimitMaxIn, u.UserLimitMaxOut});
+    }
+    for (int32_t g = 1; g < m.NumGroups; ++g) {
+        const Group& gr = m.GroupAt(g);
+        s.groups.push_back({gr.GroupName, gr.GroupMaxIn});
+    }
+    return s;
+}
+
+Text ConfigText(const ConfigSnapshot& c) {
+    const Settings& s = c.settings;
+    Text out;
+    out.reserve(1500 + c.users.size() * 120 + c.groups.size() * 50);
+    auto i = [&out](const char16_t* key, int32_t v) { out += Fmt(u"%s %d\n", key, v); };
+    // Unsigned fields are written as "%d" too: values above 2^31 - 1 come out negative and are
+    // read back as the same bits.
+    auto u = [&i](const char16_t* key, uint32_t v) { i(key, static_cast<int32_t>(v)); };
+    auto t = [&out](const char16_t* key, const Text& v) { out += Fmt(u"%s %s\n", key, v); };
+
+    i(u"SrvLimTraff_MB:", s.SrvLimTraff_MB);
+    i(u"SpeedLimTraff_Mode:", s.SpeedLimTraff_Mode);
+    i(u"SpeedLimTraff_SefeTraff:", s.SpeedLimTraff_SefeTraff);
+    i(u"SpeedLimTraff_MaxTraff:", s.SpeedLimTraff_MaxTraff);
+    out += Fmt(u"%s %.4f\n", u"SpeedLimTraff_StartKoeff:", s.SpeedLimTraff_StartKoeff);
+    out += Fmt(u"%s %.4f\n", u"SpeedLimTraff_EndKoeff:", s.SpeedLimTraff_EndKoeff);
+    i(u"SpeedLimTraff_DnoLimitKbits:", s.SpeedLimTraff_DnoLimitKbits);
+    i(u"BeforeQuit:", s.BeforeQuit);
+    i(u"UserMAXSpeedLimits:", s.UserMAXSpeedLimits);
+    i(u"ReUseFreeChanal:", s.ReUseFreeChanal);
+    i(u"DisplaySpeed_in_kBytes_s:", s.DisplaySpeed_in_kBytes_s);
+    if (s.AutoMeasure) u(u"UseAutoChanalWithCorrection:", s.UseAutoChanalWithCorrection);
+    i(u"AutoZamer_minRXchanal:", s.AutoZamer_minRXchanal);
+    u(u"UserSleepTraffic:", s.UserSleepTraffic);
+    if (!s.LogFileName.empty()) t(u"LogFileName:", s.LogFileName);
+    u(u"LogMaxSize:", s.LogMaxSize);
+    u(u"GridSize:", s.GridSize);
+    t(u"Server:", s.Server);
+    if (s.StorePassword) t(u"AutoLoginPass:", s.AutoLoginPass);
+    u(u"RefreshTimer_msec:", s.RefreshTimer_msec);
+    i(u"TrafficSpeedAutoControll:", s.TrafficSpeedAutoControll);
+    u(u"RXMAXkbit:", s.RXMAXkbit);
+    u(u"TXMAXkbit:", s.TXMAXkbit);
+    if (!s.DOWNLOADER_USERNAME.empty()) t(u"DOWNLOADER_USERNAME:", s.DOWNLOADER_USERNAME);
+    i(u"UserSleep_TimeOut_sec:", s.UserSleep_TimeOut_sec);
+    i(u"Use_Sleepers_Traffic:", s.Use_Sleepers_Traffic);
+    if (s.StartMinimized) t(u"StartMinimized:", u"TRUE");
+
+    for (const auto& user : c.users) {
+        t(u"User:", user.UserName);
+        out += Fmt(u"%s %f\n", u"UserKTraff:", user.UserKTraff);
+        i(u"UserGrID:", user.UserGrID);
+        i(u"UserLimitMaxIn:", user.UserLimitMaxIn);
+        i(u"UserLimitMaxOut:", user.UserLimitMaxOut);
+    }
+    for (const auto& g : c.groups) {
+        t(u"GroupName:", g.GroupName);
+        out += Fmt(u"%s %f\n", u"GroupMaxIn:", g.GroupMaxIn);
+    }
+    return out;
+}
+
+std::vector<Text> ReadConfigText(Model& m, TextView text) {
+    Settings& s = m.settings;
+    const Text fileName = s.ConfigFileName;
+    LoadMessages messages(fileName);
+
+    // Reset. The auto-measurement flag and the group list stay as they are.
+    s.StorePassword = 0;
+    s.StartMinimized = 0;
+    s.LogFileName.clear();
+    // A user who is still in the file keeps its record (identity, polled and regulation state);
+    // everyone else starts from a built record.
+    std::unordered_map<Text, CTiUserData> previous;
+    previous.reserve(static_cast<size_t>(m.NumUsers));
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        CTiUserData& u = m.User(i);
+        Text name = u.UserName;
+        previous.emplace(std::move(name), std::move(u));
+    }
+    m.ClearUsers();
+
+    std::unordered_map<Text, int32_t> loaded;  // names read so far -> index
+    int32_t currentUser = -1;
+    bool haveGroup = false;
+    int32_t currentGroup = 0;
+    float lastShare = 1.0f;  // a share that cannot be read takes the last one read
+
+    Scanner sc(text);
+    Text key;
+    Text value;
+    for (;;) {
+        if (!sc.Word(key)) break;
+        auto found = Keys().find(key);
+        if (found == Keys().end()) {
+            messages.Add(u"Ошибка в " + fileName + u" неизвестный параметр: " + key);
+            continue;
+        }
+        const KeyInfo& k = found->second;
+        int64_t n = 0;
+        double d = 0;
+        bool end = false;
+        switch (k.kind) {
+            case Kind::kInt: {
+                auto r = sc.Integer(INT32_MIN, INT32_MAX, n);
+                if (r == Scanner::kEnd) end = true;
+                if (r == Scanner::kOk) s.*k.i = static_cast<int32_t>(n);
+                break;
+            }
+            case Kind::kUInt:
+            case Kind::kAutoCorrection: {
+                auto r = sc.Integer(INT32_MIN, UINT32_MAX, n);
+                if (r == Scanner::kEnd) {
+                    end = true;
+                    break;
+                }
+                if (r == Scanner::kOk) s.*k.u = static_cast<uint32_t>(n);
+                if (k.kind == Kind::kAutoCorrection) s.AutoMeasure = 1;
+                break;
+            }
+            case Kind::kReal: {
+                auto r = sc.Real(d);
+                if (r == Scanner::kEnd) end = true;
+                if (r == Scanner::kOk) s.*k.d = d;
+                break;
+            }
+            case Kind::kWord:
+                // A key never becomes a one-word value: "Server: " saved with an empty server
+                // would otherwise swallow the key after it.
+                if (!sc.WordUnless(value, IsKey)) {
+                    end = true;
+                    break;
+                }
+                s.*k.t = value;
+                break;
+            case Kind::kStartMinimized:
+                if (!sc.WordUnless(value, IsKey)) {
+                    end = true;
+                    break;
+                }
+                s.StartMinimized = 1;
+                break;
+            case Kind::kPassword:
+                if (!sc.RestOfLine(value)) {
+                    end = true;
+                    break;
+                }
+                s.AutoLoginPass = value;
+                s.StorePassword = 1;
+                break;
+            case Kind::kUser: {
+                if (!sc.RestOfLine(value)) {
+                    end = true;
+                    break;
+                }
+                auto seen = loaded.find(value);
+                if (seen != loaded.end()) {
+                    currentUser = seen->second;
+                    break;
+                }
+                int32_t index = m.AddUserByName(value);
+                if (index == Model::kAlreadyPresent) {
+                    index = m.FindUserByName(value);
+                } else {
+                    auto old = previous.find(value);
+                    if (old != previous.end()) {
+                        m.User(index) = std::move(old->second);
+                        previous.erase(old);
+                    }
+                }
+                loaded.emplace(value, index);
+                currentUser = index;
+                break;
+            }
+            case Kind::kUserKTraff:
+            case Kind::kUserInt: {
+                if (currentUser < 0) {
+                    messages.Add(u"Ошибка в " + fileName + u" " + key.substr(0, key.size() - 1) +
+                                 u" должен идти после User ");
+                    break;
+                }
+                CTiUserData& u = m.User(currentUser);
+                if (k.kind == Kind::kUserInt) {
+                    auto r = sc.Integer(INT32_MIN, INT32_MAX, n);
+                    if (r == Scanner::kEnd) end = true;
+                    if (r == Scanner::kOk) u.*k.ui = static_cast<int32_t>(n);
+                } else {
+                    auto r = sc.Real(d);
+                    float f = 0.0f;
+                    if (r == Scanner::kEnd) {
+                        end = true;
+                        break;
+                    }
+                    // A rating that cannot be read becomes 0.
+                    u.UserKTraff = r == Scanner::kOk && ToFloat(d, f) ? f : 0.0f;
+                }
+                break;
+            }
+            case Kind::kGroupName:
+                if (!sc.RestOfLine(value)) {
+                    end = true;
+                    break;
+                }
+                currentGroup = m.FindOrAddGroup(value);
+                haveGroup = true;
+                break;
+            case Kind::kGroupMaxIn: {
+                if (!haveGroup) {
+                    messages.Add(u"Ошибка в " + fileName +
+                                 u" GroupMaxIn должен идти после GroupName: ");
+                    break;
+                }
+                auto r = sc.Real(d);
+                if (r == Scanner::kEnd) {
+                    end = true;
+                    break;
+                }
+                float f = 0.0f;
+                if (r == Scanner::kOk && ToFloat(d, f)) lastShare = f;
+                m.SetGroupShare(currentGroup, lastShare);
+                break;
+            }
+        }
+        if (end) break;
+    }
+    return messages.Take();
+}
+
+void SaveConfig(Model& m, MessagePort& messages) {
+    ConfigSnapshot snapshot;
+    {
+        Model::Guard g(m);
+        snapshot = TakeConfigSnapshot(m);
+    }
+    const Text text = ConfigText(snapshot);
+    std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text);
+    if (failure) messages.ShowMessage(*failure);
+}
+
+namespace {
+
+bool Load(Model& m, MessagePort& messages, bool quietWhenMissing) {
+    Text name;
+    {
+        Model::Guard g(m);
+        name = m.settings.ConfigFileName;
+    }
+    std::optional<std::string> bytes = ReadFileBytes(name);
+    if (!bytes) {
+        if (!quietWhenMissing) messages.ShowMessage(u"Ошибка открытия файла " + name);
+        return false;
+    }
+    const Text text = DecodeText(*bytes);
+    bytes.reset();
+    std::vector<Text> shown;
+    {
+        Model::Guard g(m);
+        shown = ReadConfigText(m, text);
+    }
+    for (const Text& t : shown) messages.ShowMessage(t);
+    return true;
+}
+
+}  // namespace
+
+bool LoadConfig(Model& m, MessagePort& messages) {
+    return Load(m, messages, false);
+}
+
+bool LoadConfigAtStartup(Model& m, MessagePort& messages) {
+    return Load(m, messages, true);
+}
+
+}  // namespace movra
