@@ -47,6 +47,7 @@ class EngineFixture : public ::testing::Test {
 
     void SetUp() override {
         ev.idle.Set();  // the window signals it once at start-up
+        m.SetWindow(&link);
         Model::Guard g(m);
         m.settings.RefreshTimer_msec = 1000;
         m.settings.Server = u"ti.local";
