@@ -281,6 +281,9 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
         } else if (d == "period") {
             Need(l, 2, 2, "period <seconds>");
             sc.schedulePeriod = NonNegative(l.words[1], number, "period");
+            // A tiny period would make every step of time replay the schedule many times.
+            if (sc.schedulePeriod > 0 && sc.schedulePeriod < 1)
+                throw ScenarioError(number, "period must be 0 (no repetition) or at least 1 s");
             periodLine = number;
         } else if (d == "group") {
             Need(l, 2, 3, "group <name> [summed incoming limit]");

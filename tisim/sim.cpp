@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <mutex>
 #include <random>
@@ -58,7 +59,9 @@ struct Simulator::Impl {
     // Schedule cursor: event `nextEvent` of repetition `cycle`.
     size_t nextEvent = 0;
     uint64_t cycle = 0;
-    std::vector<std::string> journal;
+    // The newest lines only, so a demo running for days keeps its memory; the file has all.
+    static constexpr size_t kJournalKeep = 100000;
+    std::deque<std::string> journal;
     uint64_t seq = 0;
     FILE* journalFile = nullptr;
     int sessions = 0;
@@ -234,6 +237,7 @@ struct Simulator::Impl {
             std::fflush(journalFile);
         }
         journal.push_back(std::move(line));
+        if (journal.size() > kJournalKeep) journal.pop_front();
     }
 };
 
@@ -550,7 +554,7 @@ Demand Simulator::Channel() const {
 
 std::vector<std::string> Simulator::Journal() const {
     std::lock_guard lock(impl_->mu);
-    return impl_->journal;
+    return {impl_->journal.begin(), impl_->journal.end()};
 }
 
 void Simulator::ClearJournal() {

@@ -208,7 +208,8 @@ class Simulator {
     Demand Delivered() const;
     Demand Channel() const;
 
-    // ---- journal: one line per call, see README.md ----
+    // ---- journal: one line per call, see README.md. Memory keeps the newest 100000 lines;
+    // the journal file keeps every line. ----
     std::vector<std::string> Journal() const;
     void ClearJournal();
     // Appends one entry (also to the journal file). Sessions call it; `text` is the line

@@ -102,6 +102,7 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"user a\nat 5 a demand 1\n", 2},
         {"user a\n\nat 5 nobody online\n", 3},
         {"period 10\nuser a\nat 10 a online\n", 3},
+        {"period 0.01\n", 1},
         {"fault teleport\n", 1},
         {"fault info\n", 1},
         {"fault get a User_Bandwidth\n", 1},
