@@ -1,8 +1,9 @@
 #include "engine/win/com_connector.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <string>
 

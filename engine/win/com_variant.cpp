@@ -1,7 +1,8 @@
 #include "engine/win/com_variant.h"
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <cstdint>
 #include <cstdio>

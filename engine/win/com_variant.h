@@ -2,8 +2,9 @@
 // Conversions between the core's Variant and the platform's VARIANT, shared by the adapter and
 // TiSim.dll. Reading a VARIANT never goes past a SAFEARRAY's bounds; kinds the core cannot hold
 // raise ConversionError.
-#include <oaidl.h>
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include "engine/tiserver.h"
 

@@ -2,9 +2,10 @@
 // The TI server's automation interface as laid out in its vtable. Both our adapter (caller) and
 // TiSim.dll (server) use this one declaration, so the two always agree on slots and arguments.
 // VARIANT arguments go by value, results come back through a VARIANT pointer.
+#include <windows.h>
+
 #include <oaidl.h>
 #include <objbase.h>
-#include <windows.h>
 
 namespace movra::com {
 

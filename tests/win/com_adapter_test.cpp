@@ -1,8 +1,9 @@
 // The COM adapter against an in-test server object: what goes out on each slot, what comes back,
 // and how failures and odd values surface.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <functional>
 #include <vector>
