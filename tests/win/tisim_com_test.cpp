@@ -80,6 +80,13 @@ struct TiSim {
         return lines;
     }
 
+    ~TiSim() {
+        for (const wchar_t* f : {L"journal.txt", L"scenario.tisim", L"bad.tisim"}) {
+            DeleteFileW((scratch + f).c_str());
+        }
+        RemoveDirectoryW(scratch.c_str());
+    }
+
   private:
     TiSim() {
         wchar_t exe[MAX_PATH];

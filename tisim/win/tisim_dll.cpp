@@ -120,6 +120,10 @@ HRESULT ServeResult(VARIANT* result, F&& body) {
     return Serve([&] { ToVariant(body(), result); });
 }
 
+// The object is free-threaded: calls from several threads on one object take turns, as a
+// session keeps its own login state.
+#define TISIM_CALL std::lock_guard call_lock(mutex_)
+
 #define TISIM_SLOT(n)                      \
     HRESULT __stdcall Slot##n() override { \
         return E_NOTIMPL;                  \
@@ -171,24 +175,29 @@ class TiObject final : public movra::com::ITiServer {
 
     HRESULT __stdcall ListUsers(int what, VARIANT from, VARIANT count, int flags,
                                 VARIANT* result) override {
+        TISIM_CALL;
         return ServeResult(result, [&] {
             return session_->ListUsersRaw(what, FromVariant(from), FromVariant(count), flags);
         });
     }
     HRESULT __stdcall Login(VARIANT password, VARIANT* result) override {
+        TISIM_CALL;
         return ServeResult(result, [&] { return session_->LoginRaw(FromVariant(password)); });
     }
     HRESULT __stdcall GetUserInfo(VARIANT name, VARIANT* result) override {
+        TISIM_CALL;
         return ServeResult(result, [&] { return session_->GetUserInfoRaw(FromVariant(name)); });
     }
     HRESULT __stdcall GetProperty(int kind, VARIANT object, VARIANT property,
                                   VARIANT* result) override {
+        TISIM_CALL;
         return ServeResult(result, [&] {
             return session_->GetPropertyRaw(kind, FromVariant(object), FromVariant(property));
         });
     }
     HRESULT __stdcall SetProperty(int kind, VARIANT object, VARIANT property, VARIANT value,
                                   int flag) override {
+        TISIM_CALL;
         return Serve([&] {
             session_->SetPropertyRaw(kind, FromVariant(object), FromVariant(property),
                                      FromVariant(value), flag);
@@ -246,8 +255,11 @@ class TiObject final : public movra::com::ITiServer {
 
   private:
     std::atomic<ULONG> refs_{1};
+    std::mutex mutex_;
     std::unique_ptr<tisim::Session> session_;
 };
+
+#undef TISIM_CALL
 
 #undef TISIM_SLOT
 
