@@ -65,6 +65,18 @@ bench: deps
 	cmake --build $(BUILD)/release -j $(JOBS)
 	@for b in $(BUILD)/release/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
+# Bounded fuzzing of the Movra.cfg reader (clang + libFuzzer). New inputs go to the build tree;
+# the seeds in fuzz/corpus/config are replayed by the normal tests.
+FUZZ_SECONDS ?= 60
+FUZZ_SOURCES := fuzz/config_fuzz.cpp fuzz/config_fuzz_check.cpp config/config_file.cpp \
+	config/settings.cpp engine/model.cpp engine/text.cpp engine/textfile.cpp engine/clock.cpp
+fuzz: deps
+	mkdir -p $(FUZZ)/corpus-config
+	clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. -Ifuzz \
+	  $(FUZZ_SOURCES) -o $(FUZZ)/config_fuzz
+	$(FUZZ)/config_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
+	  $(FUZZ)/corpus-config fuzz/corpus/config
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

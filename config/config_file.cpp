@@ -184,14 +184,14 @@ class Scanner {
         }
         size_t n = digits();
         if (p < t_.size() && (t_[p] == u'.' || t_[p] == u',')) {
-            s += '.';
+            // "5." and ".5" are numbers here; spell them out in full for from_chars.
+            s += n == 0 ? "0." : ".";
             ++p;
-            n += digits();
+            size_t fraction = digits();
+            if (fraction == 0) s += '0';
+            n += fraction;
         }
         if (n == 0) return kNotNumber;
-        // "5." and ".5" are numbers here; make them plain for from_chars.
-        if (s.back() == '.') s += '0';
-        if (s[0] == '.' || (s[0] == '-' && s[1] == '.')) s.insert(s[0] == '-' ? 1 : 0, "0");
         if (p < t_.size() && (t_[p] == u'e' || t_[p] == u'E')) {
             size_t q = p + 1;
             if (q < t_.size() && (t_[q] == u'+' || t_[q] == u'-')) ++q;
@@ -447,15 +447,13 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
                     currentUser = seen->second;
                     break;
                 }
-                int32_t index = m.AddUserByName(value);
-                if (index == Model::kAlreadyPresent) {
-                    index = m.FindUserByName(value);
-                } else {
-                    auto old = previous.find(value);
-                    if (old != previous.end()) {
-                        m.User(index) = std::move(old->second);
-                        previous.erase(old);
-                    }
+                // The list was emptied at the reset step and `loaded` holds every name added
+                // since, so the name is new: skip AddUserByName's scan over every user.
+                int32_t index = m.AppendNewUser(value);
+                auto old = previous.find(value);
+                if (old != previous.end()) {
+                    m.User(index) = std::move(old->second);
+                    previous.erase(old);
                 }
                 loaded.emplace(value, index);
                 currentUser = index;

@@ -57,6 +57,10 @@ void Model::GrowUsers() {
 
 int32_t Model::AddUserByName(const Text& name) {
     if (FindUserByName(name) >= 0) return kAlreadyPresent;
+    return AppendNewUser(name);
+}
+
+int32_t Model::AppendNewUser(const Text& name) {
     // Keep at least one spare record beyond the last user.
     if (Users.size() <= static_cast<size_t>(NumUsers) + 1) GrowUsers();
     CTiUserData& u = Users[NumUsers];

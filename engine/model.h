@@ -147,6 +147,9 @@ public:
     static constexpr int32_t kAlreadyPresent = -1;
     // The index of the new record, or kAlreadyPresent when a user of exactly that name exists.
     int32_t AddUserByName(const Text& name);
+    // AddUserByName for a name the caller already knows to be absent (the configuration loader
+    // keeps its own index of the names it added), without the scan over every user.
+    int32_t AppendNewUser(const Text& name);
     int32_t FindUserByName(TextView name) const;  // -1 when absent
     // Finds a record by its identity, trying `hint` first; -1 when it is gone.
     int32_t FindUserById(uint64_t id, int32_t hint = -1) const;
