@@ -13,9 +13,9 @@ std::string JournalValue(const Variant& v) {
         case VarType::Empty:
             return "EMPTY";
         case VarType::I4:
-            return "I4:" + std::to_string(v.i);
+            return std::string("I4:") + std::to_string(v.i);
         case VarType::Int:
-            return "INT:" + std::to_string(v.i);
+            return std::string("INT:") + std::to_string(v.i);
         case VarType::R8:
         case VarType::Date:
             std::snprintf(buf, sizeof buf, "%s:%.17g", v.type == VarType::R8 ? "R8" : "DATE", v.d);
@@ -48,7 +48,7 @@ std::string JournalValue(const Variant& v) {
             return out + "\"";
         }
         case VarType::Array:
-            return "ARRAY[" + std::to_string(v.a.size()) + "]";
+            return std::string("ARRAY[") + std::to_string(v.a.size()) + "]";
     }
     return "?";
 }
@@ -62,7 +62,7 @@ std::string Hex(int32_t status) {
 }
 
 std::string Int32Arg(int32_t v) {
-    return "int32:" + std::to_string(v);
+    return std::string("int32:") + std::to_string(v);
 }
 
 void RequireText(const Variant& v, const char* what) {
@@ -91,17 +91,17 @@ std::optional<int32_t> PropertyNumber(int32_t kind, const Variant& property) {
 
 Session::Session(std::shared_ptr<Simulator> sim, const Text& host)
     : sim_(std::move(sim)), id_(sim_->NextSessionId()) {
-    sim_->Record("s" + std::to_string(id_) + " Connect " + JournalValue(Variant::BStr(host)) +
-                 " -> OK");
+    sim_->Record(std::string("s") + std::to_string(id_) + " Connect " +
+                 JournalValue(Variant::BStr(host)) + " -> OK");
 }
 
 Session::~Session() {
-    sim_->Record("s" + std::to_string(id_) + " Release -> OK");
+    sim_->Record(std::string("s") + std::to_string(id_) + " Release -> OK");
 }
 
 template <class F>
 auto Session::Call(const std::string& what, F&& body) -> decltype(body()) {
-    const std::string head = "s" + std::to_string(id_) + " " + what;
+    const std::string head = std::string("s") + std::to_string(id_) + " " + what;
     try {
         sim_->BeginCall();
         if constexpr (std::is_void_v<decltype(body())>) {
@@ -123,8 +123,8 @@ void Session::RequireLogin() const {
 }
 
 Variant Session::ListUsersRaw(int32_t list, const Variant& a, const Variant& b, int32_t c) {
-    return Call("ListUsers " + Int32Arg(list) + " " + JournalValue(a) + " " + JournalValue(b) +
-                    " " + Int32Arg(c),
+    return Call(std::string("ListUsers ") + Int32Arg(list) + " " + JournalValue(a) + " " +
+                    JournalValue(b) + std::string(" ") + Int32Arg(c),
                 [&] {
                     RequireLogin();
                     if (list != 19) throw TiError(kE_INVALIDARG, "unknown list");
@@ -133,7 +133,7 @@ Variant Session::ListUsersRaw(int32_t list, const Variant& a, const Variant& b, 
 }
 
 Variant Session::LoginRaw(const Variant& password) {
-    return Call("Login " + JournalValue(password), [&] {
+    return Call(std::string("Login ") + JournalValue(password), [&] {
         RequireText(password, "password is not a text");
         if (!sim_->CheckPassword(password)) {
             loggedIn_ = false;
@@ -145,7 +145,7 @@ Variant Session::LoginRaw(const Variant& password) {
 }
 
 Variant Session::GetUserInfoRaw(const Variant& name) {
-    return Call("GetUserInfo " + JournalValue(name), [&] {
+    return Call(std::string("GetUserInfo ") + JournalValue(name), [&] {
         RequireLogin();
         RequireText(name, "user name is not a text");
         return sim_->GetUserInfo(name.s);
@@ -153,20 +153,20 @@ Variant Session::GetUserInfoRaw(const Variant& name) {
 }
 
 Variant Session::GetPropertyRaw(int32_t kind, const Variant& object, const Variant& property) {
-    return Call(
-        "GetProperty " + Int32Arg(kind) + " " + JournalValue(object) + " " + JournalValue(property),
-        [&] {
-            RequireLogin();
-            RequireText(object, "object name is not a text");
-            const auto n = PropertyNumber(kind, property);
-            if (!n) throw TiError(kDISP_E_UNKNOWNNAME, "unknown property");
-            return sim_->GetProperty(kind, object.s, *n);
-        });
+    return Call(std::string("GetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
+                    JournalValue(property),
+                [&] {
+                    RequireLogin();
+                    RequireText(object, "object name is not a text");
+                    const auto n = PropertyNumber(kind, property);
+                    if (!n) throw TiError(kDISP_E_UNKNOWNNAME, "unknown property");
+                    return sim_->GetProperty(kind, object.s, *n);
+                });
 }
 
 void Session::SetPropertyRaw(int32_t kind, const Variant& object, const Variant& property,
                              const Variant& value, int32_t flag) {
-    Call("SetProperty " + Int32Arg(kind) + " " + JournalValue(object) + " " +
+    Call(std::string("SetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
              JournalValue(property) + " " + JournalValue(value) + " " + Int32Arg(flag),
          [&] {
              RequireLogin();
@@ -205,7 +205,7 @@ std::unique_ptr<movra::TiServer> SimConnector::Connect(const Text& host) {
 std::unique_ptr<Session> SimConnector::ConnectSession(const Text& host) {
     sim_->BeginCall();
     if (sim_->GetFaults().createFails) {
-        sim_->Record("s0 Connect " + JournalValue(Variant::BStr(host)) + " -> ERR " +
+        sim_->Record(std::string("s0 Connect ") + JournalValue(Variant::BStr(host)) + " -> ERR " +
                      Hex(kREGDB_E_CLASSNOTREG));
         throw TiError(kREGDB_E_CLASSNOTREG, "TiSim object cannot be created");
     }
