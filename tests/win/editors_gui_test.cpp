@@ -23,7 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 std::wstring GetText(HWND h) {
     wchar_t buf[1024] = {};
     SendMessageW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf));
