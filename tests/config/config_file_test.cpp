@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -567,6 +570,46 @@ TEST_F(ConfigFileTest, LoadingBumpsUsersGenerationAndNotifiesTheWindowUnlocked) 
     EXPECT_GE(link.Count(testing::LinkEvent::kUsersChanged), 1);
     Model::Guard g(model);
     EXPECT_GT(model.UsersGeneration, before);
+}
+
+// A worker that finds its users by identity while the window loads and saves over and over
+// must always find the same user, never another one's record.
+TEST_F(ConfigFileTest, LoadAndSaveBesideAWorkerKeepIdentitiesApart) {
+    std::vector<std::pair<uint64_t, Text>> ids;
+    {
+        Model::Guard g(model);
+        for (const char16_t* n : {u"a", u"b"})
+            ids.push_back({model.User(model.AddUserByName(n)).Id, n});
+    }
+    WriteConfig(u"User: b\nUser: c\nUser: a\n");
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0}, missing{0};
+    std::thread worker([&] {
+        while (!stop) {
+            for (const auto& [id, name] : ids) {
+                Model::Guard g(model);
+                int32_t i = model.FindUserById(id);
+                if (i < 0) {
+                    ++missing;
+                    continue;
+                }
+                if (model.User(i).UserName != name) ++wrong;
+                model.User(i).RxTotal += 1;
+            }
+        }
+    });
+    for (int k = 0; k < 100; ++k) {
+        LoadConfig(model, link);
+        SaveConfig(model, link);
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(missing, 0);
+    EXPECT_TRUE(Messages().empty());
+    Model::Guard g(model);
+    EXPECT_EQ(model.NumUsers, 3);
+    EXPECT_GT(model.User(model.FindUserByName(u"a")).RxTotal, 0.0);
 }
 
 // ---- Values that are not numbers, and ranges ----
