@@ -64,6 +64,10 @@ struct Simulator::Impl {
     std::deque<std::string> journal;
     uint64_t seq = 0;
     FILE* journalFile = nullptr;
+
+    ~Impl() {
+        if (journalFile) std::fclose(journalFile);
+    }
     int sessions = 0;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 
@@ -251,15 +255,18 @@ Simulator::Simulator(Scenario scenario, const movra::Clock& wallClock)
     for (const UserSetup& s : m.sc.users) AddUser(s);
     std::stable_sort(m.sc.schedule.begin(), m.sc.schedule.end(),
                      [](const ScheduledEvent& a, const ScheduledEvent& b) { return a.at < b.at; });
-    if (!m.sc.journalPath.empty()) m.journalFile = movra::OpenFile(m.sc.journalPath, "ab");
+    if (!m.sc.journalPath.empty()) {
+        m.journalFile = movra::OpenFile(m.sc.journalPath, "ab");
+        if (!m.journalFile)
+            throw ScenarioError(0,
+                                "cannot open the journal file " + movra::ToUtf8(m.sc.journalPath));
+    }
     // Events at time 0 take effect at once.
     while (m.NextEventTime() <= 0) m.ApplyEvent(m.sc.schedule[m.nextEvent++]);
     m.Reallocate();
 }
 
-Simulator::~Simulator() {
-    if (impl_->journalFile) std::fclose(impl_->journalFile);
-}
+Simulator::~Simulator() = default;
 
 bool Simulator::CheckPassword(const Variant& password) const {
     std::lock_guard lock(impl_->mu);
@@ -308,7 +315,8 @@ Variant Simulator::GetUserInfo(const Text& name) const {
         a[20] = Variant::R8(std::floor(s.rxBytes));
         a[21] = Variant::R8(std::floor(s.txBytes));
     }
-    a[24] = Variant::BStr(s.ip);
+    // The server knows no address of a user who is not connected.
+    a[24] = Variant::BStr(s.online ? s.ip : Text(u"0.0.0.0"));
     a[31] = Variant::I4(s.limitIn);
     a[32] = Variant::I4(s.limitOut);
     a[33] = Variant::I4(static_cast<int32_t>(std::lround(s.rateIn * kBytesPerKbit)));

@@ -5,6 +5,7 @@
 // The COM server DLL (tisim/win/) forwards each call it receives to a Session with the
 // arguments exactly as they arrived (the *Raw methods); the engine's native tests use a
 // Session directly as a movra::TiServer, or obtain one from a SimConnector.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -166,7 +167,9 @@ struct UserState {
 class Simulator {
   public:
     // `wallClock` gives the local date and time at which simulated time 0 lies (for the
-    // last-activity dates); it must outlive the constructor only.
+    // last-activity dates); it must outlive the constructor only. Throws ScenarioError when
+    // the scenario's journal file cannot be opened for appending: a run whose calls cannot be
+    // recorded is no use to the tests that read the journal.
     explicit Simulator(Scenario scenario, const movra::Clock& wallClock = movra::SystemClock());
     ~Simulator();
     Simulator(const Simulator&) = delete;
@@ -256,7 +259,7 @@ class Session : public movra::TiServer {
                         const Variant& value, int32_t flag);
 
     int id() const { return id_; }
-    bool loggedIn() const { return loggedIn_; }
+    bool loggedIn() const { return loggedIn_.load(); }
 
   private:
     template <class F>
@@ -265,7 +268,7 @@ class Session : public movra::TiServer {
 
     std::shared_ptr<Simulator> sim_;
     int id_;
-    bool loggedIn_ = false;
+    std::atomic<bool> loggedIn_{false};
 };
 
 // Creates sessions on one shared simulator; fails with kREGDB_E_CLASSNOTREG while the create

@@ -181,6 +181,9 @@ TEST_F(SimTest, LastActivityFollowsTrafficAndOfflineMovesNothing) {
     EXPECT_EQ(sim->User(u"off")->rxBytes, 0);
     EXPECT_EQ(s->GetUserInfo(u"off").a[10], Variant::I4(0));
     EXPECT_EQ(s->GetUserInfo(u"off").a[33], Variant::I4(0));
+    EXPECT_EQ(s->GetUserInfo(u"off").a[24], Variant::BStr(u"0.0.0.0"));  // no address offline
+    sim->SetOnline(u"off", true);
+    EXPECT_EQ(s->GetUserInfo(u"off").a[24], Variant::BStr(u"10.0.0.1"));
     // The busy user stops; its last activity stays where the traffic ended.
     sim->SetDemand(u"busy", {0, 0});
     sim->Advance(60);
@@ -373,6 +376,9 @@ TEST_F(SimTest, JournalIsAppendedToItsFile) {
               "2 0.000 s1 Login BSTR:\"48213\" -> OK I4:1\n"
               "3 0.000 s1 Release -> OK\n");
     std::remove(path.c_str());
+
+    sc.journalPath = movra::FromUtf8(::testing::TempDir() + "no-such-folder/journal.txt");
+    EXPECT_THROW(Make(sc), ScenarioError);
 }
 
 TEST_F(SimTest, ConcurrentSessionsAndClock) {
