@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -273,7 +274,10 @@ std::optional<Text> WriteConfigFile(const Text& name, const Text& text) {
         return u"Ошибка записи в " + name;
     }
     if (!ReplaceFile(temp, name)) {
-        RemoveFile(temp);
+        // Replacing may remove the old file before it fails; then the new copy is all there is,
+        // so it stays beside the name instead of being deleted.
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::path(name), ec)) RemoveFile(temp);
         return u"Ошибка создания файла " + name;
     }
     return std::nullopt;
