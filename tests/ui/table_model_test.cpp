@@ -1,0 +1,204 @@
+#include "ui/table_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "log/log_flags.h"
+
+namespace movra::ui {
+namespace {
+
+std::string U8(const Text& t) {
+    return ToUtf8(t);
+}
+
+CTiUserData MakeUser(const char16_t* name) {
+    CTiUserData u;
+    u.UserName = name;
+    return u;
+}
+
+TEST(TableCells, UserRowFormatsInKilobitsAndKilobytes) {
+    CTiUserData u = MakeUser(u"petr");
+    u.IP = u"10.0.0.7";
+    u.Balance = 12.5;
+    u.LimitIn = 256;
+    u.LimitOut = 64;
+    u.RxTotal = 1048576;
+    u.TxTotal = 3 * 1048576 / 2;
+    u.RxSpeed = 100;
+    u.TxSpeed = 20;
+    u.TiRxSpeed = 8;
+    u.TiTxSpeed = 4;
+    u.LastActivity = {2026, 12, 0, 7, 9, 5, 3, 0};
+    u.UserKTraff = 1.5f;
+    u.UserGrID = 1;
+    std::vector<Group> groups(2);
+    groups[1].GroupID = 1;
+    groups[1].GroupName = u"офис";
+
+    RowTexts t = UserRowTexts(u, 1.0, groups, 2);
+    EXPECT_EQ(U8(t[0]), "petr");
+    EXPECT_EQ(U8(t[1]), "10.0.0.7");
+    EXPECT_EQ(U8(t[2]), "12.500");
+    EXPECT_EQ(U8(t[3]), "256.0/64.0");
+    EXPECT_EQ(U8(t[4]), "1.000");
+    EXPECT_EQ(U8(t[5]), "1.500");
+    EXPECT_EQ(U8(t[6]), "");
+    EXPECT_EQ(U8(t[7]), "100.0/20.0");
+    EXPECT_EQ(U8(t[8]), "8.0/4.0");
+    EXPECT_EQ(U8(t[9]), "07.12.2026 9:05:03");
+    EXPECT_EQ(U8(t[10]), "1.50");
+    EXPECT_EQ(U8(t[11]), "офис");
+    EXPECT_EQ(U8(t[12]), "");
+
+    // In kilobytes per second only limits and speeds are divided.
+    t = UserRowTexts(u, 8.0, groups, 2);
+    EXPECT_EQ(U8(t[3]), "32.0/8.0");
+    EXPECT_EQ(U8(t[4]), "1.000");
+    EXPECT_EQ(U8(t[7]), "12.5/2.5");
+    EXPECT_EQ(U8(t[8]), "1.0/0.5");
+    EXPECT_EQ(U8(t[10]), "1.50");
+
+    // A group id that no group has; and a group beyond NumGroups is not looked at.
+    u.UserGrID = 7;
+    EXPECT_EQ(U8(UserRowTexts(u, 1.0, groups, 2)[11]), "нет");
+    u.UserGrID = 1;
+    EXPECT_EQ(U8(UserRowTexts(u, 1.0, groups, 1)[11]), "нет");
+}
+
+TEST(TableCells, HardLimitColumn) {
+    EXPECT_EQ(U8(HardLimitText(0, 0, 1.0)), "");
+    EXPECT_EQ(U8(HardLimitText(64, 0, 1.0)), "64.0/-");
+    EXPECT_EQ(U8(HardLimitText(64, 0, 8.0)), "8.0/-");
+    EXPECT_EQ(U8(HardLimitText(0, 32, 1.0)), "-/32.0");
+    EXPECT_EQ(U8(HardLimitText(128, 32, 8.0)), "16.0/4.0");
+    EXPECT_EQ(U8(HardLimitText(-5, -1, 1.0)), "");
+}
+
+TEST(TableCells, SummaryRowShowsCapFiguresOnlyWithACap) {
+    CTiUserData server = MakeUser(u"Server_TI");
+    server.LimitIn = 256;
+    server.LimitOut = 64;
+    server.RxTotal = 300.0 * 1048576;
+    server.TxTotal = 200.0 * 1048576;
+    Settings s;
+    s.Server = u"ti.local";
+    std::array<Text, 8> counts = {u"2", u"10", u"7", u"3", u"1", u"2", u"x", u"y"};
+
+    RowTexts t = SummaryRowTexts(server, s, counts, 1.0);
+    EXPECT_EQ(U8(t[0]), "Server_TI");
+    EXPECT_EQ(U8(t[1]), "ti.local");
+    EXPECT_EQ(U8(t[3]), "256.0/64.0");
+    EXPECT_EQ(U8(t[4]), "300.000");
+    EXPECT_EQ(U8(t[5]), "200.000");
+    EXPECT_EQ(U8(t[2]), "");
+    for (int c = 7; c <= 12; ++c) EXPECT_EQ(U8(t[c]), "") << c;
+
+    s.SrvLimTraff_MB = 1000;
+    t = SummaryRowTexts(server, s, counts, 8.0);
+    EXPECT_EQ(U8(t[2]), "500.000");
+    EXPECT_EQ(U8(t[3]), "32.0/8.0");
+    EXPECT_EQ(U8(t[7]), "2");
+    EXPECT_EQ(U8(t[12]), "2");
+    EXPECT_EQ(U8(t[10]), "3");
+}
+
+TEST(TableRows, ColourClassFollowsActivityAndConnection) {
+    EXPECT_EQ(RowClass(kActive, LOG_CONNECTED, 9), 0);
+    EXPECT_EQ(RowClass(kOffline, LOG_CONNECTED, 9), 1);
+    EXPECT_EQ(RowClass(kSleeping, LOG_CONNECTED, 9), 2);
+    EXPECT_EQ(RowClass(kWeaklyActive, LOG_CONNECTED, 9), 3);
+    EXPECT_EQ(RowClass(42, LOG_CONNECTED, 3), 3);
+    // Disconnected wins over any activity, also on a line that carries more flags.
+    EXPECT_EQ(RowClass(kActive, LOG_DISCONNECTED | LOG_ERROR, 0), kDisconnectedClass);
+    EXPECT_EQ(kTableColours[4].text, MakeRgb(100, 100, 100));
+    EXPECT_EQ(kTableColours[4].back, MakeRgb(255, 255, 255));
+}
+
+TEST(TableRows, GaugeIsClamped) {
+    EXPECT_EQ(GaugePosition(0), 0);
+    EXPECT_EQ(GaugePosition(42.9), 42);
+    EXPECT_EQ(GaugePosition(100), 100);
+    EXPECT_EQ(GaugePosition(250), 100);
+    EXPECT_EQ(GaugePosition(-3), 0);
+    EXPECT_EQ(GaugePosition(std::nan("")), 0);
+    EXPECT_EQ(GaugePosition(std::numeric_limits<double>::infinity()), 100);
+    EXPECT_EQ(GaugePosition(-std::numeric_limits<double>::infinity()), 0);
+}
+
+struct SortFixture : ::testing::Test {
+    std::vector<CTiUserData> users;
+    SortRows rows;
+    SortState sort;
+    ManualClock clock;
+    void SetUp() override {
+        users = {MakeUser(u"b"), MakeUser(u"B"), MakeUser(u"a")};
+        users[0].UserKTraff = 2;
+        users[1].UserKTraff = 1;
+        users[2].UserKTraff = 3;
+        users[0].LastActivity = {2026, 1, 0, 1, 10, 0, 0, 0};
+        users[1].LastActivity = {1601, 1, 0, 1, 0, 0, 0, 0};
+        users[2].LastActivity = {2025, 1, 0, 1, 10, 0, 0, 0};
+        rows.users = &users;
+        for (auto& u : users) rows.activityTimes.push_back(ActivitySortTime(u.LastActivity, clock));
+    }
+    int Cmp(int a, int b) { return CompareRows(a, b, sort, rows); }
+};
+
+TEST_F(SortFixture, SummaryRowSortsLastInEitherDirection) {
+    EXPECT_EQ(Cmp(kSummaryRowData, 0), 1);
+    EXPECT_EQ(Cmp(0, kSummaryRowData), -1);
+    sort.Click(0);
+    EXPECT_EQ(Cmp(kSummaryRowData, 0), 1);
+    EXPECT_EQ(Cmp(2, kSummaryRowData), -1);
+}
+
+TEST_F(SortFixture, NamesAreCaseSensitiveAndStartZToA) {
+    // Before any click: column 0, direction -1, names Z to A ("b" > "a" > "B" by code unit).
+    EXPECT_EQ(Cmp(0, 2), -1);
+    EXPECT_EQ(Cmp(1, 0), 1);
+    sort.Click(0);
+    EXPECT_EQ(Cmp(0, 2), 1);
+    EXPECT_EQ(Cmp(1, 2), -1);
+    EXPECT_EQ(Cmp(0, 0), 0);
+}
+
+TEST_F(SortFixture, NumbersLargestFirstThenReversed) {
+    sort.Click(10);
+    EXPECT_EQ(Cmp(2, 0), -1);  // rating 3 before 2
+    EXPECT_EQ(Cmp(1, 0), 1);
+    sort.Click(10);
+    EXPECT_EQ(Cmp(2, 0), 1);
+    EXPECT_EQ(sort.column, 10);
+    EXPECT_EQ(sort.dir[0], -1);
+}
+
+TEST_F(SortFixture, LastActivityAndHardLimitColumn) {
+    sort.Click(9);
+    EXPECT_EQ(Cmp(0, 2), -1);             // newer first
+    EXPECT_EQ(rows.activityTimes[1], 0);  // a year before 1900 counts as time 0
+    EXPECT_EQ(Cmp(1, 2), 1);
+    sort.Click(12);
+    EXPECT_EQ(Cmp(0, 1), 0);
+    EXPECT_EQ(Cmp(2, 1), 0);
+    // Row numbers that name no user never crash the comparison.
+    sort.Click(10);
+    EXPECT_EQ(Cmp(7, 1), 0);
+    EXPECT_EQ(Cmp(-1, 1), 0);
+}
+
+TEST(TableSizing, FitHeightAndLayOut) {
+    EXPECT_EQ(FitHeight(4), 161);
+    EXPECT_EQ(FitHeight(0), 105);
+    EXPECT_EQ(FitHeight(0xFFFFFFFFu), FitHeight(2000));
+    Layout l = LayOut(800, 161);
+    EXPECT_EQ(l.table, (Box{2, 20, 790, 79}));
+    EXPECT_EQ(l.options, (Box{640, 101, 150, 26}));
+    EXPECT_EQ(l.events, (Box{2, 103, 630, 24}));
+}
+
+}  // namespace
+}  // namespace movra::ui

@@ -1,0 +1,97 @@
+#pragma once
+// The arithmetic and texts behind the main window's user table, kept apart from Win32 so that
+// it is tested natively: cell texts, row colour classes, gauge positions, sorting, sizing.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "config/settings.h"
+#include "engine/model.h"
+#include "engine/text.h"
+#include "log/color_index.h"
+
+namespace movra::ui {
+
+constexpr int kColumnCount = 13;
+constexpr int kGaugeColumn = 6;
+// Item data of the summary row; user rows carry the user's index.
+constexpr int32_t kSummaryRowData = 10000;
+constexpr int kRowHeight = 16;
+inline constexpr char16_t kSummaryRowName[] = u"Server_TI";
+
+struct ColumnSpec {
+    const char16_t* header;
+    int width;
+};
+extern const std::array<ColumnSpec, kColumnCount> kColumns;
+
+// Row classes 0..4 of the user table; class 5 (the summary row) takes the system's button
+// colours, which only the window knows.
+extern const std::array<ColorPair, 5> kTableColours;
+// The log window draws every row in the first pair.
+extern const std::array<ColorPair, 4> kLogWindowColours;
+
+constexpr int kSummaryClass = 5;
+constexpr int kDisconnectedClass = 4;
+
+struct DisplayUnit {
+    double divisor;
+    const char16_t* unit;
+};
+DisplayUnit DisplayUnitFor(const Settings& s);
+
+using RowTexts = std::array<Text, kColumnCount>;
+
+// Every cell of a user row (column 6 holds the gauge and no text).
+RowTexts UserRowTexts(const CTiUserData& u, double divisor, const std::vector<Group>& groups,
+                      int32_t numGroups);
+// Every cell of the summary row. Without a traffic cap the cap-dependent cells (2, 7..12) are
+// empty, so that figures of an earlier cap never linger.
+RowTexts SummaryRowTexts(const CTiUserData& server, const Settings& s,
+                         const std::array<Text, 8>& serverRowTexts, double divisor);
+Text HardLimitText(int32_t maxIn, int32_t maxOut, double divisor);
+Text DateTimeText(const SystemTime& t);
+
+// The colour class of a user row: the disconnected class while disconnected, else by activity;
+// an unknown activity keeps `current`.
+int RowClass(int32_t activityClass, uint32_t connState, int current);
+
+// The bar position 0..100 for a load: cut toward zero, NaN as 0, beyond the range clamped.
+int GaugePosition(double rxLoad);
+
+// Sort state: one direction per column, flipped by each header click.
+struct SortState {
+    int column = 0;
+    std::array<int, kColumnCount> dir;
+    SortState() { dir.fill(-1); }
+    void Click(int k) {
+        if (k < 0 || k >= kColumnCount) return;
+        column = k;
+        dir[k] = -dir[k];
+    }
+};
+
+// What the comparison reads for each user row: the user and its last activity as calendar time.
+struct SortRows {
+    const std::vector<CTiUserData>* users = nullptr;
+    std::vector<int64_t> activityTimes;
+};
+// Local date and time as calendar time for sorting; years before 1900 count as 0.
+int64_t ActivitySortTime(const SystemTime& t, const Clock& clock);
+// The comparison of two row numbers (item data); the summary row sorts last in either direction.
+int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
+
+// Outer window height for a number of user rows: 14 x GridSize + 105 (clamped to stay sane).
+int FitHeight(uint32_t gridSize);
+
+struct Box {
+    int x, y, w, h;
+    bool operator==(const Box&) const = default;
+};
+struct Layout {
+    Box table, options, events;
+};
+// Positions of the controls that follow the window's outer size.
+Layout LayOut(int w, int h);
+
+}  // namespace movra::ui

@@ -1,0 +1,800 @@
+#include "ui/win/main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <uxtheme.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cwchar>
+
+#include "config/config_file.h"
+#include "log/win/log_dlg.h"
+#include "ui/editors.h"
+#include "ui/win/resource.h"
+
+namespace movra {
+
+namespace {
+
+constexpr UINT_PTR kUsersChangedTimer = 1;
+// Users-changed notices closer together than this are one burst: one gauge rebuild.
+constexpr UINT kUsersChangedQuietMs = 40;
+// A steady stream of notices still rebuilds this often.
+constexpr DWORD kUsersChangedMaxDelayMs = 300;
+constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
+
+const wchar_t* W(const Text& t) {
+    return reinterpret_cast<const wchar_t*>(t.c_str());
+}
+
+}  // namespace
+
+CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector, const Clock& clock)
+    : model_(model), events_(events), clock_(clock), log_(model, clock) {
+    workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
+    uiThread_ = GetCurrentThreadId();
+    std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
+    pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
+    tableColors_.SetColors(pairs);
+    model_.SetWindow(this);
+}
+
+CmovraDlg::~CmovraDlg() {
+    model_.SetWindow(nullptr);
+    logWindow_.store(nullptr);
+    // The workers may still send lines; they find no window and go on to their end.
+    workers_->JoinAll();
+    workers_.reset();
+    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    for (HICON& i : icons_) {
+        if (i) DestroyIcon(i);
+        i = nullptr;
+    }
+    if (tableMenu_) DestroyMenu(tableMenu_);
+    if (trayMenu_) DestroyMenu(trayMenu_);
+}
+
+void CmovraDlg::PrepareStartup() {
+    setlocale(LC_ALL, "");
+    events_.idle.Set();
+    // Without a window, messages have no owner; validation shows only its first complaint.
+    if (LoadConfigAtStartup(model_, *this)) {
+        Text problem;
+        {
+            Model::Guard g(model_);
+            problem = ValidateSettings(model_.settings);
+        }
+        if (!problem.empty()) ShowMessage(problem);
+    }
+}
+
+INT_PTR CmovraDlg::RunModal(HINSTANCE inst) {
+    inst_ = inst;
+    modal_ = true;
+    return DialogBoxParamW(inst, MAKEINTRESOURCEW(IDD_MOVRA_DIALOG), nullptr, DlgProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+HWND CmovraDlg::CreateModeless(HINSTANCE inst) {
+    inst_ = inst;
+    modal_ = false;
+    return CreateDialogParamW(inst, MAKEINTRESOURCEW(IDD_MOVRA_DIALOG), nullptr, DlgProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+HICON CmovraDlg::IconHandle(TrayIcon which) const {
+    switch (which) {
+        case TrayIcon::kRegulating:
+            return icons_[0];
+        case TrayIcon::kMonitoring:
+            return icons_[1];
+        default:
+            return icons_[2];
+    }
+}
+
+// ---- Window link ----
+
+void CmovraDlg::LogLine(uint32_t flags, const Text& text) {
+    HWND w = logWindow_.load();
+    if (w) SendMessageW(w, WM_LOGLINE, flags, reinterpret_cast<LPARAM>(&text));
+}
+
+void CmovraDlg::RefreshTable() {
+    if (GetCurrentThreadId() != uiThread_) {
+        HWND w = logWindow_.load();
+        if (w) SendMessageW(w, WM_REFRESHTABLE, 0, 0);
+        return;
+    }
+    RefreshTableNow();
+}
+
+void CmovraDlg::UsersChanged() {
+    HWND w = logWindow_.load();
+    if (!w) w = hwnd_;
+    if (w) SendMessageW(w, WM_USERSCHANGED, 0, 0);
+}
+
+void CmovraDlg::ShowMessage(const Text& text) {
+    // On the window's thread the box is modal to the window; a worker shows its own box without
+    // an owner, so that it never waits on the window's thread.
+    HWND owner = (GetCurrentThreadId() == uiThread_ && hwnd_ && IsWindow(hwnd_)) ? hwnd_ : nullptr;
+    UINT flags = MB_OK | (owner ? 0 : MB_SETFOREGROUND | MB_TOPMOST);
+    MessageBoxW(owner, W(text), L"Movra", flags);
+}
+
+// ---- Dialog plumbing ----
+
+INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    CmovraDlg* self = nullptr;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CmovraDlg*>(lp);
+        SetWindowLongPtrW(h, DWLP_USER, lp);
+        self->hwnd_ = h;
+    } else {
+        self = reinterpret_cast<CmovraDlg*>(GetWindowLongPtrW(h, DWLP_USER));
+    }
+    if (!self) {
+        if (msg == WM_MEASUREITEM) {
+            auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+            if (mi->CtlID == IDC_EVENTS) {
+                mi->itemHeight = 15;
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
+    return self->Handle(msg, wp, lp);
+}
+
+INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            return TRUE;
+        case WM_PAINT:
+            if (!firstPaintDone_) {
+                firstPaintDone_ = true;
+                PostMessageW(hwnd_, WM_AFTERFIRSTPAINT, 0, 0);
+            }
+            return FALSE;  // the dialog paints itself (centred icon when minimised)
+        case WM_AFTERFIRSTPAINT:
+            AfterFirstPaint();
+            return TRUE;
+        case WM_COMMAND: {
+            int id = LOWORD(wp);
+            int code = HIWORD(wp);
+            if (id == IDC_EVENTS) return FALSE;  // list notifications, not commands
+            if (code != 0 && code != 1 && lp == 0) return FALSE;
+            RunCommand(id);
+            return TRUE;
+        }
+        case WM_SYSCOMMAND:
+            if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
+                About();
+                return TRUE;
+            }
+            return FALSE;
+        case WM_NOTIFY:
+            return OnNotify(reinterpret_cast<NMHDR*>(lp));
+        case WM_MEASUREITEM: {
+            auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+            if (mi->CtlID == IDC_EVENTS) {
+                mi->itemHeight = 15;
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_DRAWITEM: {
+            auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+            if (di->CtlID == IDC_EVENTS) {
+                OnDrawEventItem(di);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WM_LOGLINE:
+            if (lp) OnLogLine(static_cast<uint32_t>(wp), *reinterpret_cast<const Text*>(lp));
+            SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
+            return TRUE;
+        case WM_REFRESHTABLE:
+            RefreshTableNow();
+            return TRUE;
+        case WM_USERSCHANGED:
+            if (!usersChangedPending_) usersChangedSince_ = GetTickCount();
+            usersChangedPending_ = true;
+            if (GetTickCount() - usersChangedSince_ >= kUsersChangedMaxDelayMs) {
+                KillTimer(hwnd_, kUsersChangedTimer);
+                usersChangedPending_ = false;
+                RebuildGauges();
+                FitHeight();
+            } else {
+                SetTimer(hwnd_, kUsersChangedTimer, kUsersChangedQuietMs, nullptr);
+            }
+            return TRUE;
+        case WM_TIMER:
+            if (wp == kUsersChangedTimer) {
+                KillTimer(hwnd_, kUsersChangedTimer);
+                if (usersChangedPending_) {
+                    usersChangedPending_ = false;
+                    RebuildGauges();
+                    FitHeight();
+                }
+                return TRUE;
+            }
+            return FALSE;
+        case WM_TRAYNOTIFY:
+            OnTrayNotify(wp, lp);
+            return TRUE;
+        case WM_ACTIVATE:
+            FitHeight();
+            return FALSE;
+        case WM_SIZE:
+            if (wp != SIZE_MINIMIZED) {
+                RECT r;
+                GetWindowRect(hwnd_, &r);
+                LayOut(r.right - r.left, r.bottom - r.top);
+            }
+            return FALSE;
+        case WM_SIZING: {
+            const RECT* r = reinterpret_cast<const RECT*>(lp);
+            if (r->right != lastSizing_.right || r->bottom != lastSizing_.bottom) {
+                lastSizing_ = *r;
+                LayOut(r->right - r->left, r->bottom - r->top);
+            }
+            return FALSE;
+        }
+        case WM_CLOSE:
+            OnClose();
+            return TRUE;
+        case WM_DESTROY:
+            KillTimer(hwnd_, kUsersChangedTimer);
+            RemoveTrayIcon();
+            logWindow_.store(nullptr);
+            return FALSE;
+        case WM_NCDESTROY:
+            hwnd_ = nullptr;
+            table_ = eventList_ = status_ = nullptr;
+            gauges_.clear();
+            return FALSE;
+    }
+    return FALSE;
+}
+
+void CmovraDlg::OnInitDialog() {
+    table_ = GetDlgItem(hwnd_, IDC_TABLE);
+    eventList_ = GetDlgItem(hwnd_, IDC_EVENTS);
+    status_ = GetDlgItem(hwnd_, IDC_STATUS);
+    SetWindowSubclass(table_, TableProc, 1, reinterpret_cast<DWORD_PTR>(this));
+
+    HMENU sys = GetSystemMenu(hwnd_, FALSE);
+    if (sys) {
+        AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, L"&О программе Movra...");
+    }
+    const int ids[3] = {IDR_MAINFRAME, IDI_MONITORING, IDI_DISCONNECTED};
+    for (int i = 0; i < 3; ++i)
+        icons_[i] = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(ids[i]), IMAGE_ICON, 0, 0,
+                                                  LR_DEFAULTSIZE | LR_SHARED));
+    HICON big = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXICON),
+                                              GetSystemMetrics(SM_CYICON), LR_SHARED));
+    HICON small = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    // Shared icons belong to the system; nothing to destroy later.
+    for (HICON& i : icons_) i = i ? CopyIcon(i) : nullptr;
+    tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
+    trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
+
+    FillServerRow();
+    BuildColumns();
+    RebuildGauges();
+    FitHeight();
+
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = hwnd_;
+    nid.uID = kTrayIconId;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = WM_TRAYNOTIFY;
+    nid.hIcon = IconHandle(TrayIcon::kDisconnected);
+    wcsncpy(nid.szTip, L"Movra", 127);
+    trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+    trayIcon_ = nid.hIcon;
+    trayTip_ = u"Movra";
+
+    SetDisplayUnit();
+}
+
+void CmovraDlg::AfterFirstPaint() {
+    logWindow_.store(hwnd_);
+    int32_t startMinimized, storePassword;
+    {
+        Model::Guard g(model_);
+        startMinimized = model_.settings.StartMinimized;
+        storePassword = model_.settings.StorePassword;
+    }
+    if (startMinimized) {
+        FitHeight();
+        ShowWindow(hwnd_, SW_MINIMIZE);
+        ShowWindow(hwnd_, SW_HIDE);
+        hideAgain_ = true;
+    }
+    if (storePassword) Connect();
+}
+
+// ---- Event log rendering ----
+
+void CmovraDlg::OnLogLine(uint32_t flags, const Text& text) {
+    ApplyLogEffects(log_.OnLogLine(flags, text));
+}
+
+void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
+    if (fx.status && status_) SetWindowTextW(status_, W(*fx.status));
+    if (eventList_) {
+        for (int32_t i = 0; i < fx.removedFromTop; ++i)
+            SendMessageW(eventList_, CB_DELETESTRING, 0, 0);
+        for (const EventLine& l : fx.added)
+            SendMessageW(eventList_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(l.text)));
+        if (fx.select >= 0) SendMessageW(eventList_, CB_SETCURSEL, fx.select, 0);
+        if (fx.removedFromTop || !fx.added.empty()) InvalidateRect(eventList_, nullptr, TRUE);
+    }
+    if (fx.title && hwnd_) SetWindowTextW(hwnd_, W(*fx.title));
+    if (fx.modifyTray) ModifyTray(fx.icon, fx.tooltip);
+    if (fx.refreshTable) RefreshTableNow();
+    if (fx.close && hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
+    trayIcon_ = IconHandle(icon);
+    trayTip_ = tip;
+    if (!trayShown_ || !hwnd_) return;
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = hwnd_;
+    nid.uID = kTrayIconId;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = WM_TRAYNOTIFY;
+    nid.hIcon = trayIcon_;
+    size_t n = std::min<size_t>(tip.size(), 127);
+    std::copy(tip.begin(), tip.begin() + static_cast<ptrdiff_t>(n), nid.szTip);
+    nid.szTip[n] = 0;
+    Shell_NotifyIconW(NIM_MODIFY, &nid);
+}
+
+void CmovraDlg::RemoveTrayIcon() {
+    if (!trayShown_) return;
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = hwnd_;
+    nid.uID = kTrayIconId;
+    Shell_NotifyIconW(NIM_DELETE, &nid);
+    trayShown_ = false;
+}
+
+void CmovraDlg::OnDrawEventItem(DRAWITEMSTRUCT* di) {
+    HDC dc = di->hDC;
+    RECT r = di->rcItem;
+    if (di->itemID == static_cast<UINT>(-1)) {
+        FillRect(dc, &r, GetSysColorBrush(COLOR_WINDOW));
+        return;
+    }
+    int row = static_cast<int>(di->itemID);
+    std::optional<ColorPair> pair = log_.EventColors().RowColors(row);
+    COLORREF text = pair ? pair->text : GetSysColor(COLOR_WINDOWTEXT);
+    COLORREF back = pair ? pair->back : GetSysColor(COLOR_WINDOW);
+    HBRUSH brush = CreateSolidBrush(back);
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+    int len = static_cast<int>(SendMessageW(di->hwndItem, CB_GETLBTEXTLEN, di->itemID, 0));
+    if (len > 0) {
+        std::wstring buf(static_cast<size_t>(len) + 1, L'\0');
+        SendMessageW(di->hwndItem, CB_GETLBTEXT, di->itemID, reinterpret_cast<LPARAM>(buf.data()));
+        SetTextColor(dc, text);
+        SetBkColor(dc, back);
+        SetBkMode(dc, OPAQUE);
+        RECT tr = r;
+        tr.left += 2;
+        DrawTextW(dc, buf.c_str(), len, &tr,
+                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+    // The highlighted line of the open list is marked by a frame, so that its class colours stay.
+    if ((di->itemState & ODS_SELECTED) && !(di->itemState & ODS_COMBOBOXEDIT)) {
+        RECT fr = r;
+        HBRUSH frame = CreateSolidBrush(text);
+        FrameRect(dc, &fr, frame);
+        DeleteObject(frame);
+    }
+    if (di->itemState & ODS_FOCUS) DrawFocusRect(dc, &r);
+}
+
+// ---- Tray ----
+
+void CmovraDlg::OnTrayNotify(WPARAM id, LPARAM mouse) {
+    if (id != kTrayIconId) return;
+    switch (LOWORD(mouse)) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            ShowOrHide();
+            break;
+        case WM_RBUTTONDOWN: {
+            if (!trayMenu_) break;
+            POINT pt;
+            GetCursorPos(&pt);
+            SetForegroundWindow(hwnd_);
+            HWND target = logWindow_.load() ? logWindow_.load() : hwnd_;
+            int cmd = TrackPopupMenu(GetSubMenu(trayMenu_, 0),
+                                     TPM_LEFTALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD, pt.x, pt.y, 0,
+                                     target, nullptr);
+            PostMessageW(hwnd_, WM_NULL, 0, 0);
+            if (cmd) RunCommand(cmd, true);
+            break;
+        }
+    }
+}
+
+// ---- Commands ----
+
+bool CmovraDlg::ModalOpen() const {
+    return hwnd_ && !IsWindowEnabled(hwnd_);
+}
+
+void CmovraDlg::RunCommand(int id, bool fromTray) {
+    if (fromTray && ModalOpen()) {
+        // A dialog of ours is open: commands that would open another one or close the window
+        // under it only bring that dialog forward.
+        switch (id) {
+            case ID_SHOW_HIDE:
+            case ID_MODE_MONITOR:
+            case ID_MODE_DIVIDE:
+            case IDC_CONNECT:
+            case IDC_DISCONNECT:
+                break;
+            default: {
+                HWND popup = GetLastActivePopup(hwnd_);
+                if (popup && popup != hwnd_) SetForegroundWindow(popup);
+                return;
+            }
+        }
+    }
+    switch (id) {
+        case IDC_CONNECT:
+            Connect();
+            break;
+        case IDC_DISCONNECT:
+            Disconnect();
+            break;
+        case IDC_IMPORT_USERS:
+            StartImport(1);
+            break;
+        case ID_IMPORT_GROUPS:
+            ImportGroups();
+            break;
+        case IDC_GROUPS:
+            GroupsEditor();
+            break;
+        case ID_ADD_USER:
+            AddUser();
+            break;
+        case ID_EDIT_USER:
+            EditUsers();
+            break;
+        case ID_DELETE_USER:
+            DeleteUsers();
+            break;
+        case ID_TOGGLE_UNAUTHORISED:
+            ToggleUnauthorised();
+            break;
+        case ID_SHOW_HIDE:
+            ShowOrHide();
+            break;
+        case ID_MODE_MONITOR:
+            SetMode(0);
+            break;
+        case ID_MODE_DIVIDE:
+            SetMode(3);
+            break;
+        case IDC_VIEW_LOG:
+            ShowLogWindow();
+            break;
+        case IDC_OPTIONS:
+            Settings();
+            break;
+        case ID_SAVE_CONFIG:
+            SaveConfiguration();
+            break;
+        case ID_LOAD_CONFIG:
+            LoadConfiguration();
+            break;
+        case IDM_ABOUTBOX:
+            About();
+            break;
+        case ID_EXIT:
+            if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+            break;
+        // Escape and the dialog's OK would end the window without stopping regulation: the
+        // window stays; only Exit (or the close box) ends the program.
+        case IDOK:
+        case IDCANCEL:
+        default:
+            break;
+    }
+}
+
+void CmovraDlg::FillServerRow() {
+    Model::Guard g(model_);
+    model_.ServerRow.IP = model_.settings.Server;
+    model_.ServerRow.LimitIn = static_cast<int32_t>(model_.settings.RXMAXkbit);
+    model_.ServerRow.LimitOut = static_cast<int32_t>(model_.settings.TXMAXkbit);
+}
+
+void CmovraDlg::SetDisplayUnit() {
+    Model::Guard g(model_);
+    ui::DisplayUnit u = ui::DisplayUnitFor(model_.settings);
+    divisor_ = u.divisor;
+    unit_ = u.unit;
+}
+
+void CmovraDlg::Connect() {
+    FillServerRow();
+    logWindow_.store(hwnd_);
+    if (hwnd_) {
+        RebuildGauges();
+        FitHeight();
+    }
+    events_.stop.Reset();
+    workers_->StartControl();
+}
+
+void CmovraDlg::Disconnect() {
+    if (events_.idle.Wait(200)) {
+        events_.idle.Set();
+        return;
+    }
+    events_.stop.Set();
+    OnLogLine(LOG_INFO, u"Жду завершения потока...");
+}
+
+void CmovraDlg::OnClose() {
+    if (closing_) return;
+    if (events_.idle.Wait(20)) {
+        events_.idle.Set();
+        CloseNow();
+    } else if (log_.ConnState() == EXIT_PENDING) {
+        CloseNow();
+    } else {
+        log_.SetExitPending();
+        Disconnect();
+    }
+    RemoveTrayIcon();
+}
+
+void CmovraDlg::CloseNow() {
+    closing_ = true;
+    RemoveTrayIcon();
+    if (modal_)
+        EndDialog(hwnd_, IDOK);
+    else
+        DestroyWindow(hwnd_);
+}
+
+void CmovraDlg::StartImport(int32_t request) {
+    logWindow_.store(hwnd_);
+    workers_->StartImport(request);
+}
+
+bool CmovraDlg::ReportOrphanGroups() {
+    Text name;
+    int32_t group = 0;
+    {
+        Model::Guard g(model_);
+        if (model_.RecountGroupUsers() == 0) return false;
+        for (int32_t i = 0; i < model_.NumUsers; ++i) {
+            if (model_.FindGroupIndex(model_.Users[i].UserGrID) < 0) {
+                name = model_.Users[i].UserName;
+                group = model_.Users[i].UserGrID;
+                break;
+            }
+        }
+    }
+    ShowMessage(Fmt(u"Пользователь %s входит в несуществующую группу %d", name, group));
+    return true;
+}
+
+void CmovraDlg::ImportGroups() {
+    StartImport(2);
+    ReportOrphanGroups();
+}
+
+static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, WorkerEvents& events,
+                             std::function<void()> load, std::function<void()> import) {
+    EditorHooks h;
+    h.SaveConfig = [&dlg, &model] { SaveConfig(model, dlg); };
+    h.LoadConfig = std::move(load);
+    h.ClearLogFile = [&dlg] {
+        LogRequest r = dlg.Log().ClearLogFile();
+        dlg.OnLogLine(r.flags, r.text);
+    };
+    h.StartGroupsImport = std::move(import);
+    h.ImportRunning = [&events] {
+        if (events.idle.Wait(0)) {
+            events.idle.Set();
+            return false;
+        }
+        return true;
+    };
+    return h;
+}
+
+void CmovraDlg::GroupsEditor() {
+    if (ReportOrphanGroups()) return;
+    EditorHooks hooks = MakeHooks(
+        *this, model_, events_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+    ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
+    RefreshTableNow();
+}
+
+void CmovraDlg::AddUser() {
+    std::optional<Text> name = ShowAddUserDialog(hwnd_);
+    if (!name || name->empty()) return;
+    int32_t index;
+    {
+        Model::Guard g(model_);
+        index = model_.AddUserByName(*name);
+    }
+    if (index == Model::kAlreadyPresent) {
+        ShowMessage(*name + u" уже есть в списке");
+        return;
+    }
+    RebuildGauges();
+    FitHeight();
+}
+
+void CmovraDlg::EditUsers() {
+    std::vector<Text> names;
+    for (int row : SelectedRows()) names.push_back(RowName(row));
+    if (names.empty()) return;
+    EditUserLimits(hwnd_, model_, names);
+}
+
+void CmovraDlg::DeleteUsers() {
+    for (int row : SelectedRows()) {
+        Text name = RowName(row);
+        if (name.empty()) break;
+        int32_t index;
+        {
+            Model::Guard g(model_);
+            index = model_.FindUserByName(name);
+        }
+        // The summary row and rows of users that are gone have no user to remove.
+        if (index < 0) continue;
+        SendMessageW(table_, LVM_DELETEITEM, row, 0);
+        shownTexts_.erase(name);
+        PlaceGauges();
+        {
+            Model::Guard g(model_);
+            index = model_.FindUserByName(name);
+            if (index >= 0) model_.RemoveUser(index);
+        }
+        RefreshTableNow();
+    }
+}
+
+void CmovraDlg::ToggleUnauthorised() {
+    showUnauthorised_ = !showUnauthorised_;
+    RefreshTableNow();
+}
+
+void CmovraDlg::ShowOrHide() {
+    if (!hwnd_) return;
+    if (IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, SW_MINIMIZE);
+        ShowWindow(hwnd_, SW_HIDE);
+    } else {
+        ShowWindow(hwnd_, SW_SHOW);
+        ShowWindow(hwnd_, SW_RESTORE);
+    }
+}
+
+void CmovraDlg::SetMode(int32_t mode) {
+    Model::Guard g(model_);
+    model_.settings.TrafficSpeedAutoControll = mode;
+}
+
+void CmovraDlg::Settings() {
+    uint32_t gridBefore;
+    {
+        Model::Guard g(model_);
+        gridBefore = model_.settings.GridSize;
+    }
+    EditorHooks hooks = MakeHooks(
+        *this, model_, events_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+    if (!ShowSettings(hwnd_, model_, hooks)) return;
+    SetDisplayUnit();
+    FillServerRow();
+    RebuildGauges();
+    uint32_t gridAfter;
+    {
+        Model::Guard g(model_);
+        gridAfter = model_.settings.GridSize;
+    }
+    if (gridAfter != gridBefore) FitHeight();
+    logWindow_.store(hwnd_);
+}
+
+void CmovraDlg::SaveConfiguration() {
+    SaveConfig(model_, *this);
+}
+
+void CmovraDlg::LoadConfiguration() {
+    if (!LoadConfig(model_, *this)) return;
+    SetDisplayUnit();
+    FillServerRow();
+    RebuildGauges();
+    FitHeight();
+    RefreshTableNow();
+}
+
+static INT_PTR CALLBACK AboutProc(HWND h, UINT msg, WPARAM wp, LPARAM) {
+    if (msg == WM_INITDIALOG) return TRUE;
+    if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+        EndDialog(h, LOWORD(wp));
+        return TRUE;
+    }
+    if (msg == WM_CLOSE) {
+        EndDialog(h, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void CmovraDlg::About() {
+    DialogBoxParamW(inst_, MAKEINTRESOURCEW(IDD_ABOUTBOX), hwnd_, AboutProc, 0);
+}
+
+void CmovraDlg::ShowLogWindow() {
+    Text name;
+    {
+        Model::Guard g(model_);
+        name = model_.settings.LogFileName;
+    }
+    ShowLogFile(inst_, hwnd_, name, *this);
+}
+
+// ---- Sizing ----
+
+void CmovraDlg::FitHeight() {
+    if (!hwnd_ || IsIconic(hwnd_)) return;
+    uint32_t grid;
+    {
+        Model::Guard g(model_);
+        grid = model_.settings.GridSize;
+    }
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    int h = ui::FitHeight(grid);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, h,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut(r.right - r.left, h);
+}
+
+void CmovraDlg::LayOut(int w, int h) {
+    if (!hwnd_) return;
+    ui::Layout l = ui::LayOut(w, h);
+    auto place = [](HWND c, const ui::Box& b) {
+        if (c) MoveWindow(c, b.x, b.y, std::max(0, b.w), std::max(0, b.h), TRUE);
+    };
+    place(table_, l.table);
+    place(GetDlgItem(hwnd_, IDC_OPTIONS), l.options);
+    // A drop-down list's height includes its open list; the closed field keeps its own height.
+    ui::Box events = l.events;
+    events.h += 220;
+    place(eventList_, events);
+    PlaceGauges();
+}
+
+}  // namespace movra

@@ -1,0 +1,169 @@
+#pragma once
+// CmovraDlg: the main window. It owns the tray icon, the user table with its gauges, the event
+// list and the worker starter, turns buttons, menus and tray clicks into commands, and is the
+// window link through which the workers reach it (SendMessageW to LogWindow).
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/events.h"
+#include "engine/model.h"
+#include "engine/tiserver.h"
+#include "engine/window_link.h"
+#include "engine/workers.h"
+#include "log/color_index.h"
+#include "log/event_log.h"
+#include "ui/editors_model.h"
+#include "ui/table_model.h"
+
+namespace movra {
+
+constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
+constexpr UINT WM_REFRESHTABLE = WM_USER + 106;
+constexpr UINT WM_LOGLINE = WM_USER + 107;
+constexpr UINT WM_USERSCHANGED = WM_USER + 108;
+constexpr UINT kTrayIconId = 1234;
+
+class CmovraDlg : public WindowLink {
+  public:
+    CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
+              const Clock& clock = SystemClock());
+    ~CmovraDlg() override;
+    CmovraDlg(const CmovraDlg&) = delete;
+    CmovraDlg& operator=(const CmovraDlg&) = delete;
+
+    // Start-up before the window exists: locale, idle event, and the configuration file with
+    // its validation message.
+    void PrepareStartup();
+    // Runs the window modally; returns when it has closed.
+    INT_PTR RunModal(HINSTANCE inst);
+    // Creates the window without a modal loop (tests pump messages themselves).
+    HWND CreateModeless(HINSTANCE inst);
+
+    // ---- Window link (any thread). ----
+    void LogLine(uint32_t flags, const Text& text) override;
+    void RefreshTable() override;
+    void UsersChanged() override;
+    void ShowMessage(const Text& text) override;
+
+    // ---- The window's own operations (window thread). ----
+    void OnLogLine(uint32_t flags, const Text& text);
+    // Rewrites the table from the lists (window thread).
+    void RefreshTableNow();
+    void RebuildGauges();
+    void PlaceGauges();
+    void FitHeight();
+    void LayOut(int w, int h);
+    void RunCommand(int id, bool fromTray = false);
+    void ShowLogWindow();
+
+    HWND Hwnd() const { return hwnd_; }
+    HWND Table() const { return table_; }
+    HWND EventList() const { return eventList_; }
+    HWND StatusField() const { return status_; }
+    const std::vector<HWND>& Gauges() const { return gauges_; }
+    uint32_t ConnState() const { return log_.ConnState(); }
+    EventLog& Log() { return log_; }
+    const ColorIndexStore& TableColors() const { return tableColors_; }
+    bool ShowUnauthorised() const { return showUnauthorised_; }
+    const ui::SortState& Sort() const { return sort_; }
+    bool TrayIconShown() const { return trayShown_; }
+    const Text& TrayTip() const { return trayTip_; }
+    HICON TrayIconHandle() const { return trayIcon_; }
+    HICON IconHandle(TrayIcon which) const;
+    bool HideAgain() const { return hideAgain_; }
+    int GaugeRebuilds() const { return gaugeRebuilds_; }
+    // The window published for the workers (null before the first paint).
+    HWND LogWindow() const { return logWindow_.load(); }
+
+  private:
+    static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                      DWORD_PTR self);
+    static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
+    INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
+    void OnInitDialog();
+    void AfterFirstPaint();
+    INT_PTR OnNotify(NMHDR* hdr);
+    LRESULT OnTableCustomDraw(NMLVCUSTOMDRAW* cd);
+    void OnDrawEventItem(DRAWITEMSTRUCT* di);
+    void OnTrayNotify(WPARAM id, LPARAM mouse);
+    void OnClose();
+    void CloseNow();
+    void RemoveTrayIcon();
+    void ModifyTray(TrayIcon icon, const Text& tip);
+    void ApplyLogEffects(const LogEffects& fx);
+
+    void Connect();
+    void Disconnect();
+    void StartImport(int32_t request);
+    void ImportGroups();
+    void GroupsEditor();
+    void AddUser();
+    void EditUsers();
+    void DeleteUsers();
+    void ToggleUnauthorised();
+    void ShowOrHide();
+    void SetMode(int32_t mode);
+    void Settings();
+    void SaveConfiguration();
+    void LoadConfiguration();
+    void About();
+    bool ModalOpen() const;
+    bool ReportOrphanGroups();
+    void FillServerRow();
+    void SetDisplayUnit();
+
+    void BuildColumns();
+    int RowCount() const;
+    Text RowName(int row) const;
+    std::vector<int> SelectedRows() const;
+    void SetCell(int row, int col, const Text& text);
+
+    Model& model_;
+    WorkerEvents& events_;
+    const Clock& clock_;
+    EventLog log_;
+    std::unique_ptr<Workers> workers_;
+    std::atomic<HWND> logWindow_{nullptr};
+    DWORD uiThread_ = 0;
+
+    HINSTANCE inst_ = nullptr;
+    bool modal_ = false;
+    HWND hwnd_ = nullptr;
+    HWND table_ = nullptr;
+    HWND eventList_ = nullptr;
+    HWND status_ = nullptr;
+    HICON icons_[3] = {};  // regulating, monitoring, disconnected
+    HMENU tableMenu_ = nullptr;
+    HMENU trayMenu_ = nullptr;
+
+    bool trayShown_ = false;
+    HICON trayIcon_ = nullptr;
+    Text trayTip_ = u"Movra";
+
+    bool firstPaintDone_ = false;
+    bool hideAgain_ = false;
+    bool showUnauthorised_ = true;
+    bool closing_ = false;
+    ui::SortState sort_;
+    ui::SortRows sortRows_;
+    ColorIndexStore tableColors_;
+    double divisor_ = 1.0;
+    Text unit_;
+    std::vector<HWND> gauges_;
+    int gaugeRebuilds_ = 0;
+    bool usersChangedPending_ = false;
+    DWORD usersChangedSince_ = 0;
+    // The texts last written to each user's row, so that a refresh writes only what changed.
+    std::unordered_map<Text, ui::RowTexts> shownTexts_;
+    RECT lastSizing_ = {};
+    GroupsEditorState groupsState_;
+};
+
+}  // namespace movra

@@ -1,0 +1,399 @@
+// The user table of the main window: columns, refresh, sorting, row colours and load gauges.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <unordered_map>
+
+#include "ui/win/main_window.h"
+#include "ui/win/resource.h"
+
+namespace movra {
+
+namespace {
+
+const wchar_t* W(const Text& t) {
+    return reinterpret_cast<const wchar_t*>(t.c_str());
+}
+
+// What a refresh reads from the lists, copied under the lock so that no list-view call runs
+// while the lock is held.
+struct TableSnapshot {
+    std::vector<CTiUserData> users;
+    std::vector<Group> groups;
+    int32_t numGroups = 0;
+    CTiUserData server;
+    std::array<Text, 8> serverTexts;
+    Settings settings;
+};
+
+}  // namespace
+
+void CmovraDlg::BuildColumns() {
+    SendMessageW(table_, LVM_DELETEALLITEMS, 0, 0);
+    while (SendMessageW(table_, LVM_DELETECOLUMN, 0, 0)) {
+    }
+    shownTexts_.clear();
+    for (int i = 0; i < ui::kColumnCount; ++i) {
+        LVCOLUMNW c = {};
+        c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        c.fmt = LVCFMT_LEFT;
+        c.cx = ui::kColumns[i].width;
+        c.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(ui::kColumns[i].header));
+        c.iSubItem = i;
+        SendMessageW(table_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&c));
+    }
+    SendMessageW(table_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
+                 LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+}
+
+int CmovraDlg::RowCount() const {
+    return table_ ? static_cast<int>(SendMessageW(table_, LVM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+Text CmovraDlg::RowName(int row) const {
+    wchar_t buf[512];
+    LVITEMW it = {};
+    it.iSubItem = 0;
+    it.pszText = buf;
+    it.cchTextMax = 512;
+    buf[0] = 0;
+    SendMessageW(table_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&it));
+    return Text(reinterpret_cast<const char16_t*>(buf));
+}
+
+std::vector<int> CmovraDlg::SelectedRows() const {
+    std::vector<int> rows;
+    if (!table_) return rows;
+    int i = -1;
+    while ((i = static_cast<int>(SendMessageW(table_, LVM_GETNEXTITEM, i, LVNI_SELECTED))) >= 0)
+        rows.push_back(i);
+    return rows;
+}
+
+void CmovraDlg::SetCell(int row, int col, const Text& text) {
+    LVITEMW it = {};
+    it.iSubItem = col;
+    it.pszText = const_cast<wchar_t*>(W(text));
+    SendMessageW(table_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&it));
+}
+
+int CALLBACK CmovraDlg::CompareProc(LPARAM a, LPARAM b, LPARAM self) {
+    auto* d = reinterpret_cast<CmovraDlg*>(self);
+    return ui::CompareRows(static_cast<int32_t>(a), static_cast<int32_t>(b), d->sort_,
+                           d->sortRows_);
+}
+
+void CmovraDlg::RefreshTableNow() {
+    if (!hwnd_ || !table_) return;
+    if (hideAgain_) {
+        ShowWindow(hwnd_, SW_MINIMIZE);
+        ShowWindow(hwnd_, SW_HIDE);
+        hideAgain_ = false;
+    }
+    const uint32_t conn = log_.ConnState();
+    if (conn == EXIT_PENDING) return;
+
+    TableSnapshot s;
+    {
+        Model::Guard g(model_);
+        s.users.assign(model_.Users.begin(), model_.Users.begin() + model_.NumUsers);
+        s.groups.assign(model_.Groups.begin(), model_.Groups.begin() + model_.NumGroups);
+        s.numGroups = model_.NumGroups;
+        s.server = model_.ServerRow;
+        s.serverTexts = model_.ServerRowTexts;
+        s.settings = model_.settings;
+    }
+    ui::DisplayUnit unit = ui::DisplayUnitFor(s.settings);
+    divisor_ = unit.divisor;
+    unit_ = unit.unit;
+
+    SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
+
+    // Rows are found by the exact name in column 0; the summary row by its item data, so that a
+    // user called "Server_TI" or two names differing only in case each keep a row of their own.
+    std::vector<Text> rowNames;
+    int summaryRow = -1;
+    const int n0 = RowCount();
+    rowNames.reserve(static_cast<size_t>(n0));
+    for (int r = 0; r < n0; ++r) {
+        wchar_t buf[512];
+        buf[0] = 0;
+        LVITEMW it = {};
+        it.mask = LVIF_TEXT | LVIF_PARAM;
+        it.iItem = r;
+        it.pszText = buf;
+        it.cchTextMax = 512;
+        SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        if (it.lParam == ui::kSummaryRowData) summaryRow = r;
+        rowNames.push_back(Text(reinterpret_cast<const char16_t*>(buf)));
+    }
+    std::unordered_map<Text, int> rowOf;
+    for (int r = 0; r < n0; ++r)
+        if (r != summaryRow) rowOf.emplace(rowNames[r], r);
+
+    // Which users get a row, and which rows go: hidden users, and users no longer monitored.
+    std::unordered_map<Text, int32_t> userOf;
+    std::vector<int32_t> toInsert;
+    std::vector<bool> dropRow(static_cast<size_t>(n0), false);
+    for (int32_t i = 0; i < static_cast<int32_t>(s.users.size()); ++i) {
+        const CTiUserData& u = s.users[i];
+        if (u.UserName.empty()) continue;
+        auto it = rowOf.find(u.UserName);
+        bool shown = u.Online || showUnauthorised_;
+        if (!shown) {
+            if (it != rowOf.end()) dropRow[it->second] = true;
+            continue;
+        }
+        userOf.emplace(u.UserName, i);
+        if (it == rowOf.end()) toInsert.push_back(i);
+    }
+    for (int r = 0; r < n0; ++r)
+        if (r != summaryRow && !userOf.count(rowNames[r])) dropRow[r] = true;
+    for (int r = n0 - 1; r >= 0; --r) {
+        if (!dropRow[r]) continue;
+        SendMessageW(table_, LVM_DELETEITEM, r, 0);
+        shownTexts_.erase(rowNames[r]);
+    }
+    for (int32_t i : toInsert) {
+        LVITEMW it = {};
+        it.mask = LVIF_TEXT | LVIF_PARAM;
+        it.iItem = 0;
+        it.pszText = const_cast<wchar_t*>(W(s.users[i].UserName));
+        it.lParam = i;
+        if (SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)) < 0) {
+            SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
+            ShowMessage(u"Error add to list ");
+            SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
+            continue;
+        }
+        shownTexts_.erase(s.users[i].UserName);
+    }
+
+    // Every user row: its item data and the cells that changed since the last refresh.
+    const int n1 = RowCount();
+    static const int kOrder[] = {3, 4, 5, 7, 8, 9, 10, 11, 12, 1, 2};
+    for (int r = 0; r < n1; ++r) {
+        Text name = RowName(r);
+        auto u = userOf.find(name);
+        if (u == userOf.end()) continue;
+        LVITEMW it = {};
+        it.mask = LVIF_PARAM;
+        it.iItem = r;
+        it.lParam = u->second;
+        SendMessageW(table_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        ui::RowTexts t = ui::UserRowTexts(s.users[u->second], divisor_, s.groups, s.numGroups);
+        auto shown = shownTexts_.find(name);
+        for (int col : kOrder)
+            if (shown == shownTexts_.end() || shown->second[col] != t[col]) SetCell(r, col, t[col]);
+        shownTexts_[name] = std::move(t);
+    }
+
+    // Sort by the chosen column; the comparison reads the snapshot.
+    sortRows_.users = &s.users;
+    sortRows_.activityTimes.resize(s.users.size());
+    for (size_t i = 0; i < s.users.size(); ++i)
+        sortRows_.activityTimes[i] = ui::ActivitySortTime(s.users[i].LastActivity, clock_);
+    SendMessageW(table_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
+                 reinterpret_cast<LPARAM>(&CmovraDlg::CompareProc));
+    sortRows_.users = nullptr;
+
+    // Gauges and colour classes follow the rows' new places.
+    const int n2 = RowCount();
+    summaryRow = -1;
+    for (int r = 0; r < n2; ++r) {
+        LVITEMW it = {};
+        it.mask = LVIF_PARAM;
+        it.iItem = r;
+        SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        if (it.lParam == ui::kSummaryRowData) {
+            summaryRow = r;
+            continue;
+        }
+        if (it.lParam < 0 || it.lParam >= static_cast<LPARAM>(s.users.size())) continue;
+        const CTiUserData& u = s.users[it.lParam];
+        if (static_cast<size_t>(r) < gauges_.size())
+            SendMessageW(gauges_[r], PBM_SETPOS, ui::GaugePosition(u.RxLoad), 0);
+        tableColors_.SetItemColor(r,
+                                  ui::RowClass(u.ActivityClass, conn, tableColors_.ItemColor(r)));
+    }
+
+    // The summary row, always last.
+    if (summaryRow < 0) {
+        LVITEMW it = {};
+        it.mask = LVIF_TEXT | LVIF_PARAM;
+        it.iItem = n2;
+        it.pszText = const_cast<wchar_t*>(L"Server_TI");
+        it.lParam = ui::kSummaryRowData;
+        summaryRow = static_cast<int>(
+            SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
+    }
+    if (summaryRow >= 0) {
+        ui::RowTexts t = ui::SummaryRowTexts(s.server, s.settings, s.serverTexts, divisor_);
+        for (int col = 0; col < ui::kColumnCount; ++col)
+            if (col != ui::kGaugeColumn) SetCell(summaryRow, col, t[col]);
+        tableColors_.SetItemColor(summaryRow, ui::kSummaryClass);
+    }
+
+    SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
+    PlaceGauges();
+}
+
+void CmovraDlg::RebuildGauges() {
+    if (!table_) return;
+    ++gaugeRebuilds_;
+    for (HWND g : gauges_) DestroyWindow(g);
+    gauges_.clear();
+    int32_t n;
+    {
+        Model::Guard g(model_);
+        n = model_.NumUsers;
+    }
+    gauges_.reserve(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        HWND g = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,
+                                 table_, nullptr, inst_, nullptr);
+        if (!g) break;
+        // Wine and visual styles ignore the bar colour of a themed bar.
+        SetWindowTheme(g, L" ", L" ");
+        SendMessageW(g, PBM_SETRANGE32, 0, 100);
+        SendMessageW(g, PBM_SETPOS, 0, 0);
+        SendMessageW(g, PBM_SETBARCOLOR, 0, RGB(0, 160, 60));
+        SendMessageW(g, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
+        gauges_.push_back(g);
+    }
+    PlaceGauges();
+}
+
+void CmovraDlg::PlaceGauges() {
+    if (!table_) return;
+    RECT client;
+    GetClientRect(table_, &client);
+    RECT row0 = {};
+    row0.left = LVIR_BOUNDS;
+    SendMessageW(table_, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row0));
+    int x = row0.left;
+    for (int c = 0; c < ui::kGaugeColumn; ++c)
+        x += static_cast<int>(SendMessageW(table_, LVM_GETCOLUMNWIDTH, c, 0));
+    x += 2;
+    int w = static_cast<int>(SendMessageW(table_, LVM_GETCOLUMNWIDTH, ui::kGaugeColumn, 0)) - 4;
+    const int rows = RowCount();
+    for (size_t n = 0; n < gauges_.size(); ++n) {
+        HWND g = gauges_[n];
+        bool show = false;
+        RECT r = {};
+        if (static_cast<int>(n) < rows) {
+            r.left = LVIR_BOUNDS;
+            SendMessageW(table_, LVM_GETITEMRECT, n, reinterpret_cast<LPARAM>(&r));
+            Text name = RowName(static_cast<int>(n));
+            show = !name.empty() && name != ui::kSummaryRowName;
+        }
+        // Rows scrolled out of sight need no bar; this keeps placing cheap for long lists.
+        if (show && (r.bottom <= client.top || r.top >= client.bottom)) show = false;
+        if (show) {
+            SetWindowPos(g, nullptr, x, r.top + 2, std::max(0, w),
+                         std::max(0, int(r.bottom - r.top) - 4),
+                         SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+            InvalidateRect(g, nullptr, FALSE);
+        } else if (IsWindowVisible(g)) {
+            ShowWindow(g, SW_HIDE);
+        }
+    }
+    InvalidateRect(table_, nullptr, FALSE);
+}
+
+LRESULT CmovraDlg::OnTableCustomDraw(NMLVCUSTOMDRAW* cd) {
+    switch (cd->nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+            return CDRF_NOTIFYITEMDRAW;
+        case CDDS_ITEMPREPAINT: {
+            std::optional<ColorPair> p =
+                tableColors_.RowColors(static_cast<int32_t>(cd->nmcd.dwItemSpec));
+            if (p) {
+                cd->clrText = p->text;
+                cd->clrTextBk = p->back;
+            }
+            return CDRF_NEWFONT;
+        }
+        default:
+            return CDRF_DODEFAULT;
+    }
+}
+
+INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
+    if (hdr->idFrom != IDC_TABLE) return FALSE;
+    auto result = [this](LRESULT v) {
+        SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, v);
+        return TRUE;
+    };
+    switch (hdr->code) {
+        case NM_CUSTOMDRAW:
+            return result(OnTableCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(hdr)));
+        case LVN_COLUMNCLICK: {
+            auto* nm = reinterpret_cast<NMLISTVIEW*>(hdr);
+            sort_.Click(nm->iSubItem);
+            RefreshTableNow();
+            return result(0);
+        }
+        case NM_DBLCLK:
+            RunCommand(SelectedRows().empty() ? ID_TOGGLE_UNAUTHORISED : ID_EDIT_USER);
+            return result(0);
+        case NM_RCLICK: {
+            if (!tableMenu_) return result(0);
+            POINT pt;
+            GetCursorPos(&pt);
+            TrackPopupMenu(GetSubMenu(tableMenu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y,
+                           0, hwnd_, nullptr);
+            return result(0);
+        }
+        case LVN_ENDSCROLL:
+            PlaceGauges();
+            return result(0);
+    }
+    return FALSE;
+}
+
+LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                      DWORD_PTR selfPtr) {
+    auto* self = reinterpret_cast<CmovraDlg*>(selfPtr);
+    switch (msg) {
+        case WM_KEYDOWN:
+            // Only the Delete key of the editing block carries the extended-key bit; the
+            // keypad's Delete does not remove a user.
+            if (wp == VK_DELETE && (lp & (1 << 24))) {
+                self->RunCommand(ID_DELETE_USER);
+                return 0;
+            }
+            {
+                // Keyboard scrolling moves rows under the gauges.
+                LRESULT r = DefSubclassProc(h, msg, wp, lp);
+                self->PlaceGauges();
+                return r;
+            }
+        case WM_NOTIFY: {
+            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            auto* nm = reinterpret_cast<NMHDR*>(lp);
+            if (nm->code == HDN_ITEMCHANGEDW || nm->code == HDN_ITEMCHANGEDA ||
+                nm->code == HDN_ENDTRACKW || nm->code == HDN_ENDTRACKA)
+                self->PlaceGauges();
+            return r;
+        }
+        case WM_VSCROLL:
+        case WM_HSCROLL:
+        case WM_MOUSEWHEEL:
+        case WM_MOUSEHWHEEL: {
+            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            self->PlaceGauges();
+            return r;
+        }
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(h, TableProc, 1);
+            break;
+    }
+    return DefSubclassProc(h, msg, wp, lp);
+}
+
+}  // namespace movra
