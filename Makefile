@@ -77,6 +77,9 @@ fuzz: deps
 	$(FUZZ)/config_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
 	  $(FUZZ)/corpus-config fuzz/corpus/config
 
+demo: deps
+	@JOBS=$(JOBS) tools/demo "$(BUILD)"
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
