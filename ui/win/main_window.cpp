@@ -674,6 +674,7 @@ void CmovraDlg::DeleteUsers() {
         if (index < 0) continue;
         SendMessageW(table_, LVM_DELETEITEM, row, 0);
         shownTexts_.erase(name);
+        if (row < static_cast<int>(rows_.size())) rows_.erase(rows_.begin() + row);
         PlaceGauges();
         {
             Model::Guard g(model_);

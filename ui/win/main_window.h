@@ -121,6 +121,7 @@ class CmovraDlg : public WindowLink {
 
     void BuildColumns();
     int RowCount() const;
+    void ReloadRowMirror();
     Text RowName(int row) const;
     std::vector<int> SelectedRows() const;
     void SetCell(int row, int col, const Text& text);
@@ -162,6 +163,14 @@ class CmovraDlg : public WindowLink {
     DWORD usersChangedSince_ = 0;
     // The texts last written to each user's row, so that a refresh writes only what changed.
     std::unordered_map<Text, ui::RowTexts> shownTexts_;
+    ui::RowTexts shownSummary_;
+    // The list's rows as this window put them there: column-0 text and item data.
+    struct RowMirror {
+        Text name;
+        LPARAM data;
+    };
+    std::vector<RowMirror> rows_;
+    std::vector<int> gaugePos_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
 };

@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
 #include <unordered_map>
 
@@ -37,6 +38,8 @@ void CmovraDlg::BuildColumns() {
     while (SendMessageW(table_, LVM_DELETECOLUMN, 0, 0)) {
     }
     shownTexts_.clear();
+    shownSummary_ = {};
+    rows_.clear();
     for (int i = 0; i < ui::kColumnCount; ++i) {
         LVCOLUMNW c = {};
         c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -115,25 +118,12 @@ void CmovraDlg::RefreshTableNow() {
 
     // Rows are found by the exact name in column 0; the summary row by its item data, so that a
     // user called "Server_TI" or two names differing only in case each keep a row of their own.
-    std::vector<Text> rowNames;
-    int summaryRow = -1;
-    const int n0 = RowCount();
-    rowNames.reserve(static_cast<size_t>(n0));
-    for (int r = 0; r < n0; ++r) {
-        wchar_t buf[512];
-        buf[0] = 0;
-        LVITEMW it = {};
-        it.mask = LVIF_TEXT | LVIF_PARAM;
-        it.iItem = r;
-        it.pszText = buf;
-        it.cchTextMax = 512;
-        SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-        if (it.lParam == ui::kSummaryRowData) summaryRow = r;
-        rowNames.push_back(Text(reinterpret_cast<const char16_t*>(buf)));
-    }
+    // rows_ mirrors the list's rows, so a refresh never reads the list back.
+    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
+    const int n0 = static_cast<int>(rows_.size());
     std::unordered_map<Text, int> rowOf;
     for (int r = 0; r < n0; ++r)
-        if (r != summaryRow) rowOf.emplace(rowNames[r], r);
+        if (rows_[r].data != ui::kSummaryRowData) rowOf.emplace(rows_[r].name, r);
 
     // Which users get a row, and which rows go: hidden users, and users no longer monitored.
     std::unordered_map<Text, int32_t> userOf;
@@ -152,11 +142,12 @@ void CmovraDlg::RefreshTableNow() {
         if (it == rowOf.end()) toInsert.push_back(i);
     }
     for (int r = 0; r < n0; ++r)
-        if (r != summaryRow && !userOf.count(rowNames[r])) dropRow[r] = true;
+        if (rows_[r].data != ui::kSummaryRowData && !userOf.count(rows_[r].name)) dropRow[r] = true;
     for (int r = n0 - 1; r >= 0; --r) {
         if (!dropRow[r]) continue;
         SendMessageW(table_, LVM_DELETEITEM, r, 0);
-        shownTexts_.erase(rowNames[r]);
+        shownTexts_.erase(rows_[r].name);
+        rows_.erase(rows_.begin() + r);
     }
     for (int32_t i : toInsert) {
         LVITEMW it = {};
@@ -164,59 +155,70 @@ void CmovraDlg::RefreshTableNow() {
         it.iItem = 0;
         it.pszText = const_cast<wchar_t*>(W(s.users[i].UserName));
         it.lParam = i;
-        if (SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)) < 0) {
+        if (SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)) != 0) {
             SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
             ShowMessage(u"Error add to list ");
             SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
+            if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
             continue;
         }
+        rows_.insert(rows_.begin(), RowMirror{s.users[i].UserName, i});
         shownTexts_.erase(s.users[i].UserName);
     }
 
     // Every user row: its item data and the cells that changed since the last refresh.
-    const int n1 = RowCount();
     static const int kOrder[] = {3, 4, 5, 7, 8, 9, 10, 11, 12, 1, 2};
-    for (int r = 0; r < n1; ++r) {
-        Text name = RowName(r);
-        auto u = userOf.find(name);
+    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        RowMirror& row = rows_[r];
+        if (row.data == ui::kSummaryRowData) continue;
+        auto u = userOf.find(row.name);
         if (u == userOf.end()) continue;
-        LVITEMW it = {};
-        it.mask = LVIF_PARAM;
-        it.iItem = r;
-        it.lParam = u->second;
-        SendMessageW(table_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        if (row.data != u->second) {
+            LVITEMW it = {};
+            it.mask = LVIF_PARAM;
+            it.iItem = r;
+            it.lParam = u->second;
+            SendMessageW(table_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+            row.data = u->second;
+        }
         ui::RowTexts t = ui::UserRowTexts(s.users[u->second], divisor_, s.groups, s.numGroups);
-        auto shown = shownTexts_.find(name);
+        auto shown = shownTexts_.find(row.name);
         for (int col : kOrder)
             if (shown == shownTexts_.end() || shown->second[col] != t[col]) SetCell(r, col, t[col]);
-        shownTexts_[name] = std::move(t);
+        shownTexts_[row.name] = std::move(t);
     }
 
-    // Sort by the chosen column; the comparison reads the snapshot.
+    // Sort by the chosen column; the comparison reads the snapshot. Ties are broken by the
+    // user's place in the list, so the mirror sorted the same way matches the list exactly.
     sortRows_.users = &s.users;
     sortRows_.activityTimes.resize(s.users.size());
     for (size_t i = 0; i < s.users.size(); ++i)
         sortRows_.activityTimes[i] = ui::ActivitySortTime(s.users[i].LastActivity, clock_);
     SendMessageW(table_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
                  reinterpret_cast<LPARAM>(&CmovraDlg::CompareProc));
+    std::sort(rows_.begin(), rows_.end(), [this](const RowMirror& a, const RowMirror& b) {
+        return CompareProc(a.data, b.data, reinterpret_cast<LPARAM>(this)) < 0;
+    });
     sortRows_.users = nullptr;
 
     // Gauges and colour classes follow the rows' new places.
-    const int n2 = RowCount();
-    summaryRow = -1;
-    for (int r = 0; r < n2; ++r) {
-        LVITEMW it = {};
-        it.mask = LVIF_PARAM;
-        it.iItem = r;
-        SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-        if (it.lParam == ui::kSummaryRowData) {
+    int summaryRow = -1;
+    if (gaugePos_.size() != gauges_.size()) gaugePos_.assign(gauges_.size(), -1);
+    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+        LPARAM data = rows_[r].data;
+        if (data == ui::kSummaryRowData) {
             summaryRow = r;
             continue;
         }
-        if (it.lParam < 0 || it.lParam >= static_cast<LPARAM>(s.users.size())) continue;
-        const CTiUserData& u = s.users[it.lParam];
-        if (static_cast<size_t>(r) < gauges_.size())
-            SendMessageW(gauges_[r], PBM_SETPOS, ui::GaugePosition(u.RxLoad), 0);
+        if (data < 0 || data >= static_cast<LPARAM>(s.users.size())) continue;
+        const CTiUserData& u = s.users[data];
+        if (static_cast<size_t>(r) < gauges_.size()) {
+            int pos = ui::GaugePosition(u.RxLoad);
+            if (gaugePos_[r] != pos) {
+                SendMessageW(gauges_[r], PBM_SETPOS, pos, 0);
+                gaugePos_[r] = pos;
+            }
+        }
         tableColors_.SetItemColor(r,
                                   ui::RowClass(u.ActivityClass, conn, tableColors_.ItemColor(r)));
     }
@@ -225,16 +227,21 @@ void CmovraDlg::RefreshTableNow() {
     if (summaryRow < 0) {
         LVITEMW it = {};
         it.mask = LVIF_TEXT | LVIF_PARAM;
-        it.iItem = n2;
+        it.iItem = static_cast<int>(rows_.size());
         it.pszText = const_cast<wchar_t*>(L"Server_TI");
         it.lParam = ui::kSummaryRowData;
         summaryRow = static_cast<int>(
             SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
+        if (summaryRow >= 0)
+            rows_.insert(rows_.begin() + summaryRow,
+                         RowMirror{ui::kSummaryRowName, ui::kSummaryRowData});
     }
     if (summaryRow >= 0) {
         ui::RowTexts t = ui::SummaryRowTexts(s.server, s.settings, s.serverTexts, divisor_);
         for (int col = 0; col < ui::kColumnCount; ++col)
-            if (col != ui::kGaugeColumn) SetCell(summaryRow, col, t[col]);
+            if (col != ui::kGaugeColumn && shownSummary_[col] != t[col])
+                SetCell(summaryRow, col, t[col]);
+        shownSummary_ = std::move(t);
         tableColors_.SetItemColor(summaryRow, ui::kSummaryClass);
     }
 
@@ -242,11 +249,30 @@ void CmovraDlg::RefreshTableNow() {
     PlaceGauges();
 }
 
+void CmovraDlg::ReloadRowMirror() {
+    rows_.clear();
+    shownTexts_.clear();
+    shownSummary_ = {};
+    const int n = RowCount();
+    for (int r = 0; r < n; ++r) {
+        wchar_t buf[512];
+        buf[0] = 0;
+        LVITEMW it = {};
+        it.mask = LVIF_TEXT | LVIF_PARAM;
+        it.iItem = r;
+        it.pszText = buf;
+        it.cchTextMax = 512;
+        SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+        rows_.push_back({Text(reinterpret_cast<const char16_t*>(buf)), it.lParam});
+    }
+}
+
 void CmovraDlg::RebuildGauges() {
     if (!table_) return;
     ++gaugeRebuilds_;
     for (HWND g : gauges_) DestroyWindow(g);
     gauges_.clear();
+    gaugePos_.clear();
     int32_t n;
     {
         Model::Guard g(model_);
@@ -270,6 +296,7 @@ void CmovraDlg::RebuildGauges() {
 
 void CmovraDlg::PlaceGauges() {
     if (!table_) return;
+    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
     RECT client;
     GetClientRect(table_, &client);
     RECT row0 = {};
@@ -280,22 +307,21 @@ void CmovraDlg::PlaceGauges() {
         x += static_cast<int>(SendMessageW(table_, LVM_GETCOLUMNWIDTH, c, 0));
     x += 2;
     int w = static_cast<int>(SendMessageW(table_, LVM_GETCOLUMNWIDTH, ui::kGaugeColumn, 0)) - 4;
-    const int rows = RowCount();
+    // Report rows are evenly spaced: row n's bounds are row 0's moved down n row heights.
+    const int rowHeight = static_cast<int>(row0.bottom - row0.top);
+    const int rows = static_cast<int>(rows_.size());
     for (size_t n = 0; n < gauges_.size(); ++n) {
         HWND g = gauges_[n];
         bool show = false;
-        RECT r = {};
+        int top = row0.top + static_cast<int>(n) * rowHeight;
         if (static_cast<int>(n) < rows) {
-            r.left = LVIR_BOUNDS;
-            SendMessageW(table_, LVM_GETITEMRECT, n, reinterpret_cast<LPARAM>(&r));
-            Text name = RowName(static_cast<int>(n));
+            const Text& name = rows_[n].name;
             show = !name.empty() && name != ui::kSummaryRowName;
         }
         // Rows scrolled out of sight need no bar; this keeps placing cheap for long lists.
-        if (show && (r.bottom <= client.top || r.top >= client.bottom)) show = false;
+        if (show && (top + rowHeight <= client.top || top >= client.bottom)) show = false;
         if (show) {
-            SetWindowPos(g, nullptr, x, r.top + 2, std::max(0, w),
-                         std::max(0, int(r.bottom - r.top) - 4),
+            SetWindowPos(g, nullptr, x, top + 2, std::max(0, w), std::max(0, rowHeight - 4),
                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
             InvalidateRect(g, nullptr, FALSE);
         } else if (IsWindowVisible(g)) {
