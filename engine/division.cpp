@@ -39,38 +39,27 @@ void Write(std::vector<CycleAction>& actions, const CTiUserData& u, int32_t inde
 }
 
 // Finds users by identity for the whole walk. Records are appended with growing identities and
-// removal keeps the order, so the list is normally sorted by Id and a binary search suffices;
-// otherwise a sorted copy of (Id, index) is made once.
+// removal keeps the order, so the list is normally sorted by Id; a compact sorted copy of
+// (Id, index) keeps the binary search within a few cache lines either way.
 class IdIndex {
   public:
-    explicit IdIndex(const Model& m) : m_(m) {
-        for (int32_t i = 1; i < m.NumUsers; ++i)
-            if (m.Users[i - 1].Id >= m.Users[i].Id) {
-                sorted_ = false;
-                break;
-            }
-        if (!sorted_) {
-            pairs_.reserve(m.NumUsers);
-            for (int32_t i = 0; i < m.NumUsers; ++i) pairs_.emplace_back(m.Users[i].Id, i);
-            std::sort(pairs_.begin(), pairs_.end());
+    explicit IdIndex(const Model& m) {
+        pairs_.reserve(m.NumUsers);
+        bool sorted = true;
+        for (int32_t i = 0; i < m.NumUsers; ++i) {
+            if (i > 0 && m.Users[i - 1].Id >= m.Users[i].Id) sorted = false;
+            pairs_.emplace_back(m.Users[i].Id, i);
         }
+        if (!sorted) std::sort(pairs_.begin(), pairs_.end());
     }
 
     int32_t Find(uint64_t id) const {
         if (id == 0) return -1;
-        if (sorted_) {
-            auto first = m_.Users.begin(), last = m_.Users.begin() + m_.NumUsers;
-            auto it = std::lower_bound(first, last, id,
-                                       [](const CTiUserData& u, uint64_t v) { return u.Id < v; });
-            return it != last && it->Id == id ? static_cast<int32_t>(it - first) : -1;
-        }
         auto it = std::lower_bound(pairs_.begin(), pairs_.end(), std::make_pair(id, int32_t{0}));
         return it != pairs_.end() && it->first == id ? it->second : -1;
     }
 
   private:
-    const Model& m_;
-    bool sorted_ = true;
     std::vector<std::pair<uint64_t, int32_t>> pairs_;
 };
 
