@@ -346,7 +346,9 @@ void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
     if (fx.title && hwnd_) SetWindowTextW(hwnd_, W(*fx.title));
     if (fx.modifyTray) ModifyTray(fx.icon, fx.tooltip);
     if (fx.refreshTable) RefreshTableNow();
-    if (fx.close && hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
+    // A pending exit completes. The log has already moved the state on from EXIT_PENDING, so
+    // going through WM_CLOSE again would only start another wait.
+    if (fx.close && hwnd_ && !closing_) CloseNow();
 }
 
 void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Black-box tests of Movra.exe under Wine against TiSim.dll, each in a folder of its own with its
+# own Movra.cfg and scenario, on a private Xvfb display. A helper program answers message boxes
+# and sends commands. Every wait has a time-out; any Movra still running at the end is stopped.
+#   blackbox_movra.sh Movra.exe TiSim.dll blackbox_helper.exe
+set -u
+movra="$1"; dll="$2"; helper="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+tools="$here/../../tools"
+dir="$(cd "$(dirname "$movra")" && pwd)"
+while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir="$(dirname "$dir")"; done
+export WINEPREFIX="${MOVRA_WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+fdfile="$(mktemp)"
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$fdfile" 2>/dev/null &
+xpid=$!
+work="$(mktemp -d)"
+movra_pid=""
+cleanup() {
+  [ -n "$movra_pid" ] && kill "$movra_pid" 2>/dev/null
+  kill "$xpid" 2>/dev/null
+  rm -rf "$work" "$fdfile"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.1; done
+[ -s "$fdfile" ] || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n1 "$fdfile")"
+# Registered with this display set, so that nothing Wine starts for it lives without one.
+"$tools/tisim-register" --prefix "$WINEPREFIX" "$dll" >/dev/null || { echo "cannot register TiSim"; exit 1; }
+
+failures=0
+fail() {
+  echo "FAIL [$case]: $*"; failures=$((failures + 1))
+  log_text | tail -n 5 | sed 's/^/    log: /'
+}
+pass() { echo "ok   [$case]: $*"; }
+
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+help() { timeout 30 wine "$helper" "$@" 2>/dev/null | tr -d '\r'; }
+log_text() { [ -f "$case_dir/Movra.log" ] && iconv -f UTF-16 -t UTF-8 "$case_dir/Movra.log" 2>/dev/null | tr -d '\r'; }
+wait_log() {  # wait_log PATTERN SECONDS
+  local end=$((SECONDS + $2))
+  while [ $SECONDS -lt $end ]; do
+    log_text | grep -qF -- "$1" && return 0
+    sleep 0.3
+  done
+  return 1
+}
+wait_exit() {  # wait_exit SECONDS: true when Movra ended in time
+  local end=$((SECONDS + $1))
+  while [ $SECONDS -lt $end ]; do
+    kill -0 "$movra_pid" 2>/dev/null || { wait "$movra_pid" 2>/dev/null; movra_pid=""; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+journal_count() { grep -c "$1" "$case_dir/journal.txt" 2>/dev/null || echo 0; }
+
+# setup CASE PASSWORD "extra cfg lines" "extra scenario lines" [users in cfg: yes|no]
+setup() {
+  case="$1"; case_dir="$work/$1"; mkdir -p "$case_dir"
+  cat >"$case_dir/scenario.tisim" <<SCN
+password 48213
+channel 1024 256
+defaults 128 64
+seed 7
+time real
+journal journal.txt
+group Офис 512
+user alpha group=Офис ip=10.0.0.2 in=256 out=64 demand=900/40
+user beta  group=Офис ip=10.0.0.3 in=256 out=64 demand=600/20
+user gamma ip=10.0.0.4 in=128 out=32 demand=10/2
+$4
+SCN
+  {
+    printf '\xef\xbb\xbf'
+    printf 'BeforeQuit: 2\nLogFileName: Movra.log\nGridSize: 4\nServer: ti.test\n'
+    [ -n "$2" ] && printf 'AutoLoginPass: %s\n' "$2"
+    printf 'RefreshTimer_msec: 500\nTrafficSpeedAutoControll: 3\nRXMAXkbit: 1024\nTXMAXkbit: 256\n'
+    printf '%b' "$3"
+    if [ "${5:-yes}" = yes ]; then
+      for u in alpha beta gamma; do
+        printf 'User: %s\nUserKTraff: 1.0\nUserGrID: 1\nUserLimitMaxIn: 0\nUserLimitMaxOut: 0\n' "$u"
+      done
+    fi
+    printf 'GroupName: Офис\nGroupMaxIn: 100.0\n'
+  } | sed 's/$/\r/' >"$case_dir/Movra.cfg"
+  export TISIM_SCENARIO="$(winpath "$case_dir/scenario.tisim")"
+  (cd "$case_dir" && exec wine "$movra" >/dev/null 2>&1) &
+  movra_pid=$!
+}
+finish() {  # ask Movra to exit and make sure it is gone
+  help command 32791 >/dev/null
+  wait_exit 20 || { fail "did not end after Exit"; kill "$movra_pid" 2>/dev/null; movra_pid=""; }
+}
+
+# 1. A stored password connects at once and regulates; Exit while connected waits for the
+# thread, runs the exit action and then ends.
+setup connect-regulate-exit 48213 "" ""
+wait_log "Авторизация пользователя TI...OK" 30 && pass "connected" || fail "no connected line"
+wait_log "Изменение ограничения для" 30 && pass "regulates" || fail "no limit change"
+rows="$(help rows)"; [ "${rows:-0}" -ge 4 ] && pass "table has $rows rows" || fail "table rows: $rows"
+before="$(journal_count 'SetProperty')"
+help command 32791 >/dev/null
+wait_log "Жду завершения потока..." 10 && pass "waits for the thread" || fail "no waiting line"
+wait_exit 30 && pass "ended after the thread" || { fail "still running"; kill "$movra_pid"; movra_pid=""; }
+after="$(journal_count 'SetProperty')"
+[ "$after" -gt "$before" ] && pass "exit action wrote limits ($before -> $after)" || fail "no exit action in the journal"
+
+# 2. A wrong password: the message box names the failure, the log has the line.
+setup wrong-password 11111 "" ""
+box="$(help box 30000)"
+case "$box" in *"Ошибка авторизации"*) pass "box: $box" ;; *) fail "box: '$box'" ;; esac
+wait_log "Ошибка авторизации. Проверьте пароль" 10 && pass "log line" || fail "no log line"
+finish
+
+# 3. The server object cannot be created.
+setup connect-failure 48213 "" "fault create"
+box="$(help box 30000)"
+case "$box" in *"Ошибка подключения к ti.test"*) pass "box: $box" ;; *) fail "box: '$box'" ;; esac
+wait_log "Ошибка подключения к ti.test" 10 && pass "log line" || fail "no log line"
+finish
+
+# 4. Start minimised: hidden after the first paint and after refreshes, connected.
+setup start-minimised 48213 "StartMinimized: TRUE\n" ""
+wait_log "Авторизация пользователя TI...OK" 30 && pass "connected" || fail "no connected line"
+sleep 2
+[ "$(help visible)" = 0 ] && pass "window hidden" || fail "window visible"
+help command 32792 >/dev/null; sleep 1
+[ "$(help visible)" = 1 ] && pass "Show/Hide shows it" || fail "still hidden after Show/Hide"
+finish
+
+# 5. Without a stored password nothing connects; importing users fills the table.
+setup import-users "" "" "" no
+sleep 3
+log_text | grep -qF "Подключаюсь" && fail "connected without a stored password" || pass "no auto-connect"
+box="$(help box 3000)"; [ -z "$box" ] || pass "start-up message: $box"
+help command 1052 >/dev/null
+end=$((SECONDS + 30)); rows=0
+while [ $SECONDS -lt $end ]; do rows="$(help rows)"; [ "${rows:-0}" -ge 4 ] && break; sleep 0.5; done
+[ "${rows:-0}" -ge 4 ] && pass "imported users: $rows rows" || fail "rows after import: $rows"
+finish
+
+echo "black-box failures: $failures"
+[ "$failures" -eq 0 ]
