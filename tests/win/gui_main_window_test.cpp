@@ -474,6 +474,41 @@ TEST_F(MainWindowTest, LogWindowShowsTheFileNewestFirstAndTheFirstRowsQuickly) {
     std::printf("[figure] log window, 100000-line file: first rows after %.0f ms\n", firstRowsMs);
 }
 
+TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAnother) {
+    int aboutBoxes = 0;
+    bool windowAlive = false;
+    bool shown = false;
+    std::thread driver = Drive(
+        L"О программе Movra",
+        [&](HWND) {
+            // What the tray menu sends while the about box is open: Exit, then another dialog.
+            PostMessageW(hwnd, WM_COMMAND, ID_EXIT, 0);
+            PostMessageW(hwnd, WM_COMMAND, IDM_ABOUTBOX, 0);
+            PostMessageW(hwnd, WM_COMMAND, IDC_VIEW_LOG, 0);
+            std::this_thread::sleep_for(500ms);
+            EnumWindows(
+                [](HWND h, LPARAM lp) -> BOOL {
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(h, &pid);
+                    wchar_t t[256] = {};
+                    GetWindowTextW(h, t, 256);
+                    if (pid == GetCurrentProcessId() && IsWindowVisible(h) &&
+                        (wcscmp(t, L"О программе Movra") == 0 || wcscmp(t, L"Статистика") == 0))
+                        ++*reinterpret_cast<int*>(lp);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&aboutBoxes));
+            windowAlive = IsWindow(hwnd) != FALSE;
+        },
+        &shown);
+    dlg->RunCommand(IDM_ABOUTBOX);
+    driver.join();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(aboutBoxes, 1);
+    EXPECT_TRUE(windowAlive);
+    EXPECT_TRUE(IsWindow(hwnd));
+}
+
 TEST_F(MainWindowTest, RefreshTableTimings) {
     for (int n : {500, 2000}) {
         {

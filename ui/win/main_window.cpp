@@ -433,7 +433,7 @@ void CmovraDlg::OnTrayNotify(WPARAM id, LPARAM mouse) {
                                      TPM_LEFTALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD, pt.x, pt.y, 0,
                                      target, nullptr);
             PostMessageW(hwnd_, WM_NULL, 0, 0);
-            if (cmd) RunCommand(cmd, true);
+            if (cmd) RunCommand(cmd);
             break;
         }
     }
@@ -445,10 +445,11 @@ bool CmovraDlg::ModalOpen() const {
     return hwnd_ && !IsWindowEnabled(hwnd_);
 }
 
-void CmovraDlg::RunCommand(int id, bool fromTray) {
-    if (fromTray && ModalOpen()) {
-        // A dialog of ours is open: commands that would open another one or close the window
-        // under it only bring that dialog forward.
+void CmovraDlg::RunCommand(int id) {
+    if (ModalOpen()) {
+        // A dialog of ours is open (the tray menu, or a command posted from outside, still
+        // reaches the window): commands that would open another one or close the window under
+        // it only bring that dialog forward.
         switch (id) {
             case ID_SHOW_HIDE:
             case ID_MODE_MONITOR:

@@ -59,7 +59,9 @@ class CmovraDlg : public WindowLink {
     void PlaceGauges();
     void FitHeight();
     void LayOut(int w, int h);
-    void RunCommand(int id, bool fromTray = false);
+    // Runs a command from a button, a menu, the tray or the system menu. While a modal dialog of
+    // the window is open, only commands that open nothing and close nothing run.
+    void RunCommand(int id);
     void ShowLogWindow();
 
     HWND Hwnd() const { return hwnd_; }
