@@ -107,18 +107,10 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, int32_t& index, Text& fa
             ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
         }
     }
-    try {
-        r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_OutBandwidth")));
-        r.haveOut = true;
-        r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_InBandwidth")));
-        r.haveIn = true;
-        r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(78));
-        r.haveActivity = true;
-    } catch (...) {
-        r.failed = true;
-    }
-
+    // Steps 5 to 9 from what GetUserInfo said; their lines go out before the limits are read,
+    // so the log and the server see the same order as a user's turn has.
     std::vector<std::pair<uint32_t, Text>> lines;
+    double rxSpeed = 0.0, txSpeed = 0.0;
     {
         Model::Guard g(m);
         int32_t i = m.FindUserById(id, index);
@@ -154,13 +146,35 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, int32_t& index, Text& fa
         double tx = Counter(InfoElement(info, kInfoTx), u.TxTotal);
         // With no pause there is no interval to divide by: the speed is then 0.
         double interval = s.RefreshTimer_msec / 1000.0 * 1024.0;
-        double rxSpeed = u.RxTotal > 0 && interval > 0 ? (rx - u.RxTotal) / interval * 8 : 0.0;
-        double txSpeed = u.TxTotal > 0 && interval > 0 ? (tx - u.TxTotal) / interval * 8 : 0.0;
+        rxSpeed = u.RxTotal > 0 && interval > 0 ? (rx - u.RxTotal) / interval * 8 : 0.0;
+        txSpeed = u.TxTotal > 0 && interval > 0 ? (tx - u.TxTotal) / interval * 8 : 0.0;
         u.RxTotal = rx;
         u.TxTotal = tx;
         u.TiRxSpeed = Integer(InfoElement(info, kInfoRxSpeed), 0) * 8.0 / 1024.0;
         u.TiTxSpeed = Integer(InfoElement(info, kInfoTxSpeed), 0) * 8.0 / 1024.0;
         AddMeasuredSpeed(cycle, rxSpeed);
+    }
+    for (auto& [flags, text] : lines) ctx.window.LogLine(flags, text);
+    lines.clear();
+
+    try {
+        r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_OutBandwidth")));
+        r.haveOut = true;
+        r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_InBandwidth")));
+        r.haveIn = true;
+        r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(78));
+        r.haveActivity = true;
+    } catch (...) {
+        r.failed = true;
+    }
+
+    {
+        Model::Guard g(m);
+        int32_t i = m.FindUserById(id, index);
+        if (i < 0) return true;  // deleted from the window meanwhile
+        index = i;
+        CTiUserData& u = m.Users[i];
+        const Settings& s = m.settings;
 
         if (r.haveOut) u.LimitOut = r.out;
         if (r.haveIn) u.LimitIn = r.in;

@@ -116,6 +116,50 @@ TEST_F(PollingTest, AddressAndOnlineTransitionsLogOnce) {
     EXPECT_TRUE(HasLine(link, LOG_STATUS, u"Польз:1 Онлайн:0 Акт:0 Слабоакт:0 Спит:0"));
 }
 
+// Notes how many server calls had been made when each line arrived.
+class CallCountingLink : public RecordingLink {
+  public:
+    explicit CallCountingLink(FakeState& s) : s_(s) {}
+    std::vector<std::pair<Text, size_t>> seen;
+
+  protected:
+    void Add(LinkEvent e) override {
+        if (e.kind == LinkEvent::kLine) seen.emplace_back(e.text, s_.Journal().size());
+        RecordingLink::Add(std::move(e));
+    }
+
+  private:
+    FakeState& s_;
+};
+
+TEST_F(PollingTest, InfoLinesComeBeforeTheLimitReadsAndFailureLinesAfter) {
+    FakeUser& f = AddUser(u"anna");
+    f.ip = u"10.0.0.6";
+    Edit([](Model& m) { m.User(0).IP = u"10.0.0.5"; });
+    srv->refuse = [](const Call& c) { return c.op == Call::kSet; };
+    CallCountingLink counting(*srv);
+    ControlRun run(m, counting, conn, ev);
+    run.ClaimSlot();
+    ASSERT_TRUE(run.Start());
+    srv->Clear();
+    ASSERT_TRUE(run.RunCycle());
+    // Calls: GetUserInfo, clearing the default box, then the three reads.
+    auto at = [&](const Text& text) -> size_t {
+        for (auto& [t, n] : counting.seen)
+            if (t == text) return n;
+        ADD_FAILURE() << ToUtf8(text);
+        return 0;
+    };
+    EXPECT_EQ(at(u"Не получилось снять галку у \"anna\""), 2u);
+    EXPECT_EQ(at(u"annaСменил IP адрес с 10.0.0.5на 10.0.0.6"), 2u);
+    EXPECT_EQ(at(u"anna - ОнЛайн"), 2u);
+
+    srv->refuse = [](const Call& c) { return c.op == Call::kGet; };
+    srv->Clear();
+    ASSERT_TRUE(run.RunCycle());
+    EXPECT_EQ(at(u"Сбой при обращении к серверу"), 2u);  // GetUserInfo and the refused read
+}
+
 TEST_F(PollingTest, SleepAndWakeFollowTheTimeOutAndTheSwitch) {
     FakeUser& f = AddUser(u"anna");
     f.activity = Variant::Date(SystemTimeToOleDate(clock.LocalNow()));  // 01.12.2026 12:00:00
