@@ -92,10 +92,10 @@ namespace {
 
 // Formats one number with a printf conversion, then turns the C locale's decimal separator
 // into a point so that no output depends on the locale the program runs in.
-std::string FormatNumber(const std::string& spec, const FmtArg& a, char conv) {
+std::string FormatNumber(const std::string& conv_spec, const FmtArg& a, char conv) {
     char buf[512];
     int n = 0;
-    std::string sp = spec;
+    std::string sp = conv_spec;
     switch (conv) {
         case 'd':
         case 'i':
@@ -154,30 +154,30 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
             continue;
         }
         // %[flags][width][.precision]conv
-        std::string spec = "%";
+        std::string conv_spec = "%";
         size_t j = i + 1;
         while (j < fmt.size() && (fmt[j] == u'-' || fmt[j] == u'+' || fmt[j] == u' ' ||
                                   fmt[j] == u'#' || fmt[j] == u'0'))
-            spec += static_cast<char>(fmt[j++]);
+            conv_spec += static_cast<char>(fmt[j++]);
         auto digitsOrStar = [&]() {
             if (j < fmt.size() && fmt[j] == u'*') {
                 const FmtArg* a = take();
                 long long v = a ? (a->kind == FmtArg::kUInt ? static_cast<long long>(a->u) : a->i) : 0;
                 if (v > 200) v = 200;
                 if (v < -200) v = -200;
-                spec += std::to_string(v);
+                conv_spec += std::to_string(v);
                 ++j;
             } else {
                 int count = 0;
                 while (j < fmt.size() && fmt[j] >= u'0' && fmt[j] <= u'9') {
-                    if (++count <= 3) spec += static_cast<char>(fmt[j]);
+                    if (++count <= 3) conv_spec += static_cast<char>(fmt[j]);
                     ++j;
                 }
             }
         };
         digitsOrStar();
         if (j < fmt.size() && fmt[j] == u'.') {
-            spec += '.';
+            conv_spec += '.';
             ++j;
             digitsOrStar();
         }
@@ -194,16 +194,16 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
                 a = take();
                 Text s = a && a->kind == FmtArg::kText ? Text(a->s) : Text();
                 // Width and precision of %s count UTF-16 code units.
-                size_t dot = spec.find('.');
+                size_t dot = conv_spec.find('.');
                 if (dot != std::string::npos) {
-                    size_t prec = static_cast<size_t>(std::atoi(spec.c_str() + dot + 1));
+                    size_t prec = static_cast<size_t>(std::atoi(conv_spec.c_str() + dot + 1));
                     if (s.size() > prec) s.resize(prec);
                 }
-                bool left = spec.find('-') != std::string::npos;
+                bool left = conv_spec.find('-') != std::string::npos;
                 size_t w = 0;
-                for (size_t k = 1; k < spec.size() && spec[k] != '.'; ++k)
-                    if (spec[k] >= '1' && spec[k] <= '9') {
-                        w = static_cast<size_t>(std::atoi(spec.c_str() + k));
+                for (size_t k = 1; k < conv_spec.size() && conv_spec[k] != '.'; ++k)
+                    if (conv_spec[k] >= '1' && conv_spec[k] <= '9') {
+                        w = static_cast<size_t>(std::atoi(conv_spec.c_str() + k));
                         break;
                     }
                 if (s.size() < w) {
@@ -231,14 +231,14 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
             case u'G': {
                 a = take();
                 if (!a || a->kind == FmtArg::kText) break;
-                spec += static_cast<char>(conv);
-                out += FromUtf8(FormatNumber(spec, *a, static_cast<char>(conv)));
+                conv_spec += static_cast<char>(conv);
+                out += FromUtf8(FormatNumber(conv_spec, *a, static_cast<char>(conv)));
                 break;
             }
             default:
                 // Unknown conversions are copied as they stand.
                 out += u'%';
-                for (size_t k = 1; k < spec.size(); ++k) out += static_cast<char16_t>(spec[k]);
+                for (size_t k = 1; k < conv_spec.size(); ++k) out += static_cast<char16_t>(conv_spec[k]);
                 out += conv;
                 break;
         }
