@@ -193,6 +193,12 @@ int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& row
     return sort.dir[sort.column] * base;
 }
 
+int CompareRowsTotal(int32_t a, int32_t b, const SortState& sort, const SortRows& rows) {
+    const int c = CompareRows(a, b, sort, rows);
+    if (c != 0) return c;
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
 int FitHeight(uint32_t gridSize) {
     // A window taller than any screen helps nobody; the cap keeps the arithmetic in range.
     constexpr uint32_t kMaxRows = 2000;

@@ -80,6 +80,10 @@ struct SortRows {
 int64_t ActivitySortTime(const SystemTime& t, const Clock& clock);
 // The comparison of two row numbers (item data); the summary row sorts last in either direction.
 int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
+// The same order made total: rows that compare equal go by row number. The list sorts its rows
+// and the window sorts its copy of them with different algorithms; only a total order keeps the
+// two alike.
+int CompareRowsTotal(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
 
 // Outer window height for a number of user rows: 14 x GridSize + 105 (clamped to stay sane).
 int FitHeight(uint32_t gridSize);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "log/log_flags.h"
 
@@ -188,6 +190,31 @@ TEST_F(SortFixture, LastActivityAndHardLimitColumn) {
     sort.Click(10);
     EXPECT_EQ(Cmp(7, 1), 0);
     EXPECT_EQ(Cmp(-1, 1), 0);
+}
+
+TEST(TableSort, EqualKeysStillGiveOneOrderWhateverTheAlgorithm) {
+    // The list and the window's copy of its rows are sorted by different algorithms; with keys
+    // that tie (everyone in one of two groups) both must still end in the same order.
+    std::vector<CTiUserData> users;
+    for (int i = 0; i < 40; ++i) {
+        users.push_back(MakeUser(Fmt(u"u%d", i).c_str()));
+        users.back().UserGrID = i % 2;
+    }
+    SortRows rows;
+    rows.users = &users;
+    rows.activityTimes.assign(users.size(), 0);
+    SortState sort;
+    sort.Click(11);
+    auto less = [&](int32_t a, int32_t b) { return CompareRowsTotal(a, b, sort, rows) < 0; };
+    std::vector<int32_t> forward(users.size());
+    std::iota(forward.begin(), forward.end(), 0);
+    forward.push_back(kSummaryRowData);
+    std::vector<int32_t> backward(forward.rbegin(), forward.rend());
+    std::sort(forward.begin(), forward.end(), less);
+    std::stable_sort(backward.begin(), backward.end(), less);
+    EXPECT_EQ(forward, backward);
+    EXPECT_EQ(forward.back(), kSummaryRowData);
+    EXPECT_EQ(users[forward.front()].UserGrID, 1);
 }
 
 TEST(TableSizing, FitHeightAndLayOut) {

@@ -86,8 +86,8 @@ void CmovraDlg::SetCell(int row, int col, const Text& text) {
 
 int CALLBACK CmovraDlg::CompareProc(LPARAM a, LPARAM b, LPARAM self) {
     auto* d = reinterpret_cast<CmovraDlg*>(self);
-    return ui::CompareRows(static_cast<int32_t>(a), static_cast<int32_t>(b), d->sort_,
-                           d->sortRows_);
+    return ui::CompareRowsTotal(static_cast<int32_t>(a), static_cast<int32_t>(b), d->sort_,
+                                d->sortRows_);
 }
 
 void CmovraDlg::RefreshTableNow() {
