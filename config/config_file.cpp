@@ -456,8 +456,16 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
                 int32_t index = m.AppendNewUser(value);
                 auto old = previous.find(value);
                 if (old != previous.end()) {
-                    m.User(index) = std::move(old->second);
+                    CTiUserData& u = m.User(index);
+                    u = std::move(old->second);
                     previous.erase(old);
+                    // The stored values come from the file alone: one that the block leaves
+                    // out is the built value, as for a user loaded for the first time.
+                    const CTiUserData built;
+                    u.UserKTraff = built.UserKTraff;
+                    u.UserGrID = built.UserGrID;
+                    u.UserLimitMaxIn = built.UserLimitMaxIn;
+                    u.UserLimitMaxOut = built.UserLimitMaxOut;
                 }
                 loaded.emplace(value, index);
                 currentUser = index;

@@ -523,6 +523,8 @@ TEST_F(ConfigFileTest, AUserWhoStaysKeepsItsRecordAndANewOneStartsBuilt) {
         staying.NewLimitIn = 24;
         staying.IP = u"10.0.0.2";
         staying.UserKTraff = 9.0f;
+        staying.UserLimitMaxIn = 300;
+        staying.UserLimitMaxOut = 30;
         keptId = staying.Id;
     }
     clock.Advance(3600);
@@ -549,8 +551,11 @@ TEST_F(ConfigFileTest, AUserWhoStaysKeepsItsRecordAndANewOneStartsBuilt) {
     EXPECT_EQ(kept.StartLimitOut, 23);
     EXPECT_EQ(kept.NewLimitIn, 24);
     EXPECT_EQ(kept.IP, u"10.0.0.2");
-    EXPECT_EQ(kept.UserKTraff, 9.0f);  // not in its block: unchanged
-    EXPECT_EQ(kept.UserGrID, 4);       // in its block: from the file
+    // The stored values are the file's: what its block leaves out is the built value.
+    EXPECT_EQ(kept.UserKTraff, 1.0f);
+    EXPECT_EQ(kept.UserLimitMaxIn, 0);
+    EXPECT_EQ(kept.UserLimitMaxOut, 0);
+    EXPECT_EQ(kept.UserGrID, 4);
     // Spare records beyond the list hold nobody's data.
     for (size_t i = 2; i < model.Users.size(); ++i) {
         EXPECT_EQ(model.Users[i].Id, 0u);
