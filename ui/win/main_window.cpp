@@ -152,6 +152,11 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITDIALOG:
             OnInitDialog();
+            // The keyboard starts in the table; the read-only status line would only show a caret.
+            if (table_) {
+                SetFocus(table_);
+                return FALSE;
+            }
             return TRUE;
         case WM_PAINT:
             if (!firstPaintDone_) {
