@@ -3,22 +3,45 @@
 //   blackbox_helper command <id>    post a command to Movra's main window
 //   blackbox_helper visible         print 1 when the main window is visible, else 0
 //   blackbox_helper rows            print the number of rows in the user table
+//   blackbox_helper start <exe>     start a program in the current folder, print its process id
+//   blackbox_helper close           post WM_CLOSE to the main window (the close box)
+//   blackbox_helper find <id> <ms>  wait for a visible button, print its top window's title
+//   blackbox_helper gone <id> <ms>  wait until no visible button has this id
+//   blackbox_helper click <id>      click a visible button (BM_CLICK)
+//   blackbox_helper checked <id>    print 1 when that button is checked, else 0
+//   blackbox_helper sheet-ok <id>   press OK of the property sheet that holds the control
+//   blackbox_helper ended <ms>      wait for the process (pid=) to end
+//   blackbox_helper kill            end the process (pid=) at once
+// A first argument pid=<n> limits every search to the windows of that process, so that tests
+// running side by side in one Wine prefix never drive each other's windows.
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad arguments.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <prsht.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
 
+DWORD onlyPid = 0;  // 0: windows of any process
+
+bool Ours(HWND h) {
+    if (onlyPid == 0) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    return pid == onlyPid;
+}
+
 HWND FindMainWindow() {
     HWND found = nullptr;
     EnumWindows(
         [](HWND h, LPARAM lp) -> BOOL {
+            if (!Ours(h)) return TRUE;
             HWND table = GetDlgItem(h, 1001);
             HWND connect = GetDlgItem(h, 1053);
             if (table && connect) {
@@ -35,6 +58,7 @@ HWND FindMessageBox() {
     HWND found = nullptr;
     EnumWindows(
         [](HWND h, LPARAM lp) -> BOOL {
+            if (!Ours(h)) return TRUE;
             wchar_t cls[64] = {};
             GetClassNameW(h, cls, 64);
             if (wcscmp(cls, L"#32770") == 0 && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF) &&
@@ -48,6 +72,45 @@ HWND FindMessageBox() {
     return found;
 }
 
+// A visible button with this id anywhere below a visible top window (property pages included);
+// the pages that are not shown are hidden, so only the active page's buttons are found.
+HWND FindControl(int id) {
+    struct Search {
+        int id;
+        HWND found;
+    } search{id, nullptr};
+    EnumWindows(
+        [](HWND top, LPARAM lp) -> BOOL {
+            if (!Ours(top) || !IsWindowVisible(top)) return TRUE;
+            EnumChildWindows(
+                top,
+                [](HWND h, LPARAM lp2) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(lp2);
+                    wchar_t cls[16] = {};
+                    GetClassNameW(h, cls, 16);
+                    if (GetDlgCtrlID(h) == s->id && IsWindowVisible(h) &&
+                        _wcsicmp(cls, L"Button") == 0) {
+                        s->found = h;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                lp);
+            return reinterpret_cast<Search*>(lp)->found ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForControl(int id, DWORD limit) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND h = FindControl(id)) return h;
+        if (GetTickCount() - start >= limit) return nullptr;
+        Sleep(50);
+    }
+}
+
 std::string Utf8(const wchar_t* s) {
     int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n - 1 : 0, '\0');
@@ -58,8 +121,67 @@ std::string Utf8(const wchar_t* s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strncmp(argv[1], "pid=", 4) == 0) {
+        onlyPid = std::strtoul(argv[1] + 4, nullptr, 10);
+        --argc;
+        ++argv;
+    }
     if (argc < 2) return 2;
     std::string what = argv[1];
+    const DWORD ms = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0;
+    const int id = argc > 2 ? std::atoi(argv[2]) : 0;
+    if (what == "start" && argc > 2) {
+        std::string cmd = std::string("\"") + argv[2] + "\"";
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi))
+            return 1;
+        std::printf("%lu\n", static_cast<unsigned long>(pi.dwProcessId));
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return 0;
+    }
+    if ((what == "ended" || what == "kill") && onlyPid != 0) {
+        HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, onlyPid);
+        if (!p) return 0;  // already gone
+        if (what == "kill") TerminateProcess(p, 1);
+        const DWORD r = WaitForSingleObject(p, what == "kill" ? 5000 : ms);
+        CloseHandle(p);
+        return r == WAIT_OBJECT_0 ? 0 : 1;
+    }
+    if (what == "find" && argc > 3) {
+        HWND h = WaitForControl(id, std::strtoul(argv[3], nullptr, 10));
+        if (!h) return 1;
+        wchar_t title[256] = {};
+        GetWindowTextW(GetAncestor(h, GA_ROOT), title, 256);
+        std::printf("%s\n", Utf8(title).c_str());
+        return 0;
+    }
+    if (what == "gone" && argc > 3) {
+        const DWORD limit = std::strtoul(argv[3], nullptr, 10), start = GetTickCount();
+        while (FindControl(id)) {
+            if (GetTickCount() - start >= limit) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (what == "click" || what == "checked" || what == "sheet-ok") {
+        HWND h = argc > 2 ? FindControl(id) : nullptr;
+        if (!h) return 1;
+        if (what == "checked") {
+            std::printf("%d\n", SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+        } else if (what == "click") {
+            // Sent, so that the click is complete when the helper returns; a message box that
+            // the click opens makes the send time out instead of hanging the test.
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(h, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result)) return 1;
+        } else {
+            PostMessageW(GetAncestor(h, GA_ROOT), PSM_PRESSBUTTON, PSBTN_OK, 0);
+        }
+        return 0;
+    }
     if (what == "box") {
         DWORD limit = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
         DWORD start = GetTickCount();
@@ -81,6 +203,10 @@ int main(int argc, char** argv) {
     if (!main) return 1;
     if (what == "command" && argc > 2) {
         PostMessageW(main, WM_COMMAND, std::atoi(argv[2]), 0);
+        return 0;
+    }
+    if (what == "close") {
+        PostMessageW(main, WM_CLOSE, 0, 0);
         return 0;
     }
     if (what == "visible") {
