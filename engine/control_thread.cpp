@@ -16,7 +16,6 @@ constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;                 // 0x18
 constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;               // 0x50
 constexpr uint32_t kStopped = LOG_WARN | LOG_DISCONNECTED;              // 0x12
 constexpr uint32_t kConnectOk = LOG_AUX | LOG_INFO | LOG_DISCONNECTED;  // 0x19
-constexpr uint32_t kLoginOk = LOG_AUX | LOG_INFO | LOG_CONNECTED;       // 0x29
 
 std::atomic<uint64_t> g_runNumbers{0};
 
@@ -53,37 +52,10 @@ void ControlRun::Finish() {
 }
 
 bool ControlRun::Start() {
-    Text server, password;
-    {
-        Model::Guard g(ctx_.model);
-        server = ctx_.model.settings.Server;
-        password = ctx_.model.settings.AutoLoginPass;
-    }
-    ctx_.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
-    try {
-        ctx_.server = connector_.Connect(server);
-    } catch (...) {
-        ctx_.server.reset();
-    }
-    if (!ctx_.server) {
-        Text text = u"Ошибка подключения к " + server;
-        ctx_.window.LogLine(kFatal, text);
-        ctx_.window.ShowMessage(text);
+    if (ConnectAndLogIn(ctx_, connector_, kConnectOk) != ConnectResult::kConnected) {
         Finish();
         return false;
     }
-    ctx_.window.LogLine(kConnectOk, u"Подключаюсь к" + server + u"...OK");
-    ctx_.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
-    try {
-        ctx_.server->Login(password);
-    } catch (...) {
-        Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
-        ctx_.window.ShowMessage(text);
-        ctx_.window.LogLine(kFatal, text);
-        Finish();
-        return false;
-    }
-    ctx_.window.LogLine(kLoginOk, u"Авторизация пользователя TI...OK");
     ctx_.run = RunState{};
     ctx_.run.runNumber = NextRunNumber();
     return true;

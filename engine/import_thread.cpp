@@ -51,35 +51,7 @@ int ImportRun::RunJobs() {
     ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
     claimed_ = true;
 
-    Text server, password;
-    {
-        Model::Guard g(ctx_.model);
-        server = ctx_.model.settings.Server;
-        password = ctx_.model.settings.AutoLoginPass;
-    }
-    ctx_.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
-    try {
-        ctx_.server = connector_.Connect(server);
-    } catch (...) {
-        ctx_.server.reset();
-    }
-    if (!ctx_.server) {
-        Text text = u"Ошибка подключения к " + server;
-        ctx_.window.LogLine(kFatal, text);
-        ctx_.window.ShowMessage(text);
-        return End(-1);
-    }
-    ctx_.window.LogLine(kOk, u"Подключаюсь к" + server + u"...OK");
-    ctx_.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
-    try {
-        ctx_.server->Login(password);
-    } catch (...) {
-        Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
-        ctx_.window.ShowMessage(text);
-        ctx_.window.LogLine(kFatal, text);
-        return End(-1);
-    }
-    ctx_.window.LogLine(kOk, u"Авторизация пользователя TI...OK");
+    if (ConnectAndLogIn(ctx_, connector_, kOk) != ConnectResult::kConnected) return End(-1);
 
     // Read only now, after logging in: a second start may have changed it meanwhile.
     int32_t request = 0;

@@ -10,6 +10,8 @@
 
 namespace movra {
 
+class TiConnector;
+
 struct RunContext {
     RunContext(Model& m, WindowLink& w) : model(m), window(w) {}
     Model& model;
@@ -17,5 +19,13 @@ struct RunContext {
     std::unique_ptr<TiServer> server;  // set while connected
     RunState run;
 };
+
+enum class ConnectResult { kConnected, kConnectFailed, kLoginFailed };
+
+// Connects to the configured server and logs in, with the lines and message boxes that both
+// workers show. `connectedFlags` are the flags of the "...OK" line after connecting (the control
+// thread still shows the disconnected state there, the import the connected one). On a failure
+// the caller ends its run: it signals the idle event and then releases the object.
+ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t connectedFlags);
 
 }  // namespace movra

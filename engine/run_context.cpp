@@ -1,0 +1,43 @@
+#include "engine/run_context.h"
+
+#include "log/log_flags.h"
+
+namespace movra {
+
+ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t connectedFlags) {
+    constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;  // 0x50
+    Text server, password;
+    {
+        Model::Guard g(ctx.model);
+        server = ctx.model.settings.Server;
+        password = ctx.model.settings.AutoLoginPass;
+    }
+    ctx.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
+    try {
+        ctx.server = connector.Connect(server);
+    } catch (...) {
+        ctx.server.reset();
+    }
+    if (!ctx.server) {
+        // The line first, then the box.
+        Text text = u"Ошибка подключения к " + server;
+        ctx.window.LogLine(kFatal, text);
+        ctx.window.ShowMessage(text);
+        return ConnectResult::kConnectFailed;
+    }
+    ctx.window.LogLine(connectedFlags, u"Подключаюсь к" + server + u"...OK");
+    ctx.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
+    try {
+        ctx.server->Login(password);
+    } catch (...) {
+        // The box first, then the line.
+        Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
+        ctx.window.ShowMessage(text);
+        ctx.window.LogLine(kFatal, text);
+        return ConnectResult::kLoginFailed;
+    }
+    ctx.window.LogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация пользователя TI...OK");
+    return ConnectResult::kConnected;
+}
+
+}  // namespace movra
