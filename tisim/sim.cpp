@@ -1,5 +1,7 @@
 // The simulated server: users, groups and the channel, moved forward in time piece by piece
-// (rates are constant between two changes, so counters integrate exactly).
+// (rates are constant between two changes, so counters integrate exactly). Users are found by
+// name through a hash map, and the rates are recomputed only when something reads them after
+// a change, so a cycle that writes many limits costs one recomputation, not one per write.
 #include "tisim/sim.h"
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <unordered_map>
 
 #include "engine/textfile.h"
 
@@ -51,7 +54,10 @@ struct Simulator::Impl {
 
     mutable std::mutex mu;
     Scenario sc;
-    std::vector<UserRec> users;
+    std::vector<UserRec> users;  // in the order they were added: ListUsers and account numbers
+    std::unordered_map<Text, size_t> byName;  // position in `users`
+    // The rates no longer follow the wishes, limits, groups or channel: recompute before use.
+    bool ratesStale = false;
     std::vector<GroupSetup> groups;
     std::mt19937_64 rng;
     double now = 0;
@@ -72,9 +78,16 @@ struct Simulator::Impl {
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 
     UserRec* FindUser(const Text& name) {
-        for (auto& u : users)
-            if (u.s.name == name) return &u;
-        return nullptr;
+        const auto it = byName.find(name);
+        return it == byName.end() ? nullptr : &users[it->second];
+    }
+    void Forget(const Text& name) {
+        const auto it = byName.find(name);
+        if (it == byName.end()) return;
+        const size_t at = it->second;
+        byName.erase(it);
+        users.erase(users.begin() + static_cast<std::ptrdiff_t>(at));
+        for (size_t i = at; i < users.size(); ++i) byName[users[i].s.name] = i;
     }
     GroupSetup* FindGroup(const Text& name) {
         for (auto& g : groups)
@@ -117,6 +130,14 @@ struct Simulator::Impl {
         return u.s.defaultLimits ? sc.defaultLimitOut : u.s.limitOut;
     }
 
+    void RatesChanged() { ratesStale = true; }
+    // Every reader of rateIn/rateOut (and of what they integrate into) calls this first.
+    void FreshRates() {
+        if (!ratesStale) return;
+        Reallocate();
+        ratesStale = false;
+    }
+
     // Delivered rates from wishes, the server's limits, the groups' sums and the channel.
     void Reallocate() {
         std::vector<double> in(users.size()), out(users.size());
@@ -127,13 +148,23 @@ struct Simulator::Impl {
             in[i] = std::max(0.0, std::min(u.s.demand.in, li > 0 ? li : kInf));
             out[i] = std::max(0.0, std::min(u.s.demand.out, lo > 0 ? lo : kInf));
         }
-        // A group's summed incoming limit is shared fairly among its members first.
+        // A group's summed incoming limit is shared fairly among its members first. Members
+        // are gathered in one pass over the users, in list order.
+        std::unordered_map<Text, std::vector<size_t>> membersOf;
+        for (const GroupSetup& g : groups)
+            if (g.limitIn > 0) membersOf.try_emplace(g.name);
+        if (!membersOf.empty()) {
+            for (size_t i = 0; i < users.size(); ++i) {
+                const auto it = membersOf.find(users[i].s.group);
+                if (it != membersOf.end()) it->second.push_back(i);
+            }
+        }
         for (const GroupSetup& g : groups) {
             if (g.limitIn <= 0) continue;
-            std::vector<size_t> members;
+            const std::vector<size_t>& members = membersOf[g.name];
             std::vector<double> caps;
-            for (size_t i = 0; i < users.size(); ++i)
-                if (users[i].s.group == g.name) members.push_back(i), caps.push_back(in[i]);
+            caps.reserve(members.size());
+            for (size_t i : members) caps.push_back(in[i]);
             const std::vector<double> got = WaterFill(caps, g.limitIn);
             for (size_t k = 0; k < members.size(); ++k) in[members[k]] = got[k];
         }
@@ -182,6 +213,7 @@ struct Simulator::Impl {
     // Moves the world to simulated time `target`.
     void AdvanceTo(double target) {
         while (now < target) {
+            FreshRates();
             double next = std::min(target, NextEventTime());
             for (const auto& u : users) next = std::min(next, u.nextRandom);
             if (next < now) next = now;
@@ -209,7 +241,7 @@ struct Simulator::Impl {
                     changed = true;
                 }
             }
-            if (changed) Reallocate();
+            if (changed) RatesChanged();
         }
     }
 
@@ -220,7 +252,7 @@ struct Simulator::Impl {
         UserRec* u = FindUser(name);
         if (!u) throw std::invalid_argument("no such user: " + movra::ToUtf8(name));
         change(*u);
-        Reallocate();
+        RatesChanged();
     }
 
     double OleAt(double t) const { return oleStart + t / 86400.0; }
@@ -263,7 +295,7 @@ Simulator::Simulator(Scenario scenario, const movra::Clock& wallClock)
     }
     // Events at time 0 take effect at once.
     while (m.NextEventTime() <= 0) m.ApplyEvent(m.sc.schedule[m.nextEvent++]);
-    m.Reallocate();
+    m.RatesChanged();
 }
 
 Simulator::~Simulator() = default;
@@ -295,6 +327,7 @@ Variant Simulator::GetUserInfo(const Text& name) const {
         throw TiError(kE_FAIL, "GetUserInfo fault");
     const Impl::UserRec* u = impl_->FindUser(name);
     if (!u) throw TiError(kE_INVALIDARG, "no such user");
+    impl_->FreshRates();
     const UserState& s = u->s;
     std::vector<Variant> a(kInfoSize);
     for (size_t i = 0; i < a.size(); ++i) a[i] = Variant::I4(0);
@@ -389,7 +422,7 @@ void Simulator::SetProperty(int32_t kind, const Text& object, int32_t property,
         const int32_t v = number();
         if (v < 0) throw TiError(kE_INVALIDARG, "negative limit");
         g->limitIn = v;
-        m.Reallocate();
+        m.RatesChanged();
         return;
     }
     Impl::UserRec* u = m.FindUser(object);
@@ -416,7 +449,7 @@ void Simulator::SetProperty(int32_t kind, const Text& object, int32_t property,
         default:
             throw TiError(kDISP_E_UNKNOWNNAME, "unknown property");
     }
-    m.Reallocate();
+    m.RatesChanged();
 }
 
 void Simulator::Advance(double seconds) {
@@ -439,12 +472,15 @@ std::optional<UserState> Simulator::User(const Text& name) const {
     std::lock_guard lock(impl_->mu);
     const Impl::UserRec* u = impl_->FindUser(name);
     if (!u) return std::nullopt;
+    impl_->FreshRates();
     return u->s;
 }
 
 std::vector<UserState> Simulator::Users() const {
     std::lock_guard lock(impl_->mu);
+    impl_->FreshRates();
     std::vector<UserState> out;
+    out.reserve(impl_->users.size());
     for (const auto& u : impl_->users) out.push_back(u.s);
     return out;
 }
@@ -477,18 +513,17 @@ void Simulator::AddUser(const UserSetup& setup) {
     s.randomDemand = setup.randomDemand;
     s.lastActivity = m.OleAt(m.now - setup.lastActiveAgo);
     m.EnsureGroup(s.group);
+    m.byName.emplace(s.name, m.users.size());
     m.users.push_back(std::move(r));
     if (setup.randomDemand) m.RandomChange(m.users.back());
-    m.Reallocate();
+    m.RatesChanged();
 }
 
 bool Simulator::RemoveUser(const Text& name) {
     std::lock_guard lock(impl_->mu);
-    auto& v = impl_->users;
-    auto it = std::find_if(v.begin(), v.end(), [&](const auto& u) { return u.s.name == name; });
-    if (it == v.end()) return false;
-    v.erase(it);
-    impl_->Reallocate();
+    if (!impl_->FindUser(name)) return false;
+    impl_->Forget(name);
+    impl_->RatesChanged();
     return true;
 }
 
@@ -528,14 +563,14 @@ void Simulator::SetGroupLimit(const Text& group, int32_t limitIn) {
     std::lock_guard lock(impl_->mu);
     impl_->EnsureGroup(group);
     if (GroupSetup* g = impl_->FindGroup(group)) g->limitIn = limitIn;
-    impl_->Reallocate();
+    impl_->RatesChanged();
 }
 
 void Simulator::SetChannel(double in, double out) {
     std::lock_guard lock(impl_->mu);
     impl_->sc.channelIn = in;
     impl_->sc.channelOut = out;
-    impl_->Reallocate();
+    impl_->RatesChanged();
 }
 
 Faults Simulator::GetFaults() const {
@@ -550,6 +585,7 @@ void Simulator::SetFaults(const Faults& faults) {
 
 Demand Simulator::Delivered() const {
     std::lock_guard lock(impl_->mu);
+    impl_->FreshRates();
     Demand d;
     for (const auto& u : impl_->users) d.in += u.s.rateIn, d.out += u.s.rateOut;
     return d;

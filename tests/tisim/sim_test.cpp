@@ -162,6 +162,63 @@ TEST_F(SimTest, GroupSumAndDefaultLimits) {
     EXPECT_EQ(s->GetProperty(3, u"c", PropNumber(8)), Variant::BStr(u""));
 }
 
+// Several writes between two reads, then each kind of read: every read sees all the writes,
+// and time that passes afterwards moves traffic at the new rates.
+TEST_F(SimTest, ReadsSeeEveryEarlierWriteAtOnce) {
+    Scenario sc;
+    sc.channelIn = 10000;
+    sc.channelOut = 10000;
+    sc.groups = {{u"office", 0}};
+    UserSetup a = MakeUser(u"a", {1000, 100}), b = MakeUser(u"b", {1000, 100});
+    a.group = b.group = u"office";
+    sc.users = {a, b, MakeUser(u"c", {1000, 100})};
+    Make(sc);
+    auto s = LoggedIn();
+    EXPECT_EQ(s->GetUserInfo(u"a").a[33], Variant::I4(1000 * 128));
+
+    s->SetProperty(3, u"a", PropNumber(31), Variant::Int(600));
+    s->SetProperty(2, u"office", PropNumber(18), Variant::Int(500));  // a 250, b 250
+    s->SetProperty(3, u"c", PropNumber(32), Variant::Int(40));
+    EXPECT_EQ(s->GetUserInfo(u"a").a[33], Variant::I4(250 * 128));
+    EXPECT_EQ(s->GetUserInfo(u"c").a[34], Variant::I4(40 * 128));
+    sim->SetChannel(900, 150);  // 500 to the office, 400 to c
+    EXPECT_DOUBLE_EQ(sim->Delivered().in, 900);
+    EXPECT_DOUBLE_EQ(sim->User(u"c")->rateIn, 400);
+    sim->SetOnline(u"c", false);
+    EXPECT_DOUBLE_EQ(sim->Users()[2].rateIn, 0);
+    EXPECT_DOUBLE_EQ(sim->Delivered().out, 150);  // a and b split what c left
+
+    const double rx = sim->User(u"b")->rxBytes;
+    s->SetProperty(3, u"b", PropNumber(31), Variant::Int(100));  // a takes 400 of the 500
+    sim->Advance(2);
+    EXPECT_DOUBLE_EQ(sim->User(u"b")->rxBytes, rx + 100 * kBytesPerKbit * 2);
+    EXPECT_DOUBLE_EQ(sim->User(u"a")->rateIn, 400);
+}
+
+// Users are found by name after removals and re-additions; the list keeps its order and the
+// account number is the position in it.
+TEST_F(SimTest, RemovedAndAddedUsersAreFoundByName) {
+    Scenario sc;
+    sc.users = {MakeUser(u"a", {}), MakeUser(u"b", {}), MakeUser(u"c", {}), MakeUser(u"d", {})};
+    Make(sc);
+    auto s = LoggedIn();
+    EXPECT_TRUE(sim->RemoveUser(u"b"));
+    EXPECT_FALSE(sim->RemoveUser(u"b"));
+    EXPECT_EQ(ErrorOf([&] { s->GetUserInfo(u"b"); }), kE_INVALIDARG);
+    EXPECT_EQ(s->GetUserInfo(u"c").a[3], Variant::I4(2));
+    EXPECT_EQ(s->GetUserInfo(u"d").a[3], Variant::I4(3));
+    sim->AddUser(MakeUser(u"b", {}, 55));
+    EXPECT_EQ(s->GetUserInfo(u"b").a[3], Variant::I4(4));
+    EXPECT_EQ(s->GetProperty(3, u"b", PropNumber(31)), Variant::I4(55));
+    EXPECT_THROW(sim->AddUser(MakeUser(u"d", {})), std::invalid_argument);
+    EXPECT_TRUE(sim->RemoveUser(u"a"));
+    s->SetProperty(3, u"d", PropNumber(31), Variant::Int(7));
+    EXPECT_EQ(sim->User(u"d")->limitIn, 7);
+    std::vector<Text> names;
+    for (const UserState& u : sim->Users()) names.push_back(u.name);
+    EXPECT_EQ(names, (std::vector<Text>{u"c", u"d", u"b"}));
+}
+
 TEST_F(SimTest, LastActivityFollowsTrafficAndOfflineMovesNothing) {
     Scenario sc;
     UserSetup busy = MakeUser(u"busy", {10, 1}), idle = MakeUser(u"idle", {0, 0}),
