@@ -18,11 +18,12 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 }
 
 class SystemClockImpl : public Clock {
-public:
+  public:
     SystemTime LocalNow() const override {
         auto now = std::chrono::system_clock::now();
         std::time_t t = std::chrono::system_clock::to_time_t(now);
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+        auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
         std::tm tm{};
 #ifdef _WIN32
         localtime_s(&tm, &t);
@@ -40,7 +41,9 @@ public:
         st.wMilliseconds = static_cast<uint16_t>(ms.count());
         return st;
     }
-    int64_t Now() const override { return static_cast<int64_t>(std::time(nullptr)); }
+    int64_t Now() const override {
+        return static_cast<int64_t>(std::time(nullptr));
+    }
     int64_t LocalToUnix(const SystemTime& t) const override {
         std::tm tm{};
         tm.tm_year = t.wYear - 1900;

@@ -12,7 +12,7 @@ struct SystemTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // The current local time of this machine.
     virtual SystemTime LocalNow() const = 0;
@@ -27,7 +27,7 @@ Clock& SystemClock();
 
 // A clock for tests: "now" is set by hand and local time is UTC.
 class ManualClock : public Clock {
-public:
+  public:
     explicit ManualClock(int64_t now = 1796126400 /* 2026-12-01 12:00:00 */) : now_(now) {}
     void Set(int64_t now) { now_ = now; }
     void Advance(int64_t seconds) { now_ += seconds; }
@@ -38,7 +38,7 @@ public:
     static SystemTime UnixToUtc(int64_t t);
     static int64_t UtcToUnix(const SystemTime& t);
 
-private:
+  private:
     int64_t now_;
 };
 

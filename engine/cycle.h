@@ -10,16 +10,16 @@ namespace movra {
 
 // Thread-local state of one control run, kept across its cycles.
 struct RunState {
-    uint64_t runNumber = 0;        // distinct for every run of the program
-    int32_t announcedMode = -1;    // the mode last announced
-    bool firstCycle = true;        // on while the first cycle polls
-    bool measurementArmed = false; // incoming-channel measurement armed for this run
-    uint64_t downloadUserId = 0;   // mode 1's download user (an identity), 0 = none
+    uint64_t runNumber = 0;         // distinct for every run of the program
+    int32_t announcedMode = -1;     // the mode last announced
+    bool firstCycle = true;         // on while the first cycle polls
+    bool measurementArmed = false;  // incoming-channel measurement armed for this run
+    uint64_t downloadUserId = 0;    // mode 1's download user (an identity), 0 = none
 };
 
 // Per-cycle working values, cleared at the start of every cycle.
 struct CycleState {
-    int32_t FreeIn = 0;   // mode 1's free channel
+    int32_t FreeIn = 0;  // mode 1's free channel
     int32_t FreeOut = 0;
     double SpeedSum = 0;  // sum of measured incoming speeds (kbit/s)
     int32_t online = 0, active = 0, weak = 0, sleeping = 0;

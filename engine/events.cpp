@@ -21,7 +21,8 @@ bool AutoResetEvent::Wait(uint32_t timeout_ms) {
     std::unique_lock<std::mutex> l(m_);
     if (timeout_ms == kInfinite) {
         cv_.wait(l, [this] { return signalled_; });
-    } else if (!cv_.wait_for(l, std::chrono::milliseconds(timeout_ms), [this] { return signalled_; })) {
+    } else if (!cv_.wait_for(l, std::chrono::milliseconds(timeout_ms),
+                             [this] { return signalled_; })) {
         return false;
     }
     signalled_ = false;

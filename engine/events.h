@@ -8,7 +8,7 @@
 namespace movra {
 
 class AutoResetEvent {
-public:
+  public:
     static constexpr uint32_t kInfinite = 0xFFFFFFFFu;
     void Set();
     void Reset();
@@ -16,7 +16,7 @@ public:
     // A time-out of 0 tests without waiting.
     bool Wait(uint32_t timeout_ms);
 
-private:
+  private:
     std::mutex m_;
     std::condition_variable cv_;
     bool signalled_ = false;

@@ -14,7 +14,9 @@ Model::Model(const Clock& clock) : clock_(clock) {
 
 Model::Guard::Guard(Model& m) : m_(m), lock_(m.mutex_) {}
 
-Model::Guard::~Guard() { Release(); }
+Model::Guard::~Guard() {
+    Release();
+}
 
 void Model::Guard::Release() {
     if (!lock_.owns_lock()) return;
@@ -49,7 +51,9 @@ Group& Model::GroupAt(int32_t index) {
     return Groups[index];
 }
 
-const Group& Model::GroupAt(int32_t index) const { return const_cast<Model*>(this)->GroupAt(index); }
+const Group& Model::GroupAt(int32_t index) const {
+    return const_cast<Model*>(this)->GroupAt(index);
+}
 
 void Model::GrowUsers() {
     for (int k = 0; k < 5; ++k) Users.push_back(BuildUserRecord());

@@ -82,12 +82,12 @@ struct GroupCounts {
 // Out-of-range access to Users or Groups is a programming error; it throws this, and every
 // worker and command catches it at its top and reports it instead of ending the program.
 class ListIndexError : public std::out_of_range {
-public:
+  public:
     using std::out_of_range::out_of_range;
 };
 
 class Model {
-public:
+  public:
     explicit Model(const Clock& clock = SystemClock());
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
@@ -96,7 +96,7 @@ public:
     // that operations queued meanwhile, after unlocking, so that the window never runs while
     // the lock is held.
     class Guard {
-    public:
+      public:
         explicit Guard(Model& m);
         ~Guard();
         Guard(const Guard&) = delete;
@@ -104,7 +104,7 @@ public:
         // Lets go early (delivering the notices); the guard is then spent.
         void Release();
 
-    private:
+      private:
         Model& m_;
         std::unique_lock<std::mutex> lock_;
     };
@@ -173,7 +173,7 @@ public:
     // Queues one users-changed notice, delivered when the guard lets go.
     void NotifyUsersChanged() { ++pendingNotices_; }
 
-private:
+  private:
     friend class Guard;
     void GrowUsers();
 

@@ -100,20 +100,22 @@ std::string FormatNumber(const std::string& conv_spec, const FmtArg& a, char con
         case 'd':
         case 'i':
             sp.insert(sp.size() - 1, "ll");
-            n = std::snprintf(buf, sizeof buf, sp.c_str(),
-                              static_cast<long long>(a.kind == FmtArg::kUInt ? static_cast<long long>(a.u)
-                                                     : a.kind == FmtArg::kReal ? static_cast<long long>(a.d)
-                                                                               : a.i));
+            n = std::snprintf(
+                buf, sizeof buf, sp.c_str(),
+                static_cast<long long>(a.kind == FmtArg::kUInt   ? static_cast<long long>(a.u)
+                                       : a.kind == FmtArg::kReal ? static_cast<long long>(a.d)
+                                                                 : a.i));
             break;
         case 'u':
         case 'x':
         case 'X':
             sp.insert(sp.size() - 1, "ll");
-            n = std::snprintf(buf, sizeof buf, sp.c_str(),
-                              static_cast<unsigned long long>(a.kind == FmtArg::kUInt ? a.u
-                                                              : a.kind == FmtArg::kReal
-                                                                  ? static_cast<unsigned long long>(a.d)
-                                                                  : static_cast<unsigned long long>(a.i)));
+            n = std::snprintf(
+                buf, sizeof buf, sp.c_str(),
+                static_cast<unsigned long long>(a.kind == FmtArg::kUInt ? a.u
+                                                : a.kind == FmtArg::kReal
+                                                    ? static_cast<unsigned long long>(a.d)
+                                                    : static_cast<unsigned long long>(a.i)));
             break;
         default: {
             double d = a.kind == FmtArg::kReal   ? a.d
@@ -162,7 +164,8 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
         auto digitsOrStar = [&]() {
             if (j < fmt.size() && fmt[j] == u'*') {
                 const FmtArg* a = take();
-                long long v = a ? (a->kind == FmtArg::kUInt ? static_cast<long long>(a->u) : a->i) : 0;
+                long long v =
+                    a ? (a->kind == FmtArg::kUInt ? static_cast<long long>(a->u) : a->i) : 0;
                 if (v > 200) v = 200;
                 if (v < -200) v = -200;
                 conv_spec += std::to_string(v);
@@ -238,7 +241,8 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
             default:
                 // Unknown conversions are copied as they stand.
                 out += u'%';
-                for (size_t k = 1; k < conv_spec.size(); ++k) out += static_cast<char16_t>(conv_spec[k]);
+                for (size_t k = 1; k < conv_spec.size(); ++k)
+                    out += static_cast<char16_t>(conv_spec[k]);
                 out += conv;
                 break;
         }

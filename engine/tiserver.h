@@ -14,12 +14,12 @@ namespace movra {
 
 // VARIANT type codes, as numbered by the platform.
 enum class VarType : uint16_t {
-    Empty = 0,   // VT_EMPTY
-    I4 = 3,      // VT_I4
-    R8 = 5,      // VT_R8
-    Date = 7,    // VT_DATE
-    BStr = 8,    // VT_BSTR
-    Int = 22,    // VT_INT
+    Empty = 0,       // VT_EMPTY
+    I4 = 3,          // VT_I4
+    R8 = 5,          // VT_R8
+    Date = 7,        // VT_DATE
+    BStr = 8,        // VT_BSTR
+    Int = 22,        // VT_INT
     Array = 0x200C,  // VT_ARRAY | VT_VARIANT
 };
 
@@ -30,31 +30,59 @@ struct Variant {
     Text s;                  // BStr
     std::vector<Variant> a;  // Array
 
-    static Variant I4(int32_t v) { Variant x; x.type = VarType::I4; x.i = v; return x; }
-    static Variant Int(int32_t v) { Variant x; x.type = VarType::Int; x.i = v; return x; }
-    static Variant R8(double v) { Variant x; x.type = VarType::R8; x.d = v; return x; }
-    static Variant Date(double v) { Variant x; x.type = VarType::Date; x.d = v; return x; }
-    static Variant BStr(Text v) { Variant x; x.type = VarType::BStr; x.s = std::move(v); return x; }
+    static Variant I4(int32_t v) {
+        Variant x;
+        x.type = VarType::I4;
+        x.i = v;
+        return x;
+    }
+    static Variant Int(int32_t v) {
+        Variant x;
+        x.type = VarType::Int;
+        x.i = v;
+        return x;
+    }
+    static Variant R8(double v) {
+        Variant x;
+        x.type = VarType::R8;
+        x.d = v;
+        return x;
+    }
+    static Variant Date(double v) {
+        Variant x;
+        x.type = VarType::Date;
+        x.d = v;
+        return x;
+    }
+    static Variant BStr(Text v) {
+        Variant x;
+        x.type = VarType::BStr;
+        x.s = std::move(v);
+        return x;
+    }
     static Variant Array(std::vector<Variant> v) {
-        Variant x; x.type = VarType::Array; x.a = std::move(v); return x;
+        Variant x;
+        x.type = VarType::Array;
+        x.a = std::move(v);
+        return x;
     }
     bool operator==(const Variant&) const = default;
 };
 
 // A failed server call (a negative HRESULT, or a failed object creation).
 class TiError : public std::runtime_error {
-public:
+  public:
     explicit TiError(int32_t status, const std::string& what = "TI server call failed")
         : std::runtime_error(what), status_(status) {}
     int32_t status() const { return status_; }
 
-private:
+  private:
     int32_t status_;
 };
 
 // A server value that cannot be converted to what the program needs.
 class ConversionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -63,11 +91,15 @@ constexpr int32_t kKindGroup = 2;
 constexpr int32_t kKindUser = 3;
 
 // Properties are named by text (VT_BSTR) or by number (VT_INT).
-inline Variant PropName(const char16_t* name) { return Variant::BStr(name); }
-inline Variant PropNumber(int32_t n) { return Variant::Int(n); }
+inline Variant PropName(const char16_t* name) {
+    return Variant::BStr(name);
+}
+inline Variant PropNumber(int32_t n) {
+    return Variant::Int(n);
+}
 
 class TiServer {
-public:
+  public:
     virtual ~TiServer() = default;
     // Slot 9: ListUsers(19, VT_INT 0, VT_INT 0, 0) -> text with DisplayName="..." markers.
     virtual Variant ListUsers() = 0;
@@ -85,7 +117,7 @@ public:
 // Creates a server object on a host; throws TiError when the object cannot be created.
 // Each worker thread makes its own, and the object is released when the unique_ptr goes.
 class TiConnector {
-public:
+  public:
     virtual ~TiConnector() = default;
     virtual std::unique_ptr<TiServer> Connect(const Text& host) = 0;
 };

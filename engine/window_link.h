@@ -10,14 +10,14 @@ namespace movra {
 
 // Modal messages with an OK button (file errors, validation, worker failures).
 class MessagePort {
-public:
+  public:
     virtual ~MessagePort() = default;
     // Returns when the message is closed.
     virtual void ShowMessage(const Text& text) = 0;
 };
 
 class WindowLink : public MessagePort {
-public:
+  public:
     // WM_LOGLINE: one event line with its flags.
     virtual void LogLine(uint32_t flags, const Text& text) = 0;
     // WM_REFRESHTABLE: redraw the user table.

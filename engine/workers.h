@@ -12,7 +12,7 @@
 namespace movra {
 
 class Workers {
-public:
+  public:
     Workers(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
     // Waits for the threads this object started.
     ~Workers();
@@ -27,7 +27,7 @@ public:
     // Waits until every thread this object started has ended (tests, shutdown).
     void JoinAll();
 
-private:
+  private:
     struct Impl;
     Impl* impl_;
 };

@@ -16,8 +16,10 @@ struct LinkEvent {
 };
 
 class RecordingLink : public WindowLink {
-public:
-    void LogLine(uint32_t flags, const Text& text) override { Add({LinkEvent::kLine, flags, text}); }
+  public:
+    void LogLine(uint32_t flags, const Text& text) override {
+        Add({LinkEvent::kLine, flags, text});
+    }
     void RefreshTable() override { Add({LinkEvent::kRefresh, 0, {}}); }
     void UsersChanged() override { Add({LinkEvent::kUsersChanged, 0, {}}); }
     void ShowMessage(const Text& text) override { Add({LinkEvent::kMessage, 0, text}); }
@@ -44,16 +46,15 @@ public:
         events_.clear();
     }
 
-protected:
+  protected:
     virtual void Add(LinkEvent e) {
         std::lock_guard<std::mutex> l(m_);
         events_.push_back(std::move(e));
     }
 
-private:
+  private:
     mutable std::mutex m_;
     std::vector<LinkEvent> events_;
 };
 
 }  // namespace movra::testing
-

@@ -11,7 +11,7 @@ using testing::LinkEvent;
 using testing::RecordingLink;
 
 class ModelTest : public ::testing::Test {
-protected:
+  protected:
     ManualClock clock{1796126400};
     Model m{clock};
 };

@@ -13,7 +13,9 @@ namespace {
 TEST(Text, Utf8RoundTripAndInvalidInput) {
     Text t = u"Подключаюсь к сервер \U0001F600";
     EXPECT_EQ(FromUtf8(ToUtf8(t)), t);
-    EXPECT_EQ(FromUtf8("\xff" "a"), u"\uFFFDa");
+    EXPECT_EQ(FromUtf8("\xff"
+                       "a"),
+              u"\uFFFDa");
     EXPECT_EQ(FromUtf8("\xe2\x82"), u"\uFFFD\uFFFD");
     EXPECT_EQ(ToUtf8(Text(1, u'\xD800')), "\xEF\xBF\xBD");
 }
@@ -30,7 +32,7 @@ TEST(Text, FormatsLikePrintf) {
     EXPECT_EQ(Fmt(u"%u", 4294967295u), u"4294967295");
     EXPECT_EQ(Fmt(u"%d", -2147483647 - 1), u"-2147483648");
     EXPECT_EQ(Fmt(u"100%% %s", Text(u"%d")), u"100% %d");  // texts are never formats
-    EXPECT_EQ(Fmt(u"%d %s"), u" ");                       // missing arguments give nothing
+    EXPECT_EQ(Fmt(u"%d %s"), u" ");                        // missing arguments give nothing
 }
 
 TEST(Text, NumbersIgnoreTheLocale) {
