@@ -11,6 +11,10 @@ struct SystemTime {
     bool operator==(const SystemTime&) const = default;
 };
 
+// Proleptic Gregorian calendar arithmetic, counted in days from 1970-01-01.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
 class Clock {
   public:
     virtual ~Clock() = default;
