@@ -33,13 +33,6 @@ Workers::~Workers() {
 }
 
 void Workers::StartControl() {
-    {
-        Model::Guard g(impl_->model);
-        Model& m = impl_->model;
-        m.ServerRow.IP = m.settings.Server;
-        m.ServerRow.LimitIn = static_cast<int32_t>(m.settings.RXMAXkbit);
-        m.ServerRow.LimitOut = static_cast<int32_t>(m.settings.TXMAXkbit);
-    }
     impl_->events.stop.Reset();
     Impl* d = impl_;
     d->Launch([d] {

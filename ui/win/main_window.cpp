@@ -554,8 +554,7 @@ void CmovraDlg::Connect() {
         RebuildGauges();
         FitHeight();
     }
-    events_.stop.Reset();
-    workers_->StartControl();
+    workers_->StartControl();  // resets the stop event, then starts the thread
 }
 
 void CmovraDlg::Disconnect() {
