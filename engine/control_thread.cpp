@@ -25,24 +25,35 @@ uint64_t NextRunNumber() {
     return ++g_runNumbers;
 }
 
-void ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
+bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
+    if (events.Quitting()) return false;
     if (!events.idle.Wait(0)) {
         events.stop.Set();
         window.LogLine(LOG_INFO, u"Жду завершения потока...");
         events.idle.Wait(AutoResetEvent::kInfinite);
+        if (events.Quitting()) {
+            events.idle.Set();  // another waiter gives up the same way
+            return false;
+        }
         window.LogLine(kDone, doneLine);
     }
     events.idle.Reset();
     events.stop.Reset();
+    // An exit that began while the slot was taken had its stop request erased just now.
+    if (events.Quitting()) {
+        events.idle.Set();
+        return false;
+    }
+    return true;
 }
 
 ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
                        WorkerEvents& events)
     : ctx_(model, window), connector_(connector), events_(events) {}
 
-void ControlRun::ClaimSlot() {
-    ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.Перезапускаю...");
-    claimed_ = true;
+bool ControlRun::ClaimSlot() {
+    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.Перезапускаю...");
+    return claimed_;
 }
 
 void ControlRun::Finish() {
@@ -186,9 +197,14 @@ void ControlRun::Fail(const char* what) {
 
 void ControlRun::Run() {
     try {
-        ClaimSlot();
+        if (!ClaimSlot()) return;
         if (!Start()) return;
         while (connected()) {
+            // An exit that began while connecting ends the run before it writes anything.
+            if (events_.Quitting()) {
+                Stop();
+                return;
+            }
             if (!RunCycle()) return;
             if (Pause()) {
                 Stop();

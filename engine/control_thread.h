@@ -10,8 +10,9 @@ namespace movra {
 
 // Takes the worker slot: claims the idle event without waiting, or asks the running worker to
 // stop, logs "Жду завершения потока...", waits for it without limit and logs `doneLine` with
-// 0x18. Then resets both events.
-void ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine);
+// 0x18. Then resets both events. Once the exit has begun it gives up without a line and
+// returns false (a slot it took is handed on).
+bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine);
 
 // A distinct number for every run of the program (never 0).
 uint64_t NextRunNumber();
@@ -22,7 +23,8 @@ class ControlRun {
     ControlRun(const ControlRun&) = delete;
     ControlRun& operator=(const ControlRun&) = delete;
 
-    void ClaimSlot();
+    // False when the exit began first: the run then ends without a line.
+    bool ClaimSlot();
     // Connects and logs in. False when the run has already ended (its last line logged and
     // the idle event signalled).
     bool Start();

@@ -211,6 +211,10 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
         if (out <= 0) out = 1;
 
         if (u.LimitIn == in && u.LimitOut == out) continue;
+        // Until this run has read a user's limits, they are not known to be the
+        // administrator's: a write now would be read back as the start limits and restored
+        // at exit in their place.
+        if (u.StartLimitsRun != run.runNumber) continue;
         // A slow user's limit is never lowered, and raised only from at most the reservation.
         if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
             if (!(u.LimitIn <= in &&
@@ -222,13 +226,14 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
     return true;
 }
 
-void GiveFreeChannel(Model& m, const CycleState& cycle, RunState& run,
+void GiveFreeChannel(Model& m, const CycleState& cycle, const RunState& run,
                      std::vector<CycleAction>& actions) {
     if (run.downloadUserId == 0) return;
     const int32_t i = m.FindUserById(run.downloadUserId);
     if (i < 0) return;
     const CTiUserData& u = m.Users[i];
     if (!u.Online) return;
+    if (u.StartLimitsRun != run.runNumber) return;  // its own limits not read yet in this run
     // A channel used up exactly leaves 0, which on the server would lift the limit altogether.
     const int32_t in = std::max(cycle.FreeIn, 1);
     const int32_t out = std::max(cycle.FreeOut, 1);

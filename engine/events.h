@@ -1,6 +1,7 @@
 #pragma once
 // Auto-reset events built on a mutex and a condition variable, so the same worker
 // coordination runs natively (under ThreadSanitizer) and on Windows.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -22,10 +23,22 @@ class AutoResetEvent {
     bool signalled_ = false;
 };
 
-// The two process-wide events the workers share.
+// The two process-wide events the workers share, and the program's exit.
 struct WorkerEvents {
     AutoResetEvent stop;  // asks the running worker to end
     AutoResetEvent idle;  // signalled exactly while no worker runs
+
+    // The exit has begun: the quit state, which nobody clears (a starting worker resets the
+    // stop event, so the stop request alone cannot keep a worker from running after the exit),
+    // then the stop request for the worker that runs.
+    void BeginQuit() {
+        quitting_.store(true);
+        stop.Set();
+    }
+    bool Quitting() const { return quitting_.load(); }
+
+  private:
+    std::atomic<bool> quitting_{false};
 };
 
 }  // namespace movra

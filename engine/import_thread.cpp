@@ -1,6 +1,7 @@
 #include "engine/import_thread.h"
 
 #include <exception>
+#include <optional>
 
 #include "engine/control_thread.h"
 #include "log/log_flags.h"
@@ -48,8 +49,8 @@ int ImportRun::Run() {
 }
 
 int ImportRun::RunJobs() {
-    ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
-    claimed_ = true;
+    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
+    if (!claimed_) return End(-1);
 
     if (ConnectAndLogIn(ctx_, connector_, kOk) != ConnectResult::kConnected) return End(-1);
 
@@ -59,13 +60,13 @@ int ImportRun::RunJobs() {
         Model::Guard g(ctx_.model);
         request = ctx_.model.ImportRequest;
     }
-    if (request & 1) {
+    if ((request & 1) && !Quitting()) {
         if (!UsersJob()) {
             ctx_.window.LogLine(kFatal, u"Ошибка.");
             return End(-1);
         }
     }
-    if (request & 2) GroupsJob();
+    if ((request & 2) && !Quitting()) GroupsJob();
 
     ctx_.window.LogLine(kDone, u"Отключился от сервера.");
     ctx_.window.UsersChanged();
@@ -80,6 +81,7 @@ bool ImportRun::UsersJob() {
     } catch (...) {
         return false;
     }
+    if (Quitting()) return true;
     const Text text = list.type == VarType::BStr ? list.s : Text();
     const TextView marker = u"DisplayName=\"";
     size_t pos = 0;
@@ -102,12 +104,19 @@ bool ImportRun::UsersJob() {
 void ImportRun::GroupsJob() {
     Model& m = ctx_.model;
     ctx_.window.LogLine(LOG_INFO, u"Получение списка групп TI");
-    for (int32_t i = 0;; ++i) {
+    std::optional<UserWalk> walk;
+    {
+        Model::Guard g(m);
+        walk.emplace(m);
+    }
+    while (!Quitting()) {
         Text name;
         uint64_t id = 0;
+        int32_t i = -1;
         {
             Model::Guard g(m);
-            if (i >= m.NumUsers) break;
+            i = walk->Next(m);
+            if (i < 0) break;
             name = m.Users[i].UserName;
             id = m.Users[i].Id;
         }
@@ -123,6 +132,7 @@ void ImportRun::GroupsJob() {
             }
         } catch (...) {
         }
+        if (Quitting()) break;
         if (!haveGroup) {
             // Without a name the user keeps the group it has.
             ctx_.window.LogLine(LOG_ERROR, u"Не получилось получить имя группы для " + name);
@@ -135,7 +145,6 @@ void ImportRun::GroupsJob() {
             Model::Guard g(m);
             int32_t at = m.FindUserById(id, i);
             if (at < 0) continue;  // deleted meanwhile
-            i = at;
             groupId = m.FindOrAddGroup(group);
             m.Users[at].UserGrID = groupId;
         }
@@ -149,6 +158,7 @@ void ImportRun::GroupsJob() {
             ctx_.window.LogLine(LOG_ERROR, u"Ограничения суммарной скорости на группу " + group);
             continue;
         }
+        if (Quitting()) break;
         Model::Guard g(m);
         uint32_t width = m.settings.RXMAXkbit;
         // With no channel width there is nothing to take a share of: the share stays.

@@ -22,6 +22,9 @@ class ImportRun {
     bool UsersJob();
     void GroupsJob();
     int End(int code);
+    // Once the program's exit has begun the run stops after the server call it is in, and ends
+    // with its usual last line, so that it never outlives the program.
+    bool Quitting() const { return events_.Quitting(); }
 
     RunContext ctx_;
     TiConnector& connector_;

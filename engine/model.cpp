@@ -1,5 +1,7 @@
 #include "engine/model.h"
 
+#include <algorithm>
+
 #include "engine/window_link.h"
 
 namespace movra {
@@ -187,6 +189,42 @@ GroupCounts Model::SumGroupCounts() const {
         c.weak += Groups[g].WeakCount;
     }
     return c;
+}
+
+UserWalk::UserWalk(const Model& m) : firstNew_(m.NextIdentity()) {
+    ids_.reserve(m.NumUsers);
+    for (int32_t i = 0; i < m.NumUsers; ++i) ids_.push_back(m.Users[i].Id);
+}
+
+int32_t UserWalk::Next(const Model& m) {
+    while (pos_ < ids_.size()) {
+        const uint64_t id = ids_[pos_++];
+        // Unchanged, the next user sits right after the last one; after a deletion before it,
+        // in the last one's place.
+        const int32_t after = hint_ + 1;
+        const int32_t i =
+            after < m.NumUsers && m.Users[after].Id == id ? after : m.FindUserById(id, hint_);
+        if (i >= 0) {
+            hint_ = i;
+            return i;
+        }
+    }
+    // Users added since the start: usually at the end of the list, so the search goes on from
+    // where the last one was found and only then looks at the rest.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int32_t from = pass == 0 ? newScan_ : 0;
+        const int32_t to = pass == 0 ? m.NumUsers : std::min(newScan_, m.NumUsers);
+        for (int32_t i = from; i < to; ++i) {
+            const uint64_t id = m.Users[i].Id;
+            if (id < firstNew_ ||
+                std::find(visitedNew_.begin(), visitedNew_.end(), id) != visitedNew_.end())
+                continue;
+            visitedNew_.push_back(id);
+            newScan_ = i + 1;
+            return i;
+        }
+    }
+    return -1;
 }
 
 }  // namespace movra

@@ -173,6 +173,10 @@ class Model {
     // Queues one users-changed notice, delivered when the guard lets go.
     void NotifyUsersChanged() { ++pendingNotices_; }
 
+    // The identity the next new record gets: every record with an identity at or above it is
+    // added later.
+    uint64_t NextIdentity() const { return nextId_; }
+
   private:
     friend class Guard;
     void GrowUsers();
@@ -182,6 +186,26 @@ class Model {
     std::atomic<WindowLink*> window_{nullptr};
     int pendingNotices_ = 0;
     uint64_t nextId_ = 1;
+};
+
+// A walk over the users for code that lets go of the lock between visits. It visits the users
+// listed when it starts, in that order, then the users added since, in list order: a deletion
+// or a reorder meanwhile neither skips a user nor visits one twice, a user deleted before its
+// turn is not visited, and a user added during the walk is still visited.
+class UserWalk {
+  public:
+    // Both calls require the lock.
+    explicit UserWalk(const Model& m);
+    // The index of the next user to visit, or -1 when the walk is over.
+    int32_t Next(const Model& m);
+
+  private:
+    std::vector<uint64_t> ids_;
+    size_t pos_ = 0;
+    int32_t hint_ = -1;
+    uint64_t firstNew_ = 0;  // identities from here on were added after the start
+    std::vector<uint64_t> visitedNew_;
+    int32_t newScan_ = 0;
 };
 
 }  // namespace movra

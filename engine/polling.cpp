@@ -1,6 +1,7 @@
 #include "engine/polling.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -78,13 +79,15 @@ ActivityTime ConvertActivity(const Variant* value, const Clock& clock) {
     return r;
 }
 
-static bool PollOne(RunContext& ctx, CycleState& cycle, int32_t& index, Text& failedKey) {
+static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& failedKey) {
     Model& m = ctx.model;
     Text key;
     uint64_t id = 0;
+    int32_t index = -1;
     {
         Model::Guard g(m);
-        if (index >= m.NumUsers) return false;
+        index = walk.Next(m);
+        if (index < 0) return false;
         key = m.User(index).UserName;
         id = m.User(index).Id;
     }
@@ -238,9 +241,14 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, int32_t& index, Text& fa
 }
 
 bool PollUsers(RunContext& ctx, CycleState& cycle, Text& failedKey) {
-    for (int32_t i = 0;; ++i) {
+    std::optional<UserWalk> walk;
+    {
+        Model::Guard g(ctx.model);
+        walk.emplace(ctx.model);
+    }
+    for (;;) {
         failedKey.clear();
-        if (!PollOne(ctx, cycle, i, failedKey)) return failedKey.empty();
+        if (!PollOne(ctx, cycle, *walk, failedKey)) return failedKey.empty();
     }
 }
 

@@ -6,7 +6,9 @@
 
 namespace movra {
 
-// Polls users 0 .. NumUsers-1 (re-read at every step). Call it without the lock. Returns false
+// Polls every user once: those listed when it starts, then those added meanwhile (a walk by
+// identity, so an edit of the list while the lock is let go never skips a user or polls one
+// twice). Call it without the lock. Returns false
 // when the server could not give a user's data: `failedKey` then names the user and the run
 // must end; users after it were not polled.
 bool PollUsers(RunContext& ctx, CycleState& cycle, Text& failedKey);

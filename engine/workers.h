@@ -1,8 +1,12 @@
 #pragma once
 // Starting the two kinds of worker: ControlThread (connect, log in, control cycles until the
 // stop event) and ImportThread (one import job). At most one runs; a starting worker stops the
-// running one through the shared events.
+// running one through the shared events. The program's exit is final: once begun, no worker
+// starts and the window waits, within bounds, for the ones that still run.
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "engine/events.h"
 #include "engine/model.h"
@@ -19,17 +23,33 @@ class Workers {
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
 
-    // Resets the stop event and starts ControlThread; returns at once.
-    void StartControl();
+    // Resets the stop event and starts ControlThread; returns at once. Once the exit has
+    // begun it starts nothing and returns false.
+    bool StartControl();
     // ImportRequest := request (1 users, 2 groups), resets the stop event and starts
-    // ImportThread; returns at once.
-    void StartImport(int32_t request);
-    // Waits until every thread this object started has ended (tests, shutdown).
+    // ImportThread; returns at once. Once the exit has begun it starts nothing.
+    bool StartImport(int32_t request);
+
+    // Whether a worker this object started is still in its run (exact, unlike a test of the
+    // idle event, which would take the signal a starting worker is about to claim).
+    bool Running() const;
+    // Waits up to `ms` milliseconds for no worker to run; true when none runs.
+    bool WaitUntilIdle(uint32_t ms) const;
+
+    // Begins the exit: no worker starts from now on, and the running one is asked to stop.
+    void BeginExit();
+    bool Exiting() const;
+    // Waits for every worker to end, calling `pump` between short waits (the window thread
+    // keeps handling the messages a worker sends). Gives up when no worker has logged a line
+    // for `quiet`, or after `limit` in all. True when every thread ended and was joined.
+    bool WaitForExit(const std::function<void()>& pump, std::chrono::milliseconds quiet,
+                     std::chrono::milliseconds limit);
+    // Waits without a bound until every thread this object started has ended (tests).
     void JoinAll();
 
   private:
     struct Impl;
-    Impl* impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace movra

@@ -106,6 +106,21 @@ TEST_F(ImportTest, GroupsJobAssignsGroupsAndShares) {
     EXPECT_EQ(groupReads, 3);  // once per member; none for the empty name
 }
 
+TEST_F(ImportTest, GroupsJobGoesOnWithTheNextUserWhenTheCurrentOneIsDeleted) {
+    for (const char16_t* n : {u"a", u"b", u"c"}) AddUser(n).group = Variant::BStr(u"office");
+    srv->refuse = [this](const Call& c) {
+        if (c.op == Call::kGet && c.object == u"b" && c.property == Variant::Int(8))
+            Edit([](Model& m) { m.RemoveUser(m.FindUserByName(u"b")); });
+        return false;
+    };
+    EXPECT_EQ(Import(2), 1);
+    Model::Guard g(m);
+    ASSERT_EQ(m.NumUsers, 2);
+    EXPECT_EQ(m.User(0).UserGrID, 1);
+    EXPECT_EQ(m.User(1).UserName, u"c");
+    EXPECT_EQ(m.User(1).UserGrID, 1);
+}
+
 TEST_F(ImportTest, ZeroChannelWidthLeavesSharesAlone) {
     AddUser(u"a").group = Variant::BStr(u"office");
     srv->groupLimits[u"office"] = 250;

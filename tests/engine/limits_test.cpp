@@ -203,5 +203,56 @@ TEST_F(LimitsTest, ExitActionsLeaveTheChosenLimits) {
     EXPECT_EQ(LinesOf(link).size(), 1u);
 }
 
+// A user whose limits this run could not read yet is left alone: its limits are still the
+// administrator's, and they are what the exit restores.
+class StartLimitsTest : public EngineFixture {
+  protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        FakeUser& a = AddUser(u"anna");
+        a.limitIn = 500;
+        a.limitOut = 100;
+        AddUser(u"bob");
+        Edit([](Model& m) {
+            m.settings.BeforeQuit = 2;
+            m.settings.Use_Sleepers_Traffic = 0;
+            m.settings.RXMAXkbit = 512;
+            m.settings.TXMAXkbit = 128;
+            m.settings.DOWNLOADER_USERNAME = u"anna";
+        });
+        int reads = 0;
+        srv->refuse = [reads](const Call& c) mutable {
+            return c.op == Call::kGet && c.object == u"anna" &&
+                   c.property == Variant::BStr(u"User_OutBandwidth") && reads++ == 0;
+        };
+    }
+    void CyclesThenExit() {
+        auto run = Connected();
+        ASSERT_TRUE(run->RunCycle());
+        for (const Call& c : srv->Sets())
+            EXPECT_FALSE(c.object == u"anna" && c.property != Variant::Int(30))
+                << "written before its limits were read";
+        ASSERT_TRUE(run->RunCycle());
+        run->Stop();
+        std::lock_guard<std::mutex> l(srv->m);
+        EXPECT_EQ(srv->users[u"anna"].limitIn, 500);
+        EXPECT_EQ(srv->users[u"anna"].limitOut, 100);
+    }
+};
+
+TEST_F(StartLimitsTest, DivisionWaitsForTheLimitsAndTheExitRestoresTheAdministrators) {
+    Edit([](Model& m) { m.settings.TrafficSpeedAutoControll = 3; });
+    CyclesThenExit();
+    bool regulated = false;  // in the second cycle, as usual
+    for (const Call& c : srv->Sets())
+        regulated |= c.object == u"anna" && c.value == Variant::Int(256);
+    EXPECT_TRUE(regulated);
+}
+
+TEST_F(StartLimitsTest, ModeOneWaitsForTheDownloadUsersLimitsToo) {
+    Edit([](Model& m) { m.settings.TrafficSpeedAutoControll = 1; });
+    CyclesThenExit();
+}
+
 }  // namespace
 }  // namespace movra::testing

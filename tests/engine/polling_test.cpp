@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "engine/polling.h"
 #include "engine_fixture.h"
@@ -238,6 +239,62 @@ TEST(ActivityConversion, UnreadableAndOldDatesCountAsLongIdle) {
     EXPECT_EQ(old.seconds, 0);
     Variant nan = Variant::R8(std::nan(""));
     EXPECT_EQ(ConvertActivity(&nan, clock).seconds, 0);
+}
+
+// The window edits the list while the walk has let go of the lock (inside a server call).
+class WalkTest : public EngineFixture {
+  protected:
+    std::unique_ptr<ControlRun> run;
+    void SetUp() override {
+        EngineFixture::SetUp();
+        for (const char16_t* n : {u"a", u"b", u"c", u"d", u"e"}) AddUser(n);
+        Edit([](Model& m) {
+            m.RemoveUser(m.FindUserByName(u"e"));  // on the server only, for now
+            m.settings.TrafficSpeedAutoControll = 3;
+            m.settings.RXMAXkbit = 300;
+            m.settings.TXMAXkbit = 300;
+        });
+        run = Connected();
+        ASSERT_TRUE(run->RunCycle());  // every user read once: 75/75 each
+        srv->Clear();
+    }
+    // Runs one cycle in which `edit` runs when the server is asked for b's data.
+    void CycleEditingAtB(std::function<void(Model&)> edit) {
+        srv->refuse = [this, edit](const Call& c) {
+            if (c.op == Call::kInfo && c.object == u"b") Edit(edit);
+            return false;
+        };
+        ASSERT_TRUE(run->RunCycle());
+        srv->refuse = nullptr;
+    }
+    int Infos(const Text& name) {
+        int n = 0;
+        for (const Call& c : srv->Journal()) n += c.op == Call::kInfo && c.object == name;
+        return n;
+    }
+    std::pair<int32_t, int32_t> Limits(const Text& name) {
+        std::lock_guard<std::mutex> l(srv->m);
+        return {srv->users[name].limitIn, srv->users[name].limitOut};
+    }
+};
+
+TEST_F(WalkTest, AUserDeletedDuringTheCycleLeavesTheOthersExactLimits) {
+    CycleEditingAtB([](Model& m) { m.RemoveUser(m.FindUserByName(u"b")); });
+    for (const char16_t* n : {u"a", u"c", u"d"}) {
+        EXPECT_EQ(Infos(n), 1) << ToUtf8(n);
+        EXPECT_EQ(Limits(n), std::make_pair(100, 100)) << ToUtf8(n);
+    }
+}
+
+TEST_F(WalkTest, AReorderNeitherSkipsNorRepeatsAndAnAddedUserIsPolledAtOnce) {
+    CycleEditingAtB([](Model& m) {
+        std::swap(m.Users[0], m.Users[3]);  // a and d change places
+        m.AddUserByName(u"e");
+    });
+    for (const char16_t* n : {u"a", u"b", u"c", u"d", u"e"}) {
+        EXPECT_EQ(Infos(n), 1) << ToUtf8(n);
+        EXPECT_EQ(Limits(n), std::make_pair(60, 60)) << ToUtf8(n);
+    }
 }
 
 }  // namespace

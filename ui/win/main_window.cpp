@@ -5,6 +5,7 @@
 #include <uxtheme.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cwchar>
 
@@ -18,6 +19,14 @@ namespace movra {
 namespace {
 
 constexpr UINT_PTR kUsersChangedTimer = 1;
+// While an exit is pending: closes the window once no worker runs, for a worker that gave up
+// because of the exit logs no line to complete it on.
+constexpr UINT_PTR kExitPendingTimer = 2;
+constexpr UINT kExitPendingPollMs = 100;
+// How long the program waits for its workers after the window closed: as long as one still
+// logs lines, but not after 10 s of silence nor 60 s in all.
+constexpr std::chrono::milliseconds kExitQuiet(10000);
+constexpr std::chrono::milliseconds kExitLimit(60000);
 // Users-changed notices closer together than this are one burst: one gauge rebuild.
 constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
@@ -26,6 +35,15 @@ constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
 
 const wchar_t* W(const Text& t) {
     return reinterpret_cast<const wchar_t*>(t.c_str());
+}
+
+// Handles what is queued for this thread, including the messages other threads send to it.
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }
 
 }  // namespace
@@ -42,9 +60,15 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
 
 CmovraDlg::~CmovraDlg() {
     model_.SetWindow(nullptr);
+    workers_->BeginExit();
+    // The workers may still send lines; they find no window and go on to their end. A line
+    // already on its way is handled by the pump.
     logWindow_.store(nullptr);
-    // The workers may still send lines; they find no window and go on to their end.
-    workers_->JoinAll();
+    if (!workers_->WaitForExit(PumpMessages, kExitQuiet, kExitLimit)) {
+        // A worker that makes no progress (a server that does not answer, a box nobody closes)
+        // must not keep a process without a window running.
+        ExitProcess(0);
+    }
     workers_.reset();
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     for (HICON& i : icons_) {
@@ -112,7 +136,8 @@ void CmovraDlg::RefreshTable() {
 
 void CmovraDlg::UsersChanged() {
     HWND w = logWindow_.load();
-    if (!w) w = hwnd_;
+    // Workers know the window only through the published handle.
+    if (!w && GetCurrentThreadId() == uiThread_) w = hwnd_;
     if (w) SendMessageW(w, WM_USERSCHANGED, 0, 0);
 }
 
@@ -219,6 +244,13 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return TRUE;
         case WM_TIMER:
+            if (wp == kExitPendingTimer) {
+                if (!workers_->Running()) {
+                    KillTimer(hwnd_, kExitPendingTimer);
+                    if (!closing_) CloseNow();
+                }
+                return TRUE;
+            }
             if (wp == kUsersChangedTimer) {
                 KillTimer(hwnd_, kUsersChangedTimer);
                 if (usersChangedPending_) {
@@ -255,6 +287,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         case WM_DESTROY:
             KillTimer(hwnd_, kUsersChangedTimer);
+            KillTimer(hwnd_, kExitPendingTimer);
             RemoveTrayIcon();
             logWindow_.store(nullptr);
             return FALSE;
@@ -548,6 +581,7 @@ void CmovraDlg::SetDisplayUnit() {
 }
 
 void CmovraDlg::Connect() {
+    if (workers_->Exiting()) return;  // the exit is final
     FillServerRow();
     logWindow_.store(hwnd_);
     if (hwnd_) {
@@ -558,24 +592,22 @@ void CmovraDlg::Connect() {
 }
 
 void CmovraDlg::Disconnect() {
-    if (events_.idle.Wait(200)) {
-        events_.idle.Set();
-        return;
-    }
+    if (workers_->WaitUntilIdle(200)) return;
     events_.stop.Set();
     OnLogLine(LOG_INFO, u"Жду завершения потока...");
 }
 
 void CmovraDlg::OnClose() {
     if (closing_) return;
-    if (events_.idle.Wait(20)) {
-        events_.idle.Set();
+    workers_->BeginExit();
+    if (workers_->WaitUntilIdle(20)) {
         CloseNow();
     } else if (log_.ConnState() == EXIT_PENDING) {
         CloseNow();
     } else {
         log_.SetExitPending();
         Disconnect();
+        if (hwnd_) SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
     }
     RemoveTrayIcon();
 }
@@ -590,6 +622,7 @@ void CmovraDlg::CloseNow() {
 }
 
 void CmovraDlg::StartImport(int32_t request) {
+    if (workers_->Exiting()) return;
     logWindow_.store(hwnd_);
     workers_->StartImport(request);
 }
@@ -613,11 +646,12 @@ bool CmovraDlg::ReportOrphanGroups() {
 }
 
 void CmovraDlg::ImportGroups() {
+    if (workers_->Exiting()) return;
     StartImport(2);
     ReportOrphanGroups();
 }
 
-static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, WorkerEvents& events,
+static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, const Workers& workers,
                              std::function<void()> load, std::function<void()> import) {
     EditorHooks h;
     h.SaveConfig = [&dlg, &model] { SaveConfig(model, dlg); };
@@ -627,20 +661,14 @@ static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, WorkerEvents& events,
         dlg.OnLogLine(r.flags, r.text);
     };
     h.StartGroupsImport = std::move(import);
-    h.ImportRunning = [&events] {
-        if (events.idle.Wait(0)) {
-            events.idle.Set();
-            return false;
-        }
-        return true;
-    };
+    h.ImportRunning = [&workers] { return workers.Running(); };
     return h;
 }
 
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
-        *this, model_, events_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
     ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
     RefreshTableNow();
 }
@@ -720,7 +748,7 @@ void CmovraDlg::Settings() {
         gridBefore = model_.settings.GridSize;
     }
     EditorHooks hooks = MakeHooks(
-        *this, model_, events_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
     if (!ShowSettings(hwnd_, model_, hooks)) return;
     SetDisplayUnit();
     FillServerRow();
