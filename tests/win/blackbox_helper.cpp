@@ -1,6 +1,6 @@
 // Drives Movra.exe from outside for the black-box tests, as an administrator would:
 //   blackbox_helper box <ms>        wait for a message box, print its text (UTF-8), press OK
-//   blackbox_helper command <id>    post a command to Movra's main window
+//   blackbox_helper command <id>... post commands to Movra's main window
 //   blackbox_helper visible         print 1 when the main window is visible, else 0
 //   blackbox_helper rows            print the number of rows in the user table
 //   blackbox_helper start <exe>     start a program in the current folder, print its process id
@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
     HWND main = FindMainWindow();
     if (!main) return 1;
     if (what == "command" && argc > 2) {
-        PostMessageW(main, WM_COMMAND, std::atoi(argv[2]), 0);
+        // Several ids are posted back to back, as fast as a user cannot click.
+        for (int i = 2; i < argc; ++i) PostMessageW(main, WM_COMMAND, std::atoi(argv[i]), 0);
         return 0;
     }
     if (what == "close") {

@@ -141,5 +141,22 @@ while [ $SECONDS -lt $end ]; do rows="$(help rows)"; [ "${rows:-0}" -ge 4 ] && b
 [ "${rows:-0}" -ge 4 ] && pass "imported users: $rows rows" || fail "rows after import: $rows"
 finish
 
+# 6 and 7. Exit racing a restart, in both orders: Connect then Exit at once, and Exit then
+# Connect while the exit waits. Slow server calls keep the running cycle busy meanwhile. The
+# process must end, and the server sees no call after the last object went.
+for order in "1053 32791" "32791 1053"; do
+  setup "exit-race-${order// /-}" 48213 "" "fault delay 150"
+  wait_log "Изменение ограничения для" 40 || fail "did not regulate"
+  help command $order >/dev/null
+  if wait_exit 30; then
+    pass "ended after $order"
+    last="$(tail -n 1 "$case_dir/journal.txt")"
+    case "$last" in *" Release"*) pass "no call after the last release" ;;
+      *) fail "journal goes on after the exit: $last" ;; esac
+  else
+    fail "still running after $order"; kill "$movra_pid" 2>/dev/null; movra_pid=""
+  fi
+done
+
 echo "black-box failures: $failures"
 [ "$failures" -eq 0 ]
