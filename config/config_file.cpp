@@ -377,6 +377,10 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     int32_t currentUser = -1;
     bool haveGroup = false;
     int32_t currentGroup = 0;
+    // The identifier each GroupName: of the file has in the list, in file order. Users name
+    // their group by its place in the file, which is its identifier only when the file was
+    // loaded into an empty list with distinct names.
+    std::vector<int32_t> fileGroupIds;
     float lastShare = 1.0f;  // a share that cannot be read takes the last one read
 
     Scanner sc(text);
@@ -501,6 +505,7 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
                     break;
                 }
                 currentGroup = m.FindOrAddGroup(value);
+                fileGroupIds.push_back(currentGroup);
                 haveGroup = true;
                 break;
             case Kind::kGroupMaxIn: {
@@ -521,6 +526,13 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
             }
         }
         if (end) break;
+    }
+    // Users come before groups in the file, so their groups are known only now. An id that
+    // names no place in the file is kept as it is.
+    const auto places = static_cast<int32_t>(fileGroupIds.size());
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        int32_t& id = m.User(i).UserGrID;
+        if (id >= 1 && id <= places) id = fileGroupIds[static_cast<size_t>(id - 1)];
     }
     return messages.Take();
 }

@@ -26,7 +26,8 @@ void SaveConfig(Model& m, MessagePort& messages);
 // Reads the whole file into the model (settings, users, groups). Takes the lock itself and shows
 // the messages, in file order, only after the lock is let go. Returns false when the file could
 // not be opened (after showing "Ошибка открытия файла <name>"; nothing changes), true otherwise.
-// The caller then refreshes its views.
+// The caller then refreshes its views. A group already listed keeps its identifier, and a
+// user's UserGrID: n (the n-th GroupName: of the file) becomes that group's identifier.
 bool LoadConfig(Model& m, MessagePort& messages);
 
 // Start-up: loads the file as LoadConfig does when it can be opened, and otherwise leaves every

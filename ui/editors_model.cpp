@@ -128,7 +128,8 @@ void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& sta
 }
 
 bool AddOrChangeGroup(Model& m, const Text& name, double share) {
-    if (name.empty()) return false;
+    // A name of blanks alone would be trimmed away on loading: it is no name.
+    if (TrimBlanks(name).empty()) return false;
     const int32_t id = m.FindOrAddGroup(name);
     return m.SetGroupShare(id, static_cast<float>(share));
 }

@@ -62,6 +62,8 @@ TEST_F(EditorsTest, AddOrChangeGroupChangesAnExistingShareOrAppendsANewGroup) {
     EXPECT_EQ(m.GroupAt(3).GroupID, 3);
     EXPECT_EQ(m.GroupAt(3).GroupMaxIn, 0.5f);
     EXPECT_FALSE(AddOrChangeGroup(m, u"", 0.9));
+    // Blanks alone cannot survive a save and a load: treated as no name.
+    EXPECT_FALSE(AddOrChangeGroup(m, u" \t ", 0.9));
     EXPECT_EQ(m.NumGroups, 4);
 }
 
