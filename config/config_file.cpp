@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -257,27 +256,23 @@ bool ToFloat(double d, float& f) {
 
 // ---- Writing ----
 
-// Writes `text` to a temporary file beside `name` and puts it in place of `name` only when
-// everything was written and closed, so a failed save never destroys the previous file.
-// Returns the message to show, or nothing on success.
-std::optional<Text> WriteConfigFile(const Text& name, const Text& text) {
+// Writes `text` to a temporary file beside `name`, pushes it to the disk and only then puts it
+// in place of `name` in one step, so a failed save (or a power cut) never destroys the previous
+// file. Returns the message to show, or nothing on success.
+std::optional<Text> WriteConfigFile(const Text& name, const Text& text, FileSystem& fs) {
     const Text temp = name + u".tmp";
     FILE* f = OpenFile(temp, "wb");
     if (!f) return u"Ошибка создания файла " + name;
     std::string bytes = "\xFF\xFE" + EncodeUtf16Lines(text);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::ferror(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+    ok = fs.FlushAndClose(f) && ok;
     if (!ok) {
         RemoveFile(temp);
         return u"Ошибка записи в " + name;
     }
-    if (!ReplaceFile(temp, name)) {
-        // Replacing may remove the old file before it fails; then the new copy is all there is,
-        // so it stays beside the name instead of being deleted.
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::path(name), ec)) RemoveFile(temp);
+    if (!fs.ReplaceExisting(temp, name)) {
+        // A failed replace leaves the old file untouched.
+        RemoveFile(temp);
         return u"Ошибка создания файла " + name;
     }
     return std::nullopt;
@@ -537,14 +532,14 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     return messages.Take();
 }
 
-void SaveConfig(Model& m, MessagePort& messages) {
+void SaveConfig(Model& m, MessagePort& messages, FileSystem& fs) {
     ConfigSnapshot snapshot;
     {
         Model::Guard g(m);
         snapshot = TakeConfigSnapshot(m);
     }
     const Text text = ConfigText(snapshot);
-    std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text);
+    std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text, fs);
     if (failure) messages.ShowMessage(*failure);
 }
 

@@ -886,6 +886,63 @@ TEST_F(ConfigFileTest, AMissingFolderIsACreationError) {
     EXPECT_EQ(Messages(), std::vector<Text>{u"Ошибка создания файла no such folder/Movra.cfg"});
 }
 
+// The real file system, failing where a test asks, with a journal of the calls a save made.
+class FaultyFileSystem : public PlatformFileSystem {
+  public:
+    bool failFlush = false;
+    bool failReplace = false;
+    std::vector<std::string> calls;
+
+    bool FlushAndClose(std::FILE* f) override {
+        calls.push_back("flush");
+        return PlatformFileSystem::FlushAndClose(f) && !failFlush;
+    }
+    bool ReplaceExisting(const Text& from, const Text& to) override {
+        calls.push_back("replace " + ToUtf8(from) + " " + ToUtf8(to));
+        return !failReplace && PlatformFileSystem::ReplaceExisting(from, to);
+    }
+};
+
+TEST_F(ConfigFileTest, TheNewFileIsOnTheDiskBeforeItReplacesTheOldOne) {
+    WriteConfig(u"GridSize: 5\n");
+    FaultyFileSystem fs;
+    SaveConfig(model, link, fs);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(fs.calls, (std::vector<std::string>{"flush", "replace Movra.cfg.tmp Movra.cfg"}));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), Utf16File(kDefaultSettingsText));
+}
+
+TEST_F(ConfigFileTest, AFailedFlushOrReplaceIsReportedAndKeepsThePreviousFile) {
+    WriteConfig(u"GridSize: 5\n");
+    const std::string old = ReadBytes("Movra.cfg");
+    FaultyFileSystem flush;
+    flush.failFlush = true;
+    SaveConfig(model, link, flush);
+    EXPECT_EQ(flush.calls, std::vector<std::string>{"flush"});  // never replaces after it
+    FaultyFileSystem replace;
+    replace.failReplace = true;
+    SaveConfig(model, link, replace);
+    EXPECT_EQ(Messages(), (std::vector<Text>{u"Ошибка записи в Movra.cfg",
+                                             u"Ошибка создания файла Movra.cfg"}));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), old);
+    EXPECT_FALSE(std::filesystem::exists("Movra.cfg.tmp"));
+}
+
+#ifdef _WIN32
+// A virus scanner that holds the new file for a moment makes the replace fail; the old file must
+// still be there afterwards (the C runtime opens files without sharing their deletion).
+TEST_F(ConfigFileTest, AHeldNewFileLeavesTheOldFileInPlace) {
+    WriteConfig(u"GridSize: 5\n");
+    const std::string old = ReadBytes("Movra.cfg");
+    FILE* scanner = _wfopen(L"Movra.cfg.tmp", L"wb");
+    ASSERT_NE(scanner, nullptr);
+    SaveConfig(model, link);
+    std::fclose(scanner);
+    EXPECT_EQ(Messages(), std::vector<Text>{u"Ошибка создания файла Movra.cfg"});
+    EXPECT_EQ(ReadBytes("Movra.cfg"), old);
+}
+#endif
+
 #ifndef _WIN32
 // A write that fails part-way (the file size limit stands in for a full disk).
 TEST_F(ConfigFileTest, AWriteThatFailsPartWayKeepsThePreviousFile) {
