@@ -38,6 +38,9 @@ struct GroupsEditorState {
     double share = 0.0;
 };
 
+// The "Группа" and share edits of the editor.
+std::vector<Binding<GroupsEditorState>> GroupsEditorBindings();
+
 struct GroupRow {
     int32_t index;
     Text cells[5];  // "Ид.", "Имя", "Ограничение на прием", "Кол-во польз.", "Сумм.коефф."
