@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -257,27 +256,23 @@ bool ToFloat(double d, float& f) {
 
 // ---- Writing ----
 
-// Writes `text` to a temporary file beside `name` and puts it in place of `name` only when
-// everything was written and closed, so a failed save never destroys the previous file.
-// Returns the message to show, or nothing on success.
-std::optional<Text> WriteConfigFile(const Text& name, const Text& text) {
+// Writes `text` to a temporary file beside `name`, pushes it to the disk and only then puts it
+// in place of `name` in one step, so a failed save (or a power cut) never destroys the previous
+// file. Returns the message to show, or nothing on success.
+std::optional<Text> WriteConfigFile(const Text& name, const Text& text, FileSystem& fs) {
     const Text temp = name + u".tmp";
     FILE* f = OpenFile(temp, "wb");
     if (!f) return u"Ошибка создания файла " + name;
     std::string bytes = "\xFF\xFE" + EncodeUtf16Lines(text);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::ferror(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+    ok = fs.FlushAndClose(f) && ok;
     if (!ok) {
         RemoveFile(temp);
         return u"Ошибка записи в " + name;
     }
-    if (!ReplaceFile(temp, name)) {
-        // Replacing may remove the old file before it fails; then the new copy is all there is,
-        // so it stays beside the name instead of being deleted.
-        std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::path(name), ec)) RemoveFile(temp);
+    if (!fs.ReplaceExisting(temp, name)) {
+        // A failed replace leaves the old file untouched.
+        RemoveFile(temp);
         return u"Ошибка создания файла " + name;
     }
     return std::nullopt;
@@ -377,6 +372,10 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     int32_t currentUser = -1;
     bool haveGroup = false;
     int32_t currentGroup = 0;
+    // The identifier each GroupName: of the file has in the list, in file order. Users name
+    // their group by its place in the file, which is its identifier only when the file was
+    // loaded into an empty list with distinct names.
+    std::vector<int32_t> fileGroupIds;
     float lastShare = 1.0f;  // a share that cannot be read takes the last one read
 
     Scanner sc(text);
@@ -501,6 +500,7 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
                     break;
                 }
                 currentGroup = m.FindOrAddGroup(value);
+                fileGroupIds.push_back(currentGroup);
                 haveGroup = true;
                 break;
             case Kind::kGroupMaxIn: {
@@ -522,17 +522,24 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
         }
         if (end) break;
     }
+    // Users come before groups in the file, so their groups are known only now. An id that
+    // names no place in the file is kept as it is.
+    const auto places = static_cast<int32_t>(fileGroupIds.size());
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        int32_t& id = m.User(i).UserGrID;
+        if (id >= 1 && id <= places) id = fileGroupIds[static_cast<size_t>(id - 1)];
+    }
     return messages.Take();
 }
 
-void SaveConfig(Model& m, MessagePort& messages) {
+void SaveConfig(Model& m, MessagePort& messages, FileSystem& fs) {
     ConfigSnapshot snapshot;
     {
         Model::Guard g(m);
         snapshot = TakeConfigSnapshot(m);
     }
     const Text text = ConfigText(snapshot);
-    std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text);
+    std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text, fs);
     if (failure) messages.ShowMessage(*failure);
 }
 

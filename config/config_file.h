@@ -2,7 +2,8 @@
 // Movra.cfg: the settings, the monitored users and the groups in one UTF-16LE text file.
 //
 // Writing is locale-independent (always a decimal point) and safe: the text goes to a temporary
-// file beside Movra.cfg, which replaces the old file only once every byte is written and closed.
+// file beside Movra.cfg, which replaces the old file in one step only once every byte is written
+// and on the disk.
 // Reading follows a UTF-16LE or UTF-8 byte-order mark (none means UTF-16LE), reads numbers with a
 // decimal point or comma, and never fails on any input: over-long words are cut, values that are
 // not numbers are left for the next key, and a flood of faults shows only the first messages.
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "engine/file_system.h"
 #include "engine/model.h"
 #include "engine/text.h"
 #include "engine/window_link.h"
@@ -19,14 +21,15 @@ namespace movra {
 // Writes the whole configuration to settings.ConfigFileName. Takes the model's lock itself to
 // copy what it writes, writes without the lock, and shows a failure through `messages` after the
 // lock is let go: "Ошибка создания файла <name>" when the file cannot be made (or the old one
-// cannot be replaced), "Ошибка записи в <name>" when writing fails; the old file then stays as
-// it was.
-void SaveConfig(Model& m, MessagePort& messages);
+// cannot be replaced), "Ошибка записи в <name>" when writing or flushing it to the disk fails;
+// the old file then stays as it was.
+void SaveConfig(Model& m, MessagePort& messages, FileSystem& fs = SystemFileSystem());
 
 // Reads the whole file into the model (settings, users, groups). Takes the lock itself and shows
 // the messages, in file order, only after the lock is let go. Returns false when the file could
 // not be opened (after showing "Ошибка открытия файла <name>"; nothing changes), true otherwise.
-// The caller then refreshes its views.
+// The caller then refreshes its views. A group already listed keeps its identifier, and a
+// user's UserGrID: n (the n-th GroupName: of the file) becomes that group's identifier.
 bool LoadConfig(Model& m, MessagePort& messages);
 
 // Start-up: loads the file as LoadConfig does when it can be opened, and otherwise leaves every

@@ -167,7 +167,8 @@ TakeResult TakeControls(const std::vector<FieldShape>& shapes, ControlAccess& co
             }
             case FieldKind::kReal: {
                 auto v = ParseReal(controls.GetText(id));
-                if (!v) return fail(id, kMsgNumber);
+                if (!v || (s.single && !std::isfinite(static_cast<float>(*v))))
+                    return fail(id, kMsgNumber);
                 if (s.ranged && (*v < s.lo || *v > s.hi))
                     return fail(id, RealRangeMessage(s.lo, s.hi));
                 r.values.emplace_back(*v);

@@ -8,7 +8,8 @@
 // - integer: decimal digits with an optional '+' or '-'; outside the 32-bit range refused;
 // - real: optional sign, digits with at most one decimal point ('.' or ','), at least one digit,
 //   an optional exponent (e/E, optional sign, digits); a result that is not finite or does not
-//   fit a double is refused; inf, nan and hexadecimal forms are refused;
+//   fit a double (or a float, for a binding that keeps the value in single precision) is
+//   refused; inf, nan and hexadecimal forms are refused;
 // - text and password text take the control's text as is, never trimmed.
 // A value that parses but lies outside the binding's range is refused too, and is not stored.
 #include <cstdint>
@@ -63,6 +64,7 @@ struct Binding {
     double lo = 0;
     double hi = 0;
     bool showOnly = false;  // read-only controls: shown, never taken
+    bool single = false;    // a real kept in single precision somewhere: must fit a float
 };
 
 // A value taken from a control; monostate when the control gives none (a radio group with no
@@ -83,6 +85,7 @@ struct FieldShape {
     bool ranged;
     double lo, hi;
     bool showOnly;
+    bool single;
 };
 
 // Reads the controls in binding order and stops at the first one that cannot be taken. Only
@@ -95,7 +98,7 @@ std::vector<FieldShape> Shapes(const std::vector<Binding<Rec>>& bindings) {
     std::vector<FieldShape> out;
     out.reserve(bindings.size());
     for (const auto& b : bindings)
-        out.push_back({b.kind, &b.ids, b.ranged, b.lo, b.hi, b.showOnly});
+        out.push_back({b.kind, &b.ids, b.ranged, b.lo, b.hi, b.showOnly, b.single});
     return out;
 }
 
@@ -110,7 +113,7 @@ template <class Rec>
 void ShowFields(const std::vector<Binding<Rec>>& bindings, const Rec& rec,
                 ControlAccess& controls) {
     for (const auto& b : bindings) {
-        FieldShape s{b.kind, &b.ids, b.ranged, b.lo, b.hi, b.showOnly};
+        FieldShape s{b.kind, &b.ids, b.ranged, b.lo, b.hi, b.showOnly, b.single};
         std::visit(
             [&](auto m) {
                 using T = std::decay_t<decltype(rec.*m)>;

@@ -24,17 +24,6 @@ bool RemoveFile(const Text& name) {
 #endif
 }
 
-bool ReplaceFile(const Text& from, const Text& to) {
-#ifdef _WIN32
-    std::wstring wf(from.begin(), from.end()), wt(to.begin(), to.end());
-    // _wrename does not replace an existing file on Windows.
-    _wremove(wt.c_str());
-    return _wrename(wf.c_str(), wt.c_str()) == 0;
-#else
-    return std::rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0;
-#endif
-}
-
 bool FileExists(const Text& name) {
     FILE* f = OpenFile(name, "rb");
     if (!f) return false;

@@ -12,8 +12,6 @@ namespace movra {
 // fopen with a UTF-16 file name; mode as for fopen ("rb", "wb", "ab").
 FILE* OpenFile(const Text& name, const char* mode);
 bool RemoveFile(const Text& name);
-// Replaces `to` by `from` (also when `to` exists).
-bool ReplaceFile(const Text& from, const Text& to);
 bool FileExists(const Text& name);
 
 // Decodes a whole file's bytes: a UTF-16LE or UTF-8 byte-order mark is followed, a file without

@@ -33,9 +33,9 @@ Text CutTrayTip(TextView text) {
     return Text(text.substr(0, cut));
 }
 
-bool AppendLogFileLine(const Text& fileName, TextView line) {
+LogFileResult AppendLogFileLine(const Text& fileName, TextView line) {
     FILE* f = OpenFile(fileName, "a+b");
-    if (!f) return false;
+    if (!f) return LogFileResult::kOpenFailed;
     bool empty = std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) == 0;
     bool utf8 = false;
     if (!empty && std::fseek(f, 0, SEEK_SET) == 0) {
@@ -57,9 +57,11 @@ bool AppendLogFileLine(const Text& fileName, TextView line) {
     }
     // Switching from reading to writing needs a seek; appends go to the end anyway.
     std::fseek(f, 0, SEEK_END);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return true;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // A full disk often shows only when the buffer is pushed out at the close.
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    return ok ? LogFileResult::kWritten : LogFileResult::kWriteFailed;
 }
 
 EventLog::EventLog(Model& model, const Clock& clock) : model_(model), clock_(clock) {
@@ -131,9 +133,13 @@ LogEffects EventLog::OnLogLine(uint32_t flags, TextView text) {
     }
     fx.select = static_cast<int32_t>(lines_.size()) - 1;
 
-    if (!fileName.empty() && !AppendLogFileLine(fileName, line)) {
-        AddLine(u"Ошибка открытия \"" + fileName + u"\" Отключаю запись в лог файл", kLogClassError,
-                fx);
+    const LogFileResult written =
+        fileName.empty() ? LogFileResult::kWritten : AppendLogFileLine(fileName, line);
+    if (written != LogFileResult::kWritten) {
+        // A file that takes no lines is as good as one that cannot be opened.
+        const TextView what =
+            written == LogFileResult::kOpenFailed ? u"Ошибка открытия \"" : u"Ошибка записи \"";
+        AddLine(Text(what) + fileName + u"\" Отключаю запись в лог файл", kLogClassError, fx);
         Model::Guard g(model_);
         // Only the name that failed is switched off; one set meanwhile stays.
         if (model_.settings.LogFileName == fileName) model_.settings.LogFileName.clear();

@@ -78,15 +78,18 @@ Text LogTimestamp(const SystemTime& t);
 // Cuts a tray tooltip to 127 characters, never leaving half of a surrogate pair at its end.
 Text CutTrayTip(TextView text);
 
+enum class LogFileResult { kWritten, kOpenFailed, kWriteFailed };
+
 // Appends one line and CR LF to a log file, opening and closing it around the write. A new or
 // empty file starts with the UTF-16LE byte-order mark; a file that begins with the UTF-8 mark
-// is continued in UTF-8. False when the file cannot be opened.
-bool AppendLogFileLine(const Text& fileName, TextView line);
+// is continued in UTF-8. kWriteFailed when the write or the close failed (a full disk).
+LogFileResult AppendLogFileLine(const Text& fileName, TextView line);
 
 class EventLog {
   public:
     // Reads LogFileName, LogMaxSize, Server and TrafficSpeedAutoControll from the model's
-    // settings under its lock, and clears LogFileName there when the file cannot be opened.
+    // settings under its lock, and clears LogFileName there when the file cannot be opened or
+    // written.
     EventLog(Model& model, const Clock& clock);
 
     // Handles one event line (WM_LOGLINE) on the window's thread. Never calls the window and

@@ -72,6 +72,17 @@ SpeedUnit DisplayUnit(bool kbytes) {
     return {1.0, u"кбит/с"};
 }
 
+std::vector<Binding<GroupsEditorState>> GroupsEditorBindings() {
+    using G = GroupsEditorState;
+    std::vector<Binding<G>> b;
+    b.push_back(Bind<G>(FieldKind::kText, {IDC_GR_NAME}, &G::groupName));
+    // GroupMaxIn is a float: a share beyond it would be stored as inf.
+    auto share = Bind<G>(FieldKind::kReal, {IDC_GR_SHARE}, &G::share);
+    share.single = true;
+    b.push_back(share);
+    return b;
+}
+
 Text GroupLimitCell(float share, uint32_t rxMaxKbit, const SpeedUnit& unit) {
     const double s = share;
     return Fmt(u"%0.2f", s * 100.0) + u"% (" +
@@ -128,7 +139,8 @@ void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& sta
 }
 
 bool AddOrChangeGroup(Model& m, const Text& name, double share) {
-    if (name.empty()) return false;
+    // A name of blanks alone would be trimmed away on loading: it is no name.
+    if (TrimBlanks(name).empty()) return false;
     const int32_t id = m.FindOrAddGroup(name);
     return m.SetGroupShare(id, static_cast<float>(share));
 }

@@ -38,6 +38,9 @@ struct GroupsEditorState {
     double share = 0.0;
 };
 
+// The "Группа" and share edits of the editor.
+std::vector<Binding<GroupsEditorState>> GroupsEditorBindings();
+
 struct GroupRow {
     int32_t index;
     Text cells[5];  // "Ид.", "Имя", "Ограничение на прием", "Кол-во польз.", "Сумм.коефф."
@@ -68,8 +71,8 @@ Text MaxChannelCaption(const Model& m);  // lock held
 // Selecting a row of the groups list: copies the name cell into the state; the share becomes
 // the group's GroupMaxIn (0 when its id names no group; unchanged when no group has the name).
 void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state);
-// "Добавить (изменить)": empty name does nothing; otherwise sets the share of the group of
-// that name, creating it when absent. Returns whether anything changed.
+// "Добавить (изменить)": an empty name or one of blanks alone does nothing; otherwise sets the
+// share of the group of that name, creating it when absent. Returns whether anything changed.
 bool AddOrChangeGroup(Model& m, const Text& name, double share);
 // "Добавить в группу": puts the user into the group named `groupName` (not group 0).
 bool MoveUserToGroup(Model& m, const Text& userName, const Text& groupName);

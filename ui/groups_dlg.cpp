@@ -25,13 +25,6 @@ struct GroupsContext {
     bool refreshing = false;
 };
 
-std::vector<Binding<GroupsEditorState>> StateBindings() {
-    std::vector<Binding<GroupsEditorState>> b;
-    b.push_back({FieldKind::kText, {IDC_GR_NAME}, &GroupsEditorState::groupName});
-    b.push_back({FieldKind::kReal, {IDC_GR_SHARE}, &GroupsEditorState::share});
-    return b;
-}
-
 void SetColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> cols) {
     ListView_DeleteAllItems(list);
     while (ListView_DeleteColumn(list, 0)) {
@@ -260,7 +253,7 @@ INT_PTR CALLBACK GroupsProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 
 void ShowGroupsEditor(HWND owner, Model& model, GroupsEditorState& state,
                       const EditorHooks& hooks) {
-    GroupsContext ctx{model, state, hooks, StateBindings()};
+    GroupsContext ctx{model, state, hooks, GroupsEditorBindings()};
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GROUPS), owner, GroupsProc,
                     reinterpret_cast<LPARAM>(&ctx));
 }

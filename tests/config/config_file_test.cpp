@@ -504,6 +504,75 @@ TEST_F(ConfigFileTest, GroupsAlreadyListedKeepTheirIdsAndNewOnesAreAppended) {
     EXPECT_FLOAT_EQ(model.GroupAt(0).GroupMaxIn, 0.1f);
 }
 
+// The file names groups by their place in it; the list may hold them in another order (a groups
+// import, a deleted group), and users must still land in the group their file names.
+TEST_F(ConfigFileTest, UsersKeepTheGroupTheirFileNamesWhateverTheListOrder) {
+    {
+        Model::Guard g(model);
+        model.FindOrAddGroup(u"B");  // as a groups import from the server leaves them
+        model.FindOrAddGroup(u"A");
+    }
+    const Text file =
+        u"User: a1\nUserGrID: 1\nUser: b1\nUserGrID: 2\nUser: none\nUserGrID: 0\n"
+        u"User: far\nUserGrID: 7\nUser: a1\nUserLimitMaxIn: 5\n"
+        u"GroupName: A\nGroupMaxIn: 0.7\nGroupName: B\nGroupMaxIn: 0.2\n";
+    ASSERT_TRUE(Load(file));
+    auto groupOf = [this](int32_t user) {
+        Text name;
+        model.GetGroupName(model.User(user).UserGrID, name);
+        return name;
+    };
+    {
+        Model::Guard g(model);
+        ASSERT_EQ(model.NumGroups, 3);
+        EXPECT_EQ(model.GroupAt(1).GroupName, u"B");  // listed groups keep their ids
+        EXPECT_FLOAT_EQ(model.GroupAt(2).GroupMaxIn, 0.7f);
+        EXPECT_EQ(groupOf(0), u"A");
+        EXPECT_EQ(groupOf(1), u"B");
+        EXPECT_EQ(model.User(2).UserGrID, 0);
+        EXPECT_EQ(model.User(3).UserGrID, 7);  // beyond the file's groups: kept as it is
+    }
+
+    // Saved in the list's order, the file names the same groups when loaded afresh.
+    SaveConfig(model, link);
+    ManualClock otherClock;
+    Model fresh{otherClock};
+    ASSERT_TRUE(LoadConfig(fresh, link));
+    Model::Guard g(fresh);
+    Text name;
+    fresh.GetGroupName(fresh.User(0).UserGrID, name);
+    EXPECT_EQ(name, u"A");
+    fresh.GetGroupName(fresh.User(1).UserGrID, name);
+    EXPECT_EQ(name, u"B");
+    EXPECT_TRUE(Messages().empty());
+}
+
+// Into an empty list a file is read as written; names that collapse on trimming, or a blank
+// name (group 0), still leave each user in the group its position names.
+TEST_F(ConfigFileTest, GroupPositionsThatCollapseOnLoadingKeepTheirUsers) {
+    const Text plain = kDefaultSettingsText +
+                       u"User: u\nUserKTraff: 1.000000\nUserGrID: 2\nUserLimitMaxIn: 0\n"
+                       u"UserLimitMaxOut: 0\nGroupName: A\nGroupMaxIn: 0.100000\n"
+                       u"GroupName: B\nGroupMaxIn: 0.200000\n";
+    WriteConfig(plain);
+    const std::string bytes = ReadBytes("Movra.cfg");
+    ASSERT_TRUE(LoadConfig(model, link));
+    SaveConfig(model, link);
+    EXPECT_EQ(ReadBytes("Movra.cfg"), bytes);
+
+    ManualClock otherClock;
+    Model m2{otherClock};
+    WriteConfig(
+        u"User: c\nUserGrID: 4\nUser: a\nUserGrID: 2\nUser: z\nUserGrID: 3\n"
+        u"GroupName: A\nGroupName: A \nGroupName:  \nGroupName: C\n");
+    ASSERT_TRUE(LoadConfig(m2, link));
+    Model::Guard g(m2);
+    ASSERT_EQ(m2.NumGroups, 3);
+    EXPECT_EQ(m2.User(0).UserGrID, 2);  // C
+    EXPECT_EQ(m2.User(1).UserGrID, 1);  // A
+    EXPECT_EQ(m2.User(2).UserGrID, 0);  // the blank name is group 0
+}
+
 // Loading while users exist (the load command while connected).
 TEST_F(ConfigFileTest, AUserWhoStaysKeepsItsRecordAndANewOneStartsBuilt) {
     uint64_t keptId = 0;
@@ -816,6 +885,63 @@ TEST_F(ConfigFileTest, AMissingFolderIsACreationError) {
     SaveConfig(model, link);
     EXPECT_EQ(Messages(), std::vector<Text>{u"Ошибка создания файла no such folder/Movra.cfg"});
 }
+
+// The real file system, failing where a test asks, with a journal of the calls a save made.
+class FaultyFileSystem : public PlatformFileSystem {
+  public:
+    bool failFlush = false;
+    bool failReplace = false;
+    std::vector<std::string> calls;
+
+    bool FlushAndClose(std::FILE* f) override {
+        calls.push_back("flush");
+        return PlatformFileSystem::FlushAndClose(f) && !failFlush;
+    }
+    bool ReplaceExisting(const Text& from, const Text& to) override {
+        calls.push_back("replace " + ToUtf8(from) + " " + ToUtf8(to));
+        return !failReplace && PlatformFileSystem::ReplaceExisting(from, to);
+    }
+};
+
+TEST_F(ConfigFileTest, TheNewFileIsOnTheDiskBeforeItReplacesTheOldOne) {
+    WriteConfig(u"GridSize: 5\n");
+    FaultyFileSystem fs;
+    SaveConfig(model, link, fs);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(fs.calls, (std::vector<std::string>{"flush", "replace Movra.cfg.tmp Movra.cfg"}));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), Utf16File(kDefaultSettingsText));
+}
+
+TEST_F(ConfigFileTest, AFailedFlushOrReplaceIsReportedAndKeepsThePreviousFile) {
+    WriteConfig(u"GridSize: 5\n");
+    const std::string old = ReadBytes("Movra.cfg");
+    FaultyFileSystem flush;
+    flush.failFlush = true;
+    SaveConfig(model, link, flush);
+    EXPECT_EQ(flush.calls, std::vector<std::string>{"flush"});  // never replaces after it
+    FaultyFileSystem replace;
+    replace.failReplace = true;
+    SaveConfig(model, link, replace);
+    EXPECT_EQ(Messages(), (std::vector<Text>{u"Ошибка записи в Movra.cfg",
+                                             u"Ошибка создания файла Movra.cfg"}));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), old);
+    EXPECT_FALSE(std::filesystem::exists("Movra.cfg.tmp"));
+}
+
+#ifdef _WIN32
+// A virus scanner that holds the new file for a moment makes the replace fail; the old file must
+// still be there afterwards (the C runtime opens files without sharing their deletion).
+TEST_F(ConfigFileTest, AHeldNewFileLeavesTheOldFileInPlace) {
+    WriteConfig(u"GridSize: 5\n");
+    const std::string old = ReadBytes("Movra.cfg");
+    FILE* scanner = _wfopen(L"Movra.cfg.tmp", L"wb");
+    ASSERT_NE(scanner, nullptr);
+    SaveConfig(model, link);
+    std::fclose(scanner);
+    EXPECT_EQ(Messages(), std::vector<Text>{u"Ошибка создания файла Movra.cfg"});
+    EXPECT_EQ(ReadBytes("Movra.cfg"), old);
+}
+#endif
 
 #ifndef _WIN32
 // A write that fails part-way (the file size limit stands in for a full disk).

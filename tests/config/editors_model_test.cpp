@@ -62,6 +62,8 @@ TEST_F(EditorsTest, AddOrChangeGroupChangesAnExistingShareOrAppendsANewGroup) {
     EXPECT_EQ(m.GroupAt(3).GroupID, 3);
     EXPECT_EQ(m.GroupAt(3).GroupMaxIn, 0.5f);
     EXPECT_FALSE(AddOrChangeGroup(m, u"", 0.9));
+    // Blanks alone cannot survive a save and a load: treated as no name.
+    EXPECT_FALSE(AddOrChangeGroup(m, u" \t ", 0.9));
     EXPECT_EQ(m.NumGroups, 4);
 }
 
@@ -227,19 +229,45 @@ TEST_F(EditorsTest, AddUserTakesTheNameAsTypedAndReportsDuplicates) {
     EXPECT_EQ(m.NumUsers, 2);
 }
 
+struct FakeControls : ControlAccess {
+    std::map<int, Text> t;
+    std::map<int, bool> c;
+    int focus = 0;
+    Text GetText(int id) override { return t[id]; }
+    void SetText(int id, const Text& v) override { t[id] = v; }
+    bool GetCheck(int id) override { return c[id]; }
+    void SetCheck(int id, bool on) override { c[id] = on; }
+    void Focus(int id) override { focus = id; }
+};
+
+// The share is kept in single precision: a number beyond it would be stored as inf, which the
+// saved file cannot hold.
+TEST(GroupsEditorFields, AShareBeyondSinglePrecisionIsRefusedLikeText) {
+    auto b = GroupsEditorBindings();
+    GroupsEditorState st{u"old", 0.25};
+    FakeControls c;
+    c.t[IDC_GR_NAME] = u"g";
+    for (const char16_t* typed : {u"1e39", u"-1e39", u"abc"}) {
+        c.t[IDC_GR_SHARE] = typed;
+        c.focus = 0;
+        TakeResult r = TakeControls(Shapes(b), c);
+        EXPECT_EQ(r.message, kMsgNumber) << ToUtf8(typed);
+        EXPECT_EQ(c.focus, IDC_GR_SHARE);
+        StoreFields(b, r, st);
+        EXPECT_EQ(st.share, 0.25);
+    }
+    c.t[IDC_GR_SHARE] = u"3e38";
+    TakeResult r = TakeControls(Shapes(b), c);
+    ASSERT_TRUE(r.ok);
+    StoreFields(b, r, st);
+    EXPECT_EQ(st.share, 3e38);
+    EXPECT_EQ(st.groupName, u"g");
+}
+
 TEST(SettingsPages, BadTextOnTheMainPageKeepsWhatWasTakenBeforeIt) {
     auto b = MainPageBindings();
     Settings s;
-    struct Controls : ControlAccess {
-        std::map<int, Text> t;
-        std::map<int, bool> c;
-        int focus = 0;
-        Text GetText(int id) override { return t[id]; }
-        void SetText(int id, const Text& v) override { t[id] = v; }
-        bool GetCheck(int id) override { return c[id]; }
-        void SetCheck(int id, bool on) override { c[id] = on; }
-        void Focus(int id) override { focus = id; }
-    } c;
+    FakeControls c;
     ShowFields(b, s, c);
     c.t[IDC_SETT_RXMAX] = u"2048";
     c.t[IDC_SETT_TXMAX] = u"abc";

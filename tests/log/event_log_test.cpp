@@ -204,6 +204,20 @@ TEST_F(EventLogTest, UnopenableFileTurnsFileLoggingOffWithOneLine) {
               kBom + Utf16Bytes(u"07.12.2026 9:05:03 третья\r\n"));
 }
 
+#ifdef __linux__
+// A full disk: the file opens, but the line never reaches it.
+TEST_F(EventLogTest, AFileThatTakesNoLineTurnsFileLoggingOffLikeOneThatCannotBeOpened) {
+    SetFile(u"/dev/full");
+    LogEffects fx = log.OnLogLine(LOG_INFO, u"первая");
+    ASSERT_EQ(fx.added.size(), 2u);
+    EXPECT_EQ(fx.added[1].text, u"Ошибка записи \"/dev/full\" Отключаю запись в лог файл");
+    EXPECT_EQ(fx.added[1].cls, kLogClassError);
+    EXPECT_EQ(log.EventColors().ItemColor(1), kLogClassError);
+    EXPECT_TRUE(FileName().empty());
+    EXPECT_EQ(log.OnLogLine(LOG_INFO, u"вторая").added.size(), 1u);
+}
+#endif
+
 TEST_F(EventLogTest, EmptyFileNameWritesNothing) {
     SetFile(u"");
     LogEffects fx = log.OnLogLine(LOG_ERROR, u"x");
