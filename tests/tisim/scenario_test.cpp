@@ -109,6 +109,12 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"fault short-info 40\n", 1},
         {"time sometimes\n", 1},
         {"seed -1\n", 1},
+        {"at 5 fault\n", 1},
+        {"at 5 fault teleport\n", 1},
+        {"user a\n\nat 5 clear info\n", 3},
+        {"at 5 clear delay\n", 1},
+        {"at 5 fault get a User_Bandwidth\n", 1},
+        {"period 10\nat 10 fault create\n", 2},
     };
     for (const Case& c : cases) {
         try {
