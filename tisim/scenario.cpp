@@ -295,6 +295,12 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
         } else if (d == "journal") {
             Need(l, 2, 2, "journal <path>");
             sc.journalPath = JoinPath(baseDir, movra::FromUtf8(l.words[1]));
+        } else if (d == "journal-memory") {
+            Need(l, 2, 2, "journal-memory <lines>");
+            const double v = NonNegative(l.words[1], number, "journal-memory");
+            if (v != static_cast<double>(static_cast<int64_t>(v)) || v > 1e9)
+                throw ScenarioError(number, "journal-memory must be a whole number of lines");
+            sc.journalMemory = static_cast<size_t>(v);
         } else if (d == "period") {
             Need(l, 2, 2, "period <seconds>");
             sc.schedulePeriod = NonNegative(l.words[1], number, "period");

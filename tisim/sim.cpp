@@ -135,8 +135,8 @@ struct Simulator::Impl {
     // Schedule cursor: event `nextEvent` of repetition `cycle`.
     size_t nextEvent = 0;
     uint64_t cycle = 0;
-    // The newest lines only, so a demo running for days keeps its memory; the file has all.
-    static constexpr size_t kJournalKeep = 100000;
+    // The newest lines only (sc.journalMemory), so a demo running for days keeps its memory;
+    // the file has all.
     std::deque<std::string> journal;
     uint64_t seq = 0;
     FILE* journalFile = nullptr;
@@ -348,7 +348,7 @@ struct Simulator::Impl {
             std::fflush(journalFile);
         }
         journal.push_back(std::move(line));
-        if (journal.size() > kJournalKeep) journal.pop_front();
+        while (journal.size() > sc.journalMemory) journal.pop_front();
     }
 };
 

@@ -138,7 +138,10 @@ struct Scenario {
     int32_t defaultLimitOut = 0;
     uint64_t seed = 1;
     TimeMode time = TimeMode::Manual;
-    Text journalPath;           // empty: journal kept in memory only
+    Text journalPath;  // empty: journal kept in memory only
+    // Newest journal lines kept in memory; a long run that reads only the file keeps few, so
+    // that its memory stays flat.
+    size_t journalMemory = 100000;
     double schedulePeriod = 0;  // > 0: the schedule repeats with this period
     std::vector<GroupSetup> groups;
     std::vector<UserSetup> users;
@@ -231,7 +234,8 @@ class Simulator {
     Demand Delivered() const;
     Demand Channel() const;
 
-    // ---- journal: one line per call, see README.md. Memory keeps the newest 100000 lines;
+    // ---- journal: one line per call, see README.md. Memory keeps the newest lines
+    // (Scenario::journalMemory);
     // the journal file keeps every line. ----
     std::vector<std::string> Journal() const;
     void ClearJournal();

@@ -15,6 +15,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
         "seed 99\n"
         "time real\n"
         "journal logs/j.txt\n"
+        "journal-memory 50\n"
         "period 60\n"
         "\n"
         "group \"Отдел продаж\" 300   # trailing comment\n"
@@ -39,6 +40,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
     EXPECT_EQ(sc.seed, 99u);
     EXPECT_EQ(sc.time, TimeMode::RealTime);
     EXPECT_EQ(sc.journalPath, u"/base/logs/j.txt");
+    EXPECT_EQ(sc.journalMemory, 50u);
     EXPECT_EQ(sc.schedulePeriod, 60);
     ASSERT_EQ(sc.groups.size(), 2u);
     EXPECT_EQ(sc.groups[0].name, u"Отдел продаж");
@@ -109,6 +111,7 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"fault short-info 40\n", 1},
         {"time sometimes\n", 1},
         {"seed -1\n", 1},
+        {"journal-memory 1.5\n", 1},
         {"at 5 fault\n", 1},
         {"at 5 fault teleport\n", 1},
         {"user a\n\nat 5 clear info\n", 3},

@@ -472,8 +472,10 @@ TEST_F(SimTest, JournalIsAppendedToItsFile) {
     Make(sc);
     LoggedIn();
     sim.reset();
-    Make(sc);  // a second run appends
+    sc.journalMemory = 1;
+    Make(sc);  // a second run appends, and keeps only its newest line in memory
     LoggedIn();
+    EXPECT_EQ(sim->Journal(), std::vector<std::string>{"3 0.000 s1 Release -> OK"});
     sim.reset();
     const auto bytes = movra::ReadFileBytes(movra::FromUtf8(path));
     ASSERT_TRUE(bytes);
