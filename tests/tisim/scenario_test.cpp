@@ -160,6 +160,8 @@ TEST(ScenarioTest, ShippedScenariosLoadAndRun) {
     const Scenario faults = LoadScenarioFile(dir + u"/faults.tisim");
     EXPECT_FALSE(faults.faults.infoFailsFor.empty());
     EXPECT_TRUE(faults.faults.countersAsI4);
+    const Scenario soak = LoadScenarioFile(dir + u"/soak.tisim");
+    EXPECT_EQ(soak.journalMemory, 1000u);
     EXPECT_THROW(LoadScenarioFile(dir + u"/no-such.tisim"), ScenarioError);
 }
 
