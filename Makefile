@@ -14,7 +14,7 @@ PACKAGES := cmake g++ make libgtest-dev googletest libbenchmark-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth x11-utils imagemagick \
 	clang libclang-rt-14-dev
 
-.PHONY: all deps native win tsan asan test test-native test-win test-tsan test-asan fuzz bench demo format clean
+.PHONY: all deps native win tsan asan test test-native test-win test-tsan test-asan fuzz bench demo soak format clean
 
 all: native win
 
@@ -79,6 +79,11 @@ fuzz: deps
 
 demo: deps
 	@JOBS=$(JOBS) tools/demo "$(BUILD)"
+
+# Not part of `make test`: Movra under Wine against TiSim for SOAK_SECONDS (600) with faults
+# coming and going; prints memory, threads and descriptors over the run.
+soak: deps
+	@JOBS=$(JOBS) tools/soak "$(BUILD)"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

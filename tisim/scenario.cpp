@@ -146,15 +146,77 @@ void ParseUser(const Line& l, Scenario& sc) {
     sc.users.push_back(std::move(u));
 }
 
+// The words of a fault from `first` on (`create`, `info <user>`, ...), for a `fault` line and
+// for the `at <t> fault|clear` lines, which take the same words. `verb` heads the usage text.
+FaultSwitch ParseFaultWords(const Line& l, size_t first, const std::string& verb) {
+    const size_t extra = l.words.size() - first;  // words from the fault's name on
+    const int n = l.number;
+    if (extra < 1) throw ScenarioError(n, "expected: " + verb + " <what> ...");
+    auto need = [&](size_t min, size_t max, const char* usage) {
+        if (extra < min || extra > max) throw ScenarioError(n, "expected: " + verb + " " + usage);
+    };
+    const std::string& what = l.words[first];
+    const auto arg = [&](size_t i) -> const std::string& { return l.words[first + i]; };
+    FaultSwitch f;
+    using K = FaultSwitch::Kind;
+    if (what == "create" || what == "login" || what == "list" || what == "counters-i4") {
+        need(1, 1, what.c_str());
+        f.kind = what == "create"  ? K::Create
+                 : what == "login" ? K::Login
+                 : what == "list"  ? K::List
+                                   : K::CountersI4;
+    } else if (what == "info") {
+        need(2, 2, "info <user>");
+        f.kind = K::Info;
+        f.user = Name(arg(1), n, "user name");
+    } else if (what == "get" || what == "set") {
+        need(3, 3, "get|set <user or *> <property or *>");
+        f.kind = what == "get" ? K::Get : K::Set;
+        if (arg(1) != "*") f.user = Name(arg(1), n, "user name");
+        f.property = PropertyWord(arg(2), n);
+    } else if (what == "short-info") {
+        need(1, 2, "short-info [elements]");
+        f.kind = K::ShortInfo;
+        f.shortInfo = 20;
+        if (extra == 2) {
+            const double v = NonNegative(arg(1), n, "elements");
+            if (v < 1 || v >= static_cast<double>(kInfoSize) || v != static_cast<int>(v))
+                throw ScenarioError(n, "short-info must be 1 to " + std::to_string(kInfoSize - 1));
+            f.shortInfo = static_cast<size_t>(v);
+        }
+    } else if (what == "delay") {
+        need(2, 2, "delay <milliseconds>");
+        f.kind = K::Delay;
+        const double v = NonNegative(arg(1), n, "delay");
+        if (v > 60000) throw ScenarioError(n, "delay above 60000 ms");
+        f.delayMs = static_cast<int>(v);
+    } else {
+        throw ScenarioError(n, "unknown fault '" + what + "'");
+    }
+    return f;
+}
+
+bool IsUserEvent(const std::string& w) {
+    return w == "demand" || w == "random" || w == "online" || w == "offline" || w == "ip";
+}
+
 void ParseAt(const Line& l, Scenario& sc, std::vector<int>& eventLines) {
     if (l.words.size() < 4)
         throw ScenarioError(l.number,
                             "expected: at <seconds> <user> demand <in> <out> | random | online | "
-                            "offline | ip <address>");
+                            "offline | ip <address>, or at <seconds> fault|clear <what> ...");
     ScheduledEvent e;
     e.at = NonNegative(l.words[1], l.number, "time");
-    e.user = Name(l.words[2], l.number, "user name");
     const std::string& what = l.words[3];
+    // A user may be called "fault" or "clear": the word after the name tells them apart.
+    if ((l.words[2] == "fault" || l.words[2] == "clear") && !IsUserEvent(what)) {
+        e.kind = l.words[2] == "fault" ? ScheduledEvent::Kind::Fault : ScheduledEvent::Kind::Clear;
+        e.fault = ParseFaultWords(l, 3, "at <seconds> " + l.words[2]);
+        sc.schedule.push_back(std::move(e));
+        eventLines.push_back(l.number);
+        return;
+    }
+    e.user = Name(l.words[2], l.number, "user name");
     if (what == "demand") {
         Need(l, 6, 6, "at <seconds> <user> demand <in> <out>");
         e.kind = ScheduledEvent::Kind::Demand;
@@ -175,51 +237,6 @@ void ParseAt(const Line& l, Scenario& sc, std::vector<int>& eventLines) {
     }
     sc.schedule.push_back(std::move(e));
     eventLines.push_back(l.number);
-}
-
-void ParseFault(const Line& l, Faults& f) {
-    Need(l, 2, 4, "fault <what> ...");
-    const std::string& what = l.words[1];
-    const int n = l.number;
-    if (what == "create") {
-        Need(l, 2, 2, "fault create");
-        f.createFails = true;
-    } else if (what == "login") {
-        Need(l, 2, 2, "fault login");
-        f.loginFails = true;
-    } else if (what == "list") {
-        Need(l, 2, 2, "fault list");
-        f.listUsersFails = true;
-    } else if (what == "info") {
-        Need(l, 3, 3, "fault info <user>");
-        f.infoFailsFor.push_back(Name(l.words[2], n, "user name"));
-    } else if (what == "get" || what == "set") {
-        Need(l, 4, 4, "fault get|set <user or *> <property or *>");
-        Refusal r;
-        if (l.words[2] != "*") r.user = Name(l.words[2], n, "user name");
-        r.property = PropertyWord(l.words[3], n);
-        (what == "get" ? r.get : r.set) = true;
-        f.refusals.push_back(r);
-    } else if (what == "counters-i4") {
-        Need(l, 2, 2, "fault counters-i4");
-        f.countersAsI4 = true;
-    } else if (what == "short-info") {
-        Need(l, 2, 3, "fault short-info [elements]");
-        f.shortInfo = 20;
-        if (l.words.size() == 3) {
-            const double v = NonNegative(l.words[2], n, "elements");
-            if (v < 1 || v >= static_cast<double>(kInfoSize) || v != static_cast<int>(v))
-                throw ScenarioError(n, "short-info must be 1 to " + std::to_string(kInfoSize - 1));
-            f.shortInfo = static_cast<size_t>(v);
-        }
-    } else if (what == "delay") {
-        Need(l, 3, 3, "fault delay <milliseconds>");
-        const double v = NonNegative(l.words[2], n, "delay");
-        if (v > 60000) throw ScenarioError(n, "delay above 60000 ms");
-        f.delayMs = static_cast<int>(v);
-    } else {
-        throw ScenarioError(n, "unknown fault '" + what + "'");
-    }
 }
 
 Text JoinPath(const Text& base, const Text& path) {
@@ -278,6 +295,12 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
         } else if (d == "journal") {
             Need(l, 2, 2, "journal <path>");
             sc.journalPath = JoinPath(baseDir, movra::FromUtf8(l.words[1]));
+        } else if (d == "journal-memory") {
+            Need(l, 2, 2, "journal-memory <lines>");
+            const double v = NonNegative(l.words[1], number, "journal-memory");
+            if (v != static_cast<double>(static_cast<int64_t>(v)) || v > 1e9)
+                throw ScenarioError(number, "journal-memory must be a whole number of lines");
+            sc.journalMemory = static_cast<size_t>(v);
         } else if (d == "period") {
             Need(l, 2, 2, "period <seconds>");
             sc.schedulePeriod = NonNegative(l.words[1], number, "period");
@@ -298,14 +321,14 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
         } else if (d == "at") {
             ParseAt(l, sc, eventLines);
         } else if (d == "fault") {
-            ParseFault(l, sc.faults);
+            sc.faults.Switch(ParseFaultWords(l, 1, "fault"));
         } else {
             throw ScenarioError(number, "unknown directive '" + d + "'");
         }
     }
     for (size_t i = 0; i < sc.schedule.size(); ++i) {
         const ScheduledEvent& e = sc.schedule[i];
-        bool known = false;
+        bool known = e.user.empty();  // a fault names no user of the schedule
         for (const auto& u : sc.users) known = known || u.name == e.user;
         if (!known) throw ScenarioError(eventLines[i], "no user '" + movra::ToUtf8(e.user) + "'");
         if (sc.schedulePeriod > 0 && e.at >= sc.schedulePeriod)

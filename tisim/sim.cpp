@@ -44,7 +44,77 @@ std::vector<double> WaterFill(const std::vector<double>& caps, double width) {
     return out;
 }
 
+Refusal RefusalOf(const FaultSwitch& f) {
+    return {f.user, f.property, f.kind == FaultSwitch::Kind::Get, f.kind == FaultSwitch::Kind::Set};
+}
+
 }  // namespace
+
+void Faults::Switch(const FaultSwitch& f) {
+    using K = FaultSwitch::Kind;
+    switch (f.kind) {
+        case K::Create:
+            createFails = true;
+            break;
+        case K::Login:
+            loginFails = true;
+            break;
+        case K::List:
+            listUsersFails = true;
+            break;
+        case K::Info:
+            if (std::find(infoFailsFor.begin(), infoFailsFor.end(), f.user) == infoFailsFor.end())
+                infoFailsFor.push_back(f.user);
+            break;
+        case K::Get:
+        case K::Set: {
+            const Refusal r = RefusalOf(f);
+            if (std::find(refusals.begin(), refusals.end(), r) == refusals.end())
+                refusals.push_back(r);
+            break;
+        }
+        case K::CountersI4:
+            countersAsI4 = true;
+            break;
+        case K::ShortInfo:
+            shortInfo = f.shortInfo;
+            break;
+        case K::Delay:
+            delayMs = f.delayMs;
+            break;
+    }
+}
+
+void Faults::Clear(const FaultSwitch& f) {
+    using K = FaultSwitch::Kind;
+    switch (f.kind) {
+        case K::Create:
+            createFails = false;
+            break;
+        case K::Login:
+            loginFails = false;
+            break;
+        case K::List:
+            listUsersFails = false;
+            break;
+        case K::Info:
+            std::erase(infoFailsFor, f.user);
+            break;
+        case K::Get:
+        case K::Set:
+            std::erase(refusals, RefusalOf(f));
+            break;
+        case K::CountersI4:
+            countersAsI4 = false;
+            break;
+        case K::ShortInfo:
+            shortInfo = 0;
+            break;
+        case K::Delay:
+            delayMs = 0;
+            break;
+    }
+}
 
 struct Simulator::Impl {
     struct UserRec {
@@ -65,8 +135,8 @@ struct Simulator::Impl {
     // Schedule cursor: event `nextEvent` of repetition `cycle`.
     size_t nextEvent = 0;
     uint64_t cycle = 0;
-    // The newest lines only, so a demo running for days keeps its memory; the file has all.
-    static constexpr size_t kJournalKeep = 100000;
+    // The newest lines only (sc.journalMemory), so a demo running for days keeps its memory;
+    // the file has all.
     std::deque<std::string> journal;
     uint64_t seq = 0;
     FILE* journalFile = nullptr;
@@ -186,6 +256,8 @@ struct Simulator::Impl {
     }
 
     void ApplyEvent(const ScheduledEvent& e) {
+        if (e.kind == ScheduledEvent::Kind::Fault) return sc.faults.Switch(e.fault);
+        if (e.kind == ScheduledEvent::Kind::Clear) return sc.faults.Clear(e.fault);
         UserRec* u = FindUser(e.user);
         if (!u) return;  // removed meanwhile
         switch (e.kind) {
@@ -206,6 +278,9 @@ struct Simulator::Impl {
                 break;
             case ScheduledEvent::Kind::Ip:
                 u->s.ip = e.ip;
+                break;
+            case ScheduledEvent::Kind::Fault:
+            case ScheduledEvent::Kind::Clear:
                 break;
         }
     }
@@ -273,7 +348,7 @@ struct Simulator::Impl {
             std::fflush(journalFile);
         }
         journal.push_back(std::move(line));
-        if (journal.size() > kJournalKeep) journal.pop_front();
+        while (journal.size() > sc.journalMemory) journal.pop_front();
     }
 };
 
@@ -619,7 +694,9 @@ int Simulator::NextSessionId() {
 void Simulator::BeginCall() {
     int delay = 0;
     {
+        // The clock first: a timed delay that has begun (or ended) by now decides this call.
         std::lock_guard lock(impl_->mu);
+        impl_->CatchUpRealTime();
         delay = impl_->sc.faults.delayMs;
     }
     if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));

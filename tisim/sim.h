@@ -74,16 +74,6 @@ struct GroupSetup {
     int32_t limitIn = 0;  // summed incoming limit, kbit/s
 };
 
-// A change at a moment of simulated time (seconds since the start).
-struct ScheduledEvent {
-    enum class Kind { Demand, Random, Online, Offline, Ip };
-    double at = 0;
-    Text user;
-    Kind kind = Kind::Demand;
-    Demand demand;  // Kind::Demand
-    Text ip;        // Kind::Ip
-};
-
 // A GetProperty/SetProperty refusal: for a user (empty = any) and a property number
 // (0 = any); names "User_InBandwidth"/"User_OutBandwidth" are stored as 31/32.
 struct Refusal {
@@ -91,6 +81,29 @@ struct Refusal {
     int32_t property = 0;
     bool get = false;
     bool set = false;
+    bool operator==(const Refusal&) const = default;
+};
+
+// One fault as a scenario line names it (`fault info b`, `fault delay 500`, ...): switched on
+// for the whole run, or on and off at moments of the schedule.
+struct FaultSwitch {
+    enum class Kind { Create, Login, List, Info, Get, Set, CountersI4, ShortInfo, Delay };
+    Kind kind = Kind::Create;
+    Text user;             // Info; Get/Set: empty = any user
+    int32_t property = 0;  // Get/Set: 0 = any property
+    size_t shortInfo = 0;  // ShortInfo: elements returned
+    int delayMs = 0;       // Delay
+};
+
+// A change at a moment of simulated time (seconds since the start).
+struct ScheduledEvent {
+    enum class Kind { Demand, Random, Online, Offline, Ip, Fault, Clear };
+    double at = 0;
+    Text user;  // empty for Fault and Clear
+    Kind kind = Kind::Demand;
+    Demand demand;      // Kind::Demand
+    Text ip;            // Kind::Ip
+    FaultSwitch fault;  // Kind::Fault and Kind::Clear
 };
 
 struct Faults {
@@ -102,6 +115,13 @@ struct Faults {
     bool countersAsI4 = false;       // elements 20/21 as VT_I4 (truncated) instead of VT_R8
     size_t shortInfo = 0;            // when > 0: GetUserInfo returns only this many elements
     int delayMs = 0;                 // every call waits this long first
+
+    // Switches one fault on. A user or refusal already listed is not listed twice, so a
+    // repeating schedule does not grow the lists.
+    void Switch(const FaultSwitch& f);
+    // Switches it off: the same words clear what they switched on (a refusal or user other
+    // than the one named stays; short-info and delay go off whatever their value).
+    void Clear(const FaultSwitch& f);
 };
 
 enum class TimeMode {
@@ -118,7 +138,10 @@ struct Scenario {
     int32_t defaultLimitOut = 0;
     uint64_t seed = 1;
     TimeMode time = TimeMode::Manual;
-    Text journalPath;           // empty: journal kept in memory only
+    Text journalPath;  // empty: journal kept in memory only
+    // Newest journal lines kept in memory; a long run that reads only the file keeps few, so
+    // that its memory stays flat.
+    size_t journalMemory = 100000;
     double schedulePeriod = 0;  // > 0: the schedule repeats with this period
     std::vector<GroupSetup> groups;
     std::vector<UserSetup> users;
@@ -211,7 +234,8 @@ class Simulator {
     Demand Delivered() const;
     Demand Channel() const;
 
-    // ---- journal: one line per call, see README.md. Memory keeps the newest 100000 lines;
+    // ---- journal: one line per call, see README.md. Memory keeps the newest lines
+    // (Scenario::journalMemory);
     // the journal file keeps every line. ----
     std::vector<std::string> Journal() const;
     void ClearJournal();
@@ -221,7 +245,8 @@ class Simulator {
     // A fresh session number.
     int NextSessionId();
 
-    // Sleeps for the slow-call fault (outside the lock) and, in real time, catches up.
+    // In real time catches up, sleeps for the slow-call fault in force then (outside the lock)
+    // and catches up again.
     void BeginCall();
 
   private:

@@ -15,6 +15,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
         "seed 99\n"
         "time real\n"
         "journal logs/j.txt\n"
+        "journal-memory 50\n"
         "period 60\n"
         "\n"
         "group \"Отдел продаж\" 300   # trailing comment\n"
@@ -39,6 +40,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
     EXPECT_EQ(sc.seed, 99u);
     EXPECT_EQ(sc.time, TimeMode::RealTime);
     EXPECT_EQ(sc.journalPath, u"/base/logs/j.txt");
+    EXPECT_EQ(sc.journalMemory, 50u);
     EXPECT_EQ(sc.schedulePeriod, 60);
     ASSERT_EQ(sc.groups.size(), 2u);
     EXPECT_EQ(sc.groups[0].name, u"Отдел продаж");
@@ -109,6 +111,13 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"fault short-info 40\n", 1},
         {"time sometimes\n", 1},
         {"seed -1\n", 1},
+        {"journal-memory 1.5\n", 1},
+        {"at 5 fault\n", 1},
+        {"at 5 fault teleport\n", 1},
+        {"user a\n\nat 5 clear info\n", 3},
+        {"at 5 clear delay\n", 1},
+        {"at 5 fault get a User_Bandwidth\n", 1},
+        {"period 10\nat 10 fault create\n", 2},
     };
     for (const Case& c : cases) {
         try {
@@ -151,6 +160,8 @@ TEST(ScenarioTest, ShippedScenariosLoadAndRun) {
     const Scenario faults = LoadScenarioFile(dir + u"/faults.tisim");
     EXPECT_FALSE(faults.faults.infoFailsFor.empty());
     EXPECT_TRUE(faults.faults.countersAsI4);
+    const Scenario soak = LoadScenarioFile(dir + u"/soak.tisim");
+    EXPECT_EQ(soak.journalMemory, 1000u);
     EXPECT_THROW(LoadScenarioFile(dir + u"/no-such.tisim"), ScenarioError);
 }
 

@@ -251,11 +251,11 @@ TEST_F(SimTest, ScheduleChangesDemandStateAndAddressAndRepeats) {
     Scenario sc;
     sc.channelIn = 10000;
     sc.users = {MakeUser(u"a", {0, 0})};
-    sc.schedule = {{2, u"a", ScheduledEvent::Kind::Demand, {100, 0}, {}},
-                   {4, u"a", ScheduledEvent::Kind::Offline, {}, {}},
-                   {5, u"a", ScheduledEvent::Kind::Ip, {}, u"10.0.0.9"},
-                   {6, u"a", ScheduledEvent::Kind::Online, {}, {}},
-                   {7, u"a", ScheduledEvent::Kind::Demand, {0, 0}, {}}};
+    sc.schedule = {{2, u"a", ScheduledEvent::Kind::Demand, {100, 0}, {}, {}},
+                   {4, u"a", ScheduledEvent::Kind::Offline, {}, {}, {}},
+                   {5, u"a", ScheduledEvent::Kind::Ip, {}, u"10.0.0.9", {}},
+                   {6, u"a", ScheduledEvent::Kind::Online, {}, {}, {}},
+                   {7, u"a", ScheduledEvent::Kind::Demand, {0, 0}, {}, {}}};
     sc.schedulePeriod = 10;
     Make(sc);
     sim->Advance(3);
@@ -386,6 +386,58 @@ TEST_F(SimTest, FaultsFireAsConfigured) {
     EXPECT_NO_THROW(s->ListUsers());
 }
 
+TEST_F(SimTest, TimedFaultsComeAndGoAndRepeatWithThePeriod) {
+    Make(
+        ParseScenario("period 100\n"
+                      "user a demand=100/10\n"
+                      "user b\n"
+                      "user fault\n"
+                      "at 5 fault offline\n"  // a user called "fault", not a fault
+                      "at 10 fault set a User_InBandwidth\n"
+                      "at 10 fault info b\n"
+                      "at 10 fault short-info 12\n"
+                      "at 20 clear set a 31\n"
+                      "at 20 clear short-info 12\n"
+                      "at 30 fault create\n"
+                      "at 40 clear create\n"
+                      "at 50 clear info b\n"));
+    SimConnector conn(sim);
+    auto s = LoggedIn();
+    const auto setA = [&] {
+        return ErrorOf([&] { s->SetProperty(3, u"a", PropNumber(31), Variant::Int(5)); });
+    };
+    const auto infoB = [&] { return ErrorOf([&] { s->GetUserInfo(u"b"); }); };
+    const auto create = [&] { return ErrorOf([&] { conn.Connect(u"h"); }); };
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        sim->Advance(cycle == 0 ? 9 : 59);  // to 9, 109, 209
+        EXPECT_EQ(setA(), 0) << cycle;
+        EXPECT_EQ(infoB(), 0) << cycle;
+        sim->Advance(1);  // 10: on
+        EXPECT_EQ(setA(), kE_FAIL) << cycle;
+        EXPECT_EQ(infoB(), kE_FAIL) << cycle;
+        EXPECT_EQ(create(), 0) << cycle;
+        EXPECT_EQ(s->GetUserInfo(u"a").a.size(), 12u) << cycle;
+        sim->Advance(10);  // 20: the refusal goes, the info fault stays
+        EXPECT_EQ(setA(), 0) << cycle;
+        EXPECT_EQ(s->GetUserInfo(u"a").a.size(), kInfoSize) << cycle;
+        EXPECT_EQ(infoB(), kE_FAIL) << cycle;
+        sim->Advance(10);  // 30: the object cannot be created
+        EXPECT_EQ(create(), kREGDB_E_CLASSNOTREG) << cycle;
+        EXPECT_NO_THROW(s->ListUsers());  // an object made before goes on working
+        sim->Advance(10);                 // 40
+        EXPECT_EQ(create(), 0) << cycle;
+        EXPECT_EQ(infoB(), kE_FAIL) << cycle;
+        sim->Advance(10);  // 50
+        EXPECT_EQ(infoB(), 0) << cycle;
+    }
+    EXPECT_FALSE(sim->User(u"fault")->online);
+    // A fault switched on every period without a clear is listed once, not once per period.
+    Make(ParseScenario("period 10\nuser b\nat 1 fault info b\nat 2 fault get * *\n"));
+    sim->Advance(1000);
+    EXPECT_EQ(sim->GetFaults().infoFailsFor.size(), 1u);
+    EXPECT_EQ(sim->GetFaults().refusals.size(), 1u);
+}
+
 TEST_F(SimTest, JournalRecordsCallsArgumentsAndOutcomesInOrder) {
     Scenario sc;
     sc.users = {MakeUser(u"a", {})};
@@ -420,8 +472,10 @@ TEST_F(SimTest, JournalIsAppendedToItsFile) {
     Make(sc);
     LoggedIn();
     sim.reset();
-    Make(sc);  // a second run appends
+    sc.journalMemory = 1;
+    Make(sc);  // a second run appends, and keeps only its newest line in memory
     LoggedIn();
+    EXPECT_EQ(sim->Journal(), std::vector<std::string>{"3 0.000 s1 Release -> OK"});
     sim.reset();
     const auto bytes = movra::ReadFileBytes(movra::FromUtf8(path));
     ASSERT_TRUE(bytes);

@@ -12,6 +12,9 @@
 //   blackbox_helper sheet-ok <id>   press OK of the property sheet that holds the control
 //   blackbox_helper ended <ms>      wait for the process (pid=) to end
 //   blackbox_helper kill            end the process (pid=) at once
+//   blackbox_helper dismiss <ms> [ok]  wait for any dialog or message box besides the main
+//                                   window and close every one that is up (a property sheet
+//                                   with Cancel, or OK when asked); print a line for each
 // A first argument pid=<n> limits every search to the windows of that process, so that tests
 // running side by side in one Wine prefix never drive each other's windows.
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad arguments.
@@ -111,6 +114,46 @@ HWND WaitForControl(int id, DWORD limit) {
     }
 }
 
+// A visible dialog of ours that is not the main window: a message box, an editor, the log
+// window or the settings sheet.
+HWND FindDialog() {
+    HWND found = nullptr;
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+            if (!Ours(h) || !IsWindowVisible(h)) return TRUE;
+            wchar_t cls[64] = {};
+            GetClassNameW(h, cls, 64);
+            if (wcscmp(cls, L"#32770") == 0 && !(GetDlgItem(h, 1001) && GetDlgItem(h, 1053))) {
+                *reinterpret_cast<HWND*>(lp) = h;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string Utf8(const wchar_t* s);
+
+// Closes one dialog and describes it: "title: text of its first unnamed static" (the text of
+// a message box). A sheet is told to press its button; every other dialog gets IDCANCEL, which
+// message boxes with only OK also accept.
+std::string CloseDialog(HWND h, bool ok) {
+    wchar_t title[256] = {}, text[1024] = {};
+    GetWindowTextW(h, title, 256);
+    if (HWND label = GetDlgItem(h, 0xFFFF))
+        SendMessageW(label, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    if (FindWindowExW(h, nullptr, L"SysTabControl32", nullptr))
+        PostMessageW(h, PSM_PRESSBUTTON, ok ? PSBTN_OK : PSBTN_CANCEL, 0);
+    else
+        PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+    std::string line = Utf8(title);
+    if (text[0]) line += ": " + Utf8(text);
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    return line;
+}
+
 std::string Utf8(const wchar_t* s) {
     int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n - 1 : 0, '\0');
@@ -181,6 +224,34 @@ int main(int argc, char** argv) {
             PostMessageW(GetAncestor(h, GA_ROOT), PSM_PRESSBUTTON, PSBTN_OK, 0);
         }
         return 0;
+    }
+    if (what == "dismiss") {
+        const bool ok = argc > 3 && std::strcmp(argv[3], "ok") == 0;
+        const DWORD begin = GetTickCount();
+        DWORD start = begin, limit = ms;
+        HWND last = nullptr;
+        int closed = 0;
+        // A window that will not close must not hold the caller forever.
+        while (GetTickCount() - start < limit && GetTickCount() - begin < ms + 15000) {
+            HWND h = FindDialog();
+            if (!h) {
+                Sleep(50);
+                continue;
+            }
+            // The same window still up: its close is on its way.
+            if (h != last) {
+                std::printf("%s\n", CloseDialog(h, ok).c_str());
+                std::fflush(stdout);
+                ++closed;
+                last = h;
+            }
+            Sleep(100);
+            // After a close, look a little longer for what comes next (a message box that a
+            // worker shows while the dialog was up).
+            start = GetTickCount();
+            limit = 500;
+        }
+        return closed > 0 ? 0 : 1;
     }
     if (what == "box") {
         DWORD limit = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
