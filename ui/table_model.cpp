@@ -1,6 +1,7 @@
 #include "ui/table_model.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "log/log_flags.h"
 
@@ -131,6 +132,12 @@ int64_t ActivitySortTime(const SystemTime& t, const Clock& clock) {
 
 template <class T>
 static int Descending(T a, T b) {
+    if constexpr (std::is_floating_point_v<T>) {
+        // NaN compares false with everything; as "equal to all" it would make equality
+        // intransitive and leave any sort undefined.
+        const bool nanA = std::isnan(a), nanB = std::isnan(b);
+        if (nanA || nanB) return nanA == nanB ? 0 : (nanA ? 1 : -1);
+    }
     return a < b ? 1 : (b < a ? -1 : 0);
 }
 
@@ -140,6 +147,7 @@ static int CompareTexts(const Text& a, const Text& b) {
 }
 
 int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows) {
+    if (a == b) return 0;
     if (a == kSummaryRowData) return 1;
     if (b == kSummaryRowData) return -1;
     const auto& users = *rows.users;

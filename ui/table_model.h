@@ -79,6 +79,7 @@ struct SortRows {
 // Local date and time as calendar time for sorting; years before 1900 count as 0.
 int64_t ActivitySortTime(const SystemTime& t, const Clock& clock);
 // The comparison of two row numbers (item data); the summary row sorts last in either direction.
+// A NaN key sorts as one value below every number, so that the order stays strict and weak.
 int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
 // The same order made total: rows that compare equal go by row number. The list sorts its rows
 // and the window sorts its copy of them with different algorithms; only a total order keeps the
