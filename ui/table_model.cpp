@@ -125,6 +125,23 @@ int GaugePosition(double rxLoad) {
     return static_cast<int>(rxLoad);
 }
 
+std::vector<uint64_t> SelectedUserIds(const std::vector<TableRow>& rows,
+                                      const std::vector<int>& selected) {
+    std::vector<uint64_t> ids;
+    for (int r : selected) {
+        if (r < 0 || static_cast<size_t>(r) >= rows.size()) continue;
+        const TableRow& row = rows[r];
+        if (row.summary) continue;
+        if (row.name.empty()) break;
+        if (row.userId != 0) ids.push_back(row.userId);
+    }
+    return ids;
+}
+
+bool RowShowsGauge(const std::vector<TableRow>& rows, size_t n) {
+    return n < rows.size() && !rows[n].summary && !rows[n].name.empty();
+}
+
 int64_t ActivitySortTime(const SystemTime& t, const Clock& clock) {
     if (t.wYear < 1900) return 0;
     return clock.LocalToUnix(t);

@@ -131,6 +131,25 @@ TEST(TableRows, GaugeIsClamped) {
     EXPECT_EQ(GaugePosition(-std::numeric_limits<double>::infinity()), 0);
 }
 
+TEST(TableRows, TheSummaryRowIsNoUserWhateverTheNames) {
+    // A user called like the summary row, the summary row itself, a row whose user is gone.
+    const std::vector<TableRow> rows = {
+        {u"Server_TI", 1, 11, false},
+        {u"bob", 0, 10, false},
+        {u"gone", 2, 0, false},
+        {u"Server_TI", kSummaryRowData, 0, true},
+    };
+    EXPECT_EQ(SelectedUserIds(rows, {3}), std::vector<uint64_t>{});
+    EXPECT_EQ(SelectedUserIds(rows, {3, 0, 2, 1, 9, -1}), (std::vector<uint64_t>{11, 10}));
+    EXPECT_TRUE(RowShowsGauge(rows, 0));
+    EXPECT_FALSE(RowShowsGauge(rows, 3));
+    EXPECT_FALSE(RowShowsGauge(rows, 4));
+    // An empty name ends the selection, as the commands have always done.
+    const std::vector<TableRow> unnamed = {{u"", 0, 5, false}, {u"bob", 1, 6, false}};
+    EXPECT_EQ(SelectedUserIds(unnamed, {0, 1}), std::vector<uint64_t>{});
+    EXPECT_FALSE(RowShowsGauge(unnamed, 0));
+}
+
 struct SortFixture : ::testing::Test {
     std::vector<CTiUserData> users;
     SortRows rows;

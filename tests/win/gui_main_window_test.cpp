@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +121,12 @@ struct MainWindowTest : ::testing::Test {
         std::vector<std::string> v;
         for (int r = 0; r < Rows(); ++r) v.push_back(U8(Cell(r, 0)));
         return v;
+    }
+    void Select(int row) {
+        LVITEMW st = {};
+        st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        st.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(Table(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&st));
     }
     void ClickHeader(int col) {
         NMLISTVIEW nm = {};
@@ -507,6 +514,64 @@ TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAno
     EXPECT_EQ(aboutBoxes, 1);
     EXPECT_TRUE(windowAlive);
     EXPECT_TRUE(IsWindow(hwnd));
+}
+
+// Watches for a window of this process titled `title` until `done`; closes it if it shows.
+std::thread Watch(const wchar_t* title, const std::atomic<bool>& done, std::atomic<bool>& shown) {
+    return std::thread([title, &done, &shown] {
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (!done && std::chrono::steady_clock::now() < end) {
+            if (HWND w = FindOwnWindow(title)) {
+                shown = true;
+                PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                return;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+}
+
+TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
+    AddUser(u"Server_TI", kActive, true, 40);
+    AddUser(u"bob", kActive, true, 40);
+    dlg->RebuildGauges();
+    Connected();
+    dlg->RefreshTableNow();
+    ASSERT_EQ(Rows(), 3);
+    const int summary = 2;
+    ASSERT_EQ(Data(summary), ui::kSummaryRowData);
+    // A user named like the summary row keeps the gauge of its row.
+    const int named = RowOf(u"Server_TI");
+    ASSERT_GE(named, 0);
+    EXPECT_TRUE(IsWindowVisible(dlg->Gauges()[named]));
+
+    Select(summary);
+    SendMessageW(Table(), WM_KEYDOWN, VK_DELETE, 0x01530001);
+    {
+        Model::Guard g(model);
+        EXPECT_EQ(model.NumUsers, 2);
+    }
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(Data(2), ui::kSummaryRowData);
+    EXPECT_EQ(U8(Cell(2, 1)), "ti.test");
+
+    std::atomic<bool> done{false}, editorShown{false};
+    std::thread watch = Watch(L"Изменение ограничения скорости клиента", done, editorShown);
+    dlg->RunCommand(ID_EDIT_USER);
+    done = true;
+    watch.join();
+    EXPECT_FALSE(editorShown);
+
+    // The user's own row still deletes that user, and only that user.
+    Select(RowOf(u"Server_TI"));
+    SendMessageW(Table(), WM_KEYDOWN, VK_DELETE, 0x01530001);
+    {
+        Model::Guard g(model);
+        ASSERT_EQ(model.NumUsers, 1);
+        EXPECT_EQ(U8(model.Users[0].UserName), "bob");
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "Server_TI"}));
+    EXPECT_EQ(Data(1), ui::kSummaryRowData);
 }
 
 TEST_F(MainWindowTest, RefreshTableTimings) {

@@ -661,31 +661,39 @@ void CmovraDlg::AddUser() {
     FitHeight();
 }
 
+std::vector<uint64_t> CmovraDlg::SelectedUsers() {
+    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
+    return ui::SelectedUserIds(rows_, SelectedRows());
+}
+
 void CmovraDlg::EditUsers() {
+    const std::vector<uint64_t> ids = SelectedUsers();
     std::vector<Text> names;
-    for (int row : SelectedRows()) names.push_back(RowName(row));
+    {
+        Model::Guard g(model_);
+        for (uint64_t id : ids) {
+            const int32_t i = model_.FindUserById(id);
+            if (i >= 0) names.push_back(model_.User(i).UserName);
+        }
+    }
     if (names.empty()) return;
     EditUserLimits(hwnd_, model_, names);
 }
 
 void CmovraDlg::DeleteUsers() {
-    for (int row : SelectedRows()) {
-        Text name = RowName(row);
-        if (name.empty()) break;
-        int32_t index;
-        {
-            Model::Guard g(model_);
-            index = model_.FindUserByName(name);
-        }
-        // The summary row and rows of users that are gone have no user to remove.
-        if (index < 0) continue;
+    // The summary row and rows whose user is gone resolve to nobody and remove nothing.
+    for (uint64_t id : SelectedUsers()) {
+        const int row = MirrorRowOf(id);
+        if (row < 0) continue;
+        const Text name = rows_[row].name;
+        const int32_t hint = rows_[row].data;
         SendMessageW(table_, LVM_DELETEITEM, row, 0);
         shownTexts_.erase(name);
-        if (row < static_cast<int>(rows_.size())) rows_.erase(rows_.begin() + row);
+        rows_.erase(rows_.begin() + row);
         PlaceGauges();
         {
             Model::Guard g(model_);
-            index = model_.FindUserByName(name);
+            const int32_t index = model_.FindUserById(id, hint);
             if (index >= 0) model_.RemoveUser(index);
         }
         RefreshTableNow();

@@ -107,6 +107,8 @@ class CmovraDlg : public WindowLink {
     void ImportGroups();
     void GroupsEditor();
     void AddUser();
+    // The identities of the users behind the selected rows (never the summary row's).
+    std::vector<uint64_t> SelectedUsers();
     void EditUsers();
     void DeleteUsers();
     void ToggleUnauthorised();
@@ -124,7 +126,7 @@ class CmovraDlg : public WindowLink {
     void BuildColumns();
     int RowCount() const;
     void ReloadRowMirror();
-    Text RowName(int row) const;
+    int MirrorRowOf(uint64_t userId) const;
     std::vector<int> SelectedRows() const;
     void SetCell(int row, int col, const Text& text);
 
@@ -166,12 +168,8 @@ class CmovraDlg : public WindowLink {
     // The texts last written to each user's row, so that a refresh writes only what changed.
     std::unordered_map<Text, ui::RowTexts> shownTexts_;
     ui::RowTexts shownSummary_;
-    // The list's rows as this window put them there: column-0 text and item data.
-    struct RowMirror {
-        Text name;
-        LPARAM data;
-    };
-    std::vector<RowMirror> rows_;
+    // The list's rows as this window put them there, with the user each row stands for.
+    std::vector<ui::TableRow> rows_;
     std::vector<int> gaugePos_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
