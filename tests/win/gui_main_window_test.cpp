@@ -574,6 +574,49 @@ TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
     EXPECT_EQ(Data(1), ui::kSummaryRowData);
 }
 
+TEST_F(MainWindowTest, StatusLinesAndControlNotificationsRunNoCommand) {
+    // A control's notification is no command, even when the control's id were a command's.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, EN_CHANGE),
+                 reinterpret_cast<LPARAM>(dlg->StatusField()));
+    EXPECT_TRUE(dlg->ShowUnauthorised());
+    // Menu and accelerator commands still run.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 0), 0);
+    EXPECT_FALSE(dlg->ShowUnauthorised());
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 1), 0);
+    EXPECT_TRUE(dlg->ShowUnauthorised());
+
+    // With a dialog open, the status lines of a cycle leave the foreground where it is: on
+    // another window, made by the driver's thread so that it takes the foreground at once.
+    HWND other = nullptr, before = nullptr, after = nullptr;
+    std::string status;
+    bool shown = false;
+    std::thread driver = Drive(
+        L"О программе Movra",
+        [&](HWND) {
+            other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                    200, 100, nullptr, nullptr, nullptr, nullptr);
+            SetForegroundWindow(other);
+            before = GetForegroundWindow();
+            for (int i = 0; i < 3; ++i) {
+                Text line = Fmt(u"Польз:%d Онлайн:1 Акт:1 Слабоакт:0 Спит:0", i);
+                SendMessageW(hwnd, WM_LOGLINE, LOG_STATUS, reinterpret_cast<LPARAM>(&line));
+            }
+            after = GetForegroundWindow();
+            wchar_t buf[256] = {};
+            GetWindowTextW(dlg->StatusField(), buf, 256);
+            status = U8(Text(reinterpret_cast<const char16_t*>(buf)));
+            DestroyWindow(other);
+        },
+        &shown);
+    dlg->RunCommand(IDM_ABOUTBOX);
+    driver.join();
+    ASSERT_TRUE(shown);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(before, other);
+    EXPECT_EQ(after, other);
+    EXPECT_EQ(status, "Польз:2 Онлайн:1 Акт:1 Слабоакт:0 Спит:0");
+}
+
 TEST_F(MainWindowTest, RefreshTableTimings) {
     for (int n : {500, 2000}) {
         {

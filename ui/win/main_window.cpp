@@ -126,6 +126,21 @@ void CmovraDlg::ShowMessage(const Text& text) {
 
 // ---- Dialog plumbing ----
 
+bool CmovraDlg::IsCommand(WPARAM wp, LPARAM lp) const {
+    const int code = HIWORD(wp);
+    // Menus send 0, accelerators 1, and neither names a control.
+    if (lp == 0) return code == 0 || code == 1;
+    // From a control only a click of one of our buttons is a command. Everything else is a
+    // notification: the status line reports every text set into it, the event list its
+    // selection, and none of that may run a command.
+    if (code != BN_CLICKED) return false;
+    HWND from = reinterpret_cast<HWND>(lp);
+    if (GetParent(from) != hwnd_ || GetDlgCtrlID(from) != LOWORD(wp)) return false;
+    wchar_t cls[16] = {};
+    GetClassNameW(from, cls, 16);
+    return _wcsicmp(cls, WC_BUTTONW) == 0;
+}
+
 INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     CmovraDlg* self = nullptr;
     if (msg == WM_INITDIALOG) {
@@ -167,14 +182,10 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_AFTERFIRSTPAINT:
             AfterFirstPaint();
             return TRUE;
-        case WM_COMMAND: {
-            int id = LOWORD(wp);
-            int code = HIWORD(wp);
-            if (id == IDC_EVENTS) return FALSE;  // list notifications, not commands
-            if (code != 0 && code != 1 && lp == 0) return FALSE;
-            RunCommand(id);
+        case WM_COMMAND:
+            if (!IsCommand(wp, lp)) return FALSE;
+            RunCommand(LOWORD(wp));
             return TRUE;
-        }
         case WM_SYSCOMMAND:
             if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
                 About();

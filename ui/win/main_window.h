@@ -89,6 +89,9 @@ class CmovraDlg : public WindowLink {
                                       DWORD_PTR self);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
+    // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
+    // notification.
+    bool IsCommand(WPARAM wp, LPARAM lp) const;
     void OnInitDialog();
     void AfterFirstPaint();
     INT_PTR OnNotify(NMHDR* hdr);
