@@ -516,18 +516,22 @@ TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAno
     EXPECT_TRUE(IsWindow(hwnd));
 }
 
-// Watches for a window of this process titled `title` until `done`; closes it if it shows.
-std::thread Watch(const wchar_t* title, const std::atomic<bool>& done, std::atomic<bool>& shown) {
-    return std::thread([title, &done, &shown] {
+// Watches for a window of this process titled `title` until `done`; closes it if it shows, and
+// sets `finished` at its end. Its search reads the titles of the caller's windows, so the caller
+// pumps messages until then instead of blocking in join.
+std::thread Watch(const wchar_t* title, const std::atomic<bool>& done, std::atomic<bool>& shown,
+                  std::atomic<bool>& finished) {
+    return std::thread([title, &done, &shown, &finished] {
         auto end = std::chrono::steady_clock::now() + 10s;
         while (!done && std::chrono::steady_clock::now() < end) {
             if (HWND w = FindOwnWindow(title)) {
                 shown = true;
                 PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                return;
+                break;
             }
             std::this_thread::sleep_for(20ms);
         }
+        finished = true;
     });
 }
 
@@ -555,10 +559,12 @@ TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
     EXPECT_EQ(Data(2), ui::kSummaryRowData);
     EXPECT_EQ(U8(Cell(2, 1)), "ti.test");
 
-    std::atomic<bool> done{false}, editorShown{false};
-    std::thread watch = Watch(L"Изменение ограничения скорости клиента", done, editorShown);
+    std::atomic<bool> done{false}, editorShown{false}, watchEnded{false};
+    std::thread watch =
+        Watch(L"Изменение ограничения скорости клиента", done, editorShown, watchEnded);
     dlg->RunCommand(ID_EDIT_USER);
     done = true;
+    while (!watchEnded) Pump(10ms);
     watch.join();
     EXPECT_FALSE(editorShown);
 
@@ -584,6 +590,18 @@ TEST_F(MainWindowTest, StatusLinesAndControlNotificationsRunNoCommand) {
     EXPECT_FALSE(dlg->ShowUnauthorised());
     SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 1), 0);
     EXPECT_TRUE(dlg->ShowUnauthorised());
+    // And so does a click on one of the window's buttons: "Лог" opens the log window.
+    FILE* f = OpenFile(FromUtf8(logName), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite("\xFF\xFE", 1, 2, f);
+    fclose(f);
+    std::atomic<bool> clicked{false}, logShown{false}, watchEnded{false};
+    std::thread watch = Watch(L"Статистика", clicked, logShown, watchEnded);
+    SendMessageW(GetDlgItem(hwnd, IDC_VIEW_LOG), BM_CLICK, 0, 0);
+    clicked = true;
+    while (!watchEnded) Pump(10ms);
+    watch.join();
+    EXPECT_TRUE(logShown);
 
     // With a dialog open, the status lines of a cycle leave the foreground where it is: on
     // another window, made by the driver's thread so that it takes the foreground at once.
