@@ -262,8 +262,10 @@ void CmovraDlg::ReloadRowMirror() {
         it.pszText = buf;
         it.cchTextMax = 512;
         SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-        rows_.push_back({Text(reinterpret_cast<const char16_t*>(buf)),
-                         static_cast<int32_t>(it.lParam), 0, it.lParam == ui::kSummaryRowData});
+        Text name(reinterpret_cast<const char16_t*>(buf));
+        // Item data 10000 is also the index of user 10001 in a very long list; the text tells.
+        const bool summary = it.lParam == ui::kSummaryRowData && name == ui::kSummaryRowName;
+        rows_.push_back({std::move(name), static_cast<int32_t>(it.lParam), 0, summary});
     }
     // A user row stands for the user of its name; the next refresh confirms it.
     Model::Guard g(model_);
