@@ -1,6 +1,7 @@
 #include "ui/table_model.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "log/log_flags.h"
 
@@ -124,6 +125,23 @@ int GaugePosition(double rxLoad) {
     return static_cast<int>(rxLoad);
 }
 
+std::vector<uint64_t> SelectedUserIds(const std::vector<TableRow>& rows,
+                                      const std::vector<int>& selected) {
+    std::vector<uint64_t> ids;
+    for (int r : selected) {
+        if (r < 0 || static_cast<size_t>(r) >= rows.size()) continue;
+        const TableRow& row = rows[r];
+        if (row.summary) continue;
+        if (row.name.empty()) break;
+        if (row.userId != 0) ids.push_back(row.userId);
+    }
+    return ids;
+}
+
+bool RowShowsGauge(const std::vector<TableRow>& rows, size_t n) {
+    return n < rows.size() && !rows[n].summary && !rows[n].name.empty();
+}
+
 int64_t ActivitySortTime(const SystemTime& t, const Clock& clock) {
     if (t.wYear < 1900) return 0;
     return clock.LocalToUnix(t);
@@ -131,6 +149,12 @@ int64_t ActivitySortTime(const SystemTime& t, const Clock& clock) {
 
 template <class T>
 static int Descending(T a, T b) {
+    if constexpr (std::is_floating_point_v<T>) {
+        // NaN compares false with everything; as "equal to all" it would make equality
+        // intransitive and leave any sort undefined.
+        const bool nanA = std::isnan(a), nanB = std::isnan(b);
+        if (nanA || nanB) return nanA == nanB ? 0 : (nanA ? 1 : -1);
+    }
     return a < b ? 1 : (b < a ? -1 : 0);
 }
 
@@ -140,6 +164,7 @@ static int CompareTexts(const Text& a, const Text& b) {
 }
 
 int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows) {
+    if (a == b) return 0;
     if (a == kSummaryRowData) return 1;
     if (b == kSummaryRowData) return -1;
     const auto& users = *rows.users;

@@ -71,6 +71,22 @@ struct SortState {
     }
 };
 
+// One row of the list as the window put it there. A row stands for a user through the user's
+// identity, never through its text: a user may be called like the summary row.
+struct TableRow {
+    Text name;        // column 0
+    int32_t data;     // item data: the user's index, kSummaryRowData for the summary row
+    uint64_t userId;  // the user's identity; 0 when the row stands for no user
+    bool summary;
+};
+// The identities of the users behind the selected rows, in selection order. The summary row,
+// rows that stand for no user and numbers outside the list are passed over; a row with an
+// empty name ends the selection.
+std::vector<uint64_t> SelectedUserIds(const std::vector<TableRow>& rows,
+                                      const std::vector<int>& selected);
+// Whether row n carries a load gauge: a user's row with a name.
+bool RowShowsGauge(const std::vector<TableRow>& rows, size_t n);
+
 // What the comparison reads for each user row: the user and its last activity as calendar time.
 struct SortRows {
     const std::vector<CTiUserData>* users = nullptr;
@@ -79,6 +95,7 @@ struct SortRows {
 // Local date and time as calendar time for sorting; years before 1900 count as 0.
 int64_t ActivitySortTime(const SystemTime& t, const Clock& clock);
 // The comparison of two row numbers (item data); the summary row sorts last in either direction.
+// A NaN key sorts as one value below every number, so that the order stays strict and weak.
 int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
 // The same order made total: rows that compare equal go by row number. The list sorts its rows
 // and the window sorts its copy of them with different algorithms; only a total order keeps the

@@ -131,6 +131,25 @@ TEST(TableRows, GaugeIsClamped) {
     EXPECT_EQ(GaugePosition(-std::numeric_limits<double>::infinity()), 0);
 }
 
+TEST(TableRows, TheSummaryRowIsNoUserWhateverTheNames) {
+    // A user called like the summary row, the summary row itself, a row whose user is gone.
+    const std::vector<TableRow> rows = {
+        {u"Server_TI", 1, 11, false},
+        {u"bob", 0, 10, false},
+        {u"gone", 2, 0, false},
+        {u"Server_TI", kSummaryRowData, 0, true},
+    };
+    EXPECT_EQ(SelectedUserIds(rows, {3}), std::vector<uint64_t>{});
+    EXPECT_EQ(SelectedUserIds(rows, {3, 0, 2, 1, 9, -1}), (std::vector<uint64_t>{11, 10}));
+    EXPECT_TRUE(RowShowsGauge(rows, 0));
+    EXPECT_FALSE(RowShowsGauge(rows, 3));
+    EXPECT_FALSE(RowShowsGauge(rows, 4));
+    // An empty name ends the selection, as the commands have always done.
+    const std::vector<TableRow> unnamed = {{u"", 0, 5, false}, {u"bob", 1, 6, false}};
+    EXPECT_EQ(SelectedUserIds(unnamed, {0, 1}), std::vector<uint64_t>{});
+    EXPECT_FALSE(RowShowsGauge(unnamed, 0));
+}
+
 struct SortFixture : ::testing::Test {
     std::vector<CTiUserData> users;
     SortRows rows;
@@ -215,6 +234,57 @@ TEST(TableSort, EqualKeysStillGiveOneOrderWhateverTheAlgorithm) {
     EXPECT_EQ(forward, backward);
     EXPECT_EQ(forward.back(), kSummaryRowData);
     EXPECT_EQ(users[forward.front()].UserGrID, 1);
+}
+
+TEST(TableSort, NanFromTheServerKeepsEveryNumericColumnAStrictWeakOrder) {
+    // A NaN that compares equal to everything makes "equal" intransitive, and std::sort and the
+    // list's sort then order rows differently, so gauges land on the wrong rows.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {3, nan, 1, -2, nan, 7, 1, nan, 0};
+    std::vector<CTiUserData> users;
+    for (double v : values) {
+        CTiUserData u = MakeUser(u"u");
+        u.Balance = u.RxTotal = u.TxTotal = u.RxSpeed = u.TiRxSpeed = v;
+        u.UserKTraff = static_cast<float>(v);
+        users.push_back(u);
+    }
+    SortRows rows;
+    rows.users = &users;
+    rows.activityTimes.assign(users.size(), 0);
+    std::vector<int32_t> all(users.size());
+    std::iota(all.begin(), all.end(), 0);
+    all.push_back(kSummaryRowData);
+    for (int col : {2, 4, 5, 6, 7, 8, 10}) {
+        for (int click = 0; click < 2; ++click) {
+            SortState sort;
+            sort.Click(col);
+            if (click) sort.Click(col);
+            auto cmp = [&](int32_t a, int32_t b) { return CompareRows(a, b, sort, rows); };
+            int broken = 0;  // pairs or triples that break a strict weak order
+            for (int32_t a : all) {
+                broken += cmp(a, a) != 0;
+                for (int32_t b : all) {
+                    broken += (cmp(a, b) < 0) != (cmp(b, a) > 0);
+                    for (int32_t c : all) {
+                        broken += cmp(a, b) < 0 && cmp(b, c) < 0 && cmp(a, c) >= 0;
+                        broken += cmp(a, b) == 0 && cmp(b, c) == 0 && cmp(a, c) != 0;
+                    }
+                }
+            }
+            EXPECT_EQ(broken, 0) << "column " << col << ", click " << click;
+            // NaN is one value below every number: last when largest come first.
+            std::vector<int32_t> order = all;
+            std::sort(order.begin(), order.end(),
+                      [&](int32_t a, int32_t b) { return CompareRowsTotal(a, b, sort, rows) < 0; });
+            EXPECT_EQ(order.back(), kSummaryRowData);
+            const bool nanLast = click == 0;
+            const size_t n = users.size();
+            for (size_t k = 0; k < 3; ++k) {
+                const int32_t r = nanLast ? order[n - 1 - k] : order[k];
+                EXPECT_TRUE(std::isnan(users[r].Balance)) << col << " " << click << " " << k;
+            }
+        }
+    }
 }
 
 TEST(TableSizing, FitHeightAndLayOut) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +121,12 @@ struct MainWindowTest : ::testing::Test {
         std::vector<std::string> v;
         for (int r = 0; r < Rows(); ++r) v.push_back(U8(Cell(r, 0)));
         return v;
+    }
+    void Select(int row) {
+        LVITEMW st = {};
+        st.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        st.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(Table(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&st));
     }
     void ClickHeader(int col) {
         NMLISTVIEW nm = {};
@@ -507,6 +514,125 @@ TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAno
     EXPECT_EQ(aboutBoxes, 1);
     EXPECT_TRUE(windowAlive);
     EXPECT_TRUE(IsWindow(hwnd));
+}
+
+// Watches for a window of this process titled `title` until `done`; closes it if it shows, and
+// sets `finished` at its end. Its search reads the titles of the caller's windows, so the caller
+// pumps messages until then instead of blocking in join.
+std::thread Watch(const wchar_t* title, const std::atomic<bool>& done, std::atomic<bool>& shown,
+                  std::atomic<bool>& finished) {
+    return std::thread([title, &done, &shown, &finished] {
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (!done && std::chrono::steady_clock::now() < end) {
+            if (HWND w = FindOwnWindow(title)) {
+                shown = true;
+                PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        finished = true;
+    });
+}
+
+TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
+    AddUser(u"Server_TI", kActive, true, 40);
+    AddUser(u"bob", kActive, true, 40);
+    dlg->RebuildGauges();
+    Connected();
+    dlg->RefreshTableNow();
+    ASSERT_EQ(Rows(), 3);
+    const int summary = 2;
+    ASSERT_EQ(Data(summary), ui::kSummaryRowData);
+    // A user named like the summary row keeps the gauge of its row.
+    const int named = RowOf(u"Server_TI");
+    ASSERT_GE(named, 0);
+    EXPECT_TRUE(IsWindowVisible(dlg->Gauges()[named]));
+
+    Select(summary);
+    SendMessageW(Table(), WM_KEYDOWN, VK_DELETE, 0x01530001);
+    {
+        Model::Guard g(model);
+        EXPECT_EQ(model.NumUsers, 2);
+    }
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(Data(2), ui::kSummaryRowData);
+    EXPECT_EQ(U8(Cell(2, 1)), "ti.test");
+
+    std::atomic<bool> done{false}, editorShown{false}, watchEnded{false};
+    std::thread watch =
+        Watch(L"Изменение ограничения скорости клиента", done, editorShown, watchEnded);
+    dlg->RunCommand(ID_EDIT_USER);
+    done = true;
+    while (!watchEnded) Pump(10ms);
+    watch.join();
+    EXPECT_FALSE(editorShown);
+
+    // The user's own row still deletes that user, and only that user.
+    Select(RowOf(u"Server_TI"));
+    SendMessageW(Table(), WM_KEYDOWN, VK_DELETE, 0x01530001);
+    {
+        Model::Guard g(model);
+        ASSERT_EQ(model.NumUsers, 1);
+        EXPECT_EQ(U8(model.Users[0].UserName), "bob");
+    }
+    EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "Server_TI"}));
+    EXPECT_EQ(Data(1), ui::kSummaryRowData);
+}
+
+TEST_F(MainWindowTest, StatusLinesAndControlNotificationsRunNoCommand) {
+    // A control's notification is no command, even when the control's id were a command's.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, EN_CHANGE),
+                 reinterpret_cast<LPARAM>(dlg->StatusField()));
+    EXPECT_TRUE(dlg->ShowUnauthorised());
+    // Menu and accelerator commands still run.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 0), 0);
+    EXPECT_FALSE(dlg->ShowUnauthorised());
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 1), 0);
+    EXPECT_TRUE(dlg->ShowUnauthorised());
+    // And so does a click on one of the window's buttons: "Лог" opens the log window.
+    FILE* f = OpenFile(FromUtf8(logName), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite("\xFF\xFE", 1, 2, f);
+    fclose(f);
+    std::atomic<bool> clicked{false}, logShown{false}, watchEnded{false};
+    std::thread watch = Watch(L"Статистика", clicked, logShown, watchEnded);
+    SendMessageW(GetDlgItem(hwnd, IDC_VIEW_LOG), BM_CLICK, 0, 0);
+    clicked = true;
+    while (!watchEnded) Pump(10ms);
+    watch.join();
+    EXPECT_TRUE(logShown);
+
+    // With a dialog open, the status lines of a cycle leave the foreground where it is: on
+    // another window, made by the driver's thread so that it takes the foreground at once.
+    HWND other = nullptr, before = nullptr, after = nullptr;
+    std::string status;
+    bool shown = false;
+    std::thread driver = Drive(
+        L"О программе Movra",
+        [&](HWND) {
+            other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                    200, 100, nullptr, nullptr, nullptr, nullptr);
+            SetForegroundWindow(other);
+            before = GetForegroundWindow();
+            for (int i = 0; i < 3; ++i) {
+                Text line = Fmt(u"Польз:%d Онлайн:1 Акт:1 Слабоакт:0 Спит:0", i);
+                SendMessageW(hwnd, WM_LOGLINE, LOG_STATUS, reinterpret_cast<LPARAM>(&line));
+            }
+            after = GetForegroundWindow();
+            wchar_t buf[256] = {};
+            GetWindowTextW(dlg->StatusField(), buf, 256);
+            status = U8(Text(reinterpret_cast<const char16_t*>(buf)));
+            DestroyWindow(other);
+        },
+        &shown);
+    dlg->RunCommand(IDM_ABOUTBOX);
+    driver.join();
+    ASSERT_TRUE(shown);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(before, other);
+    EXPECT_EQ(after, other);
+    EXPECT_EQ(status, "Польз:2 Онлайн:1 Акт:1 Слабоакт:0 Спит:0");
 }
 
 TEST_F(MainWindowTest, RefreshTableTimings) {

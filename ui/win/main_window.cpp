@@ -151,6 +151,21 @@ void CmovraDlg::ShowMessage(const Text& text) {
 
 // ---- Dialog plumbing ----
 
+bool CmovraDlg::IsCommand(WPARAM wp, LPARAM lp) const {
+    const int code = HIWORD(wp);
+    // Menus send 0, accelerators 1, and neither names a control.
+    if (lp == 0) return code == 0 || code == 1;
+    // From a control only a click of one of our buttons is a command. Everything else is a
+    // notification: the status line reports every text set into it, the event list its
+    // selection, and none of that may run a command.
+    if (code != BN_CLICKED) return false;
+    HWND from = reinterpret_cast<HWND>(lp);
+    if (GetParent(from) != hwnd_ || GetDlgCtrlID(from) != LOWORD(wp)) return false;
+    wchar_t cls[16] = {};
+    GetClassNameW(from, cls, 16);
+    return _wcsicmp(cls, WC_BUTTONW) == 0;
+}
+
 INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     CmovraDlg* self = nullptr;
     if (msg == WM_INITDIALOG) {
@@ -192,14 +207,10 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_AFTERFIRSTPAINT:
             AfterFirstPaint();
             return TRUE;
-        case WM_COMMAND: {
-            int id = LOWORD(wp);
-            int code = HIWORD(wp);
-            if (id == IDC_EVENTS) return FALSE;  // list notifications, not commands
-            if (code != 0 && code != 1 && lp == 0) return FALSE;
-            RunCommand(id);
+        case WM_COMMAND:
+            if (!IsCommand(wp, lp)) return FALSE;
+            RunCommand(LOWORD(wp));
             return TRUE;
-        }
         case WM_SYSCOMMAND:
             if ((wp & 0xFFF0) == IDM_ABOUTBOX) {
                 About();
@@ -689,31 +700,39 @@ void CmovraDlg::AddUser() {
     FitHeight();
 }
 
+std::vector<uint64_t> CmovraDlg::SelectedUsers() {
+    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
+    return ui::SelectedUserIds(rows_, SelectedRows());
+}
+
 void CmovraDlg::EditUsers() {
+    const std::vector<uint64_t> ids = SelectedUsers();
     std::vector<Text> names;
-    for (int row : SelectedRows()) names.push_back(RowName(row));
+    {
+        Model::Guard g(model_);
+        for (uint64_t id : ids) {
+            const int32_t i = model_.FindUserById(id);
+            if (i >= 0) names.push_back(model_.User(i).UserName);
+        }
+    }
     if (names.empty()) return;
     EditUserLimits(hwnd_, model_, names);
 }
 
 void CmovraDlg::DeleteUsers() {
-    for (int row : SelectedRows()) {
-        Text name = RowName(row);
-        if (name.empty()) break;
-        int32_t index;
-        {
-            Model::Guard g(model_);
-            index = model_.FindUserByName(name);
-        }
-        // The summary row and rows of users that are gone have no user to remove.
-        if (index < 0) continue;
+    // The summary row and rows whose user is gone resolve to nobody and remove nothing.
+    for (uint64_t id : SelectedUsers()) {
+        const int row = MirrorRowOf(id);
+        if (row < 0) continue;
+        const Text name = rows_[row].name;
+        const int32_t hint = rows_[row].data;
         SendMessageW(table_, LVM_DELETEITEM, row, 0);
         shownTexts_.erase(name);
-        if (row < static_cast<int>(rows_.size())) rows_.erase(rows_.begin() + row);
+        rows_.erase(rows_.begin() + row);
         PlaceGauges();
         {
             Model::Guard g(model_);
-            index = model_.FindUserByName(name);
+            const int32_t index = model_.FindUserById(id, hint);
             if (index >= 0) model_.RemoveUser(index);
         }
         RefreshTableNow();

@@ -89,6 +89,9 @@ class CmovraDlg : public WindowLink {
                                       DWORD_PTR self);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
+    // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
+    // notification.
+    bool IsCommand(WPARAM wp, LPARAM lp) const;
     void OnInitDialog();
     void AfterFirstPaint();
     INT_PTR OnNotify(NMHDR* hdr);
@@ -107,6 +110,8 @@ class CmovraDlg : public WindowLink {
     void ImportGroups();
     void GroupsEditor();
     void AddUser();
+    // The identities of the users behind the selected rows (never the summary row's).
+    std::vector<uint64_t> SelectedUsers();
     void EditUsers();
     void DeleteUsers();
     void ToggleUnauthorised();
@@ -124,7 +129,7 @@ class CmovraDlg : public WindowLink {
     void BuildColumns();
     int RowCount() const;
     void ReloadRowMirror();
-    Text RowName(int row) const;
+    int MirrorRowOf(uint64_t userId) const;
     std::vector<int> SelectedRows() const;
     void SetCell(int row, int col, const Text& text);
 
@@ -166,12 +171,8 @@ class CmovraDlg : public WindowLink {
     // The texts last written to each user's row, so that a refresh writes only what changed.
     std::unordered_map<Text, ui::RowTexts> shownTexts_;
     ui::RowTexts shownSummary_;
-    // The list's rows as this window put them there: column-0 text and item data.
-    struct RowMirror {
-        Text name;
-        LPARAM data;
-    };
-    std::vector<RowMirror> rows_;
+    // The list's rows as this window put them there, with the user each row stands for.
+    std::vector<ui::TableRow> rows_;
     std::vector<int> gaugePos_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;

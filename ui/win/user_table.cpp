@@ -57,15 +57,10 @@ int CmovraDlg::RowCount() const {
     return table_ ? static_cast<int>(SendMessageW(table_, LVM_GETITEMCOUNT, 0, 0)) : 0;
 }
 
-Text CmovraDlg::RowName(int row) const {
-    wchar_t buf[512];
-    LVITEMW it = {};
-    it.iSubItem = 0;
-    it.pszText = buf;
-    it.cchTextMax = 512;
-    buf[0] = 0;
-    SendMessageW(table_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&it));
-    return Text(reinterpret_cast<const char16_t*>(buf));
+int CmovraDlg::MirrorRowOf(uint64_t userId) const {
+    for (size_t r = 0; r < rows_.size(); ++r)
+        if (!rows_[r].summary && rows_[r].userId == userId) return static_cast<int>(r);
+    return -1;
 }
 
 std::vector<int> CmovraDlg::SelectedRows() const {
@@ -123,7 +118,7 @@ void CmovraDlg::RefreshTableNow() {
     const int n0 = static_cast<int>(rows_.size());
     std::unordered_map<Text, int> rowOf;
     for (int r = 0; r < n0; ++r)
-        if (rows_[r].data != ui::kSummaryRowData) rowOf.emplace(rows_[r].name, r);
+        if (!rows_[r].summary) rowOf.emplace(rows_[r].name, r);
 
     // Which users get a row, and which rows go: hidden users, and users no longer monitored.
     std::unordered_map<Text, int32_t> userOf;
@@ -142,7 +137,7 @@ void CmovraDlg::RefreshTableNow() {
         if (it == rowOf.end()) toInsert.push_back(i);
     }
     for (int r = 0; r < n0; ++r)
-        if (rows_[r].data != ui::kSummaryRowData && !userOf.count(rows_[r].name)) dropRow[r] = true;
+        if (!rows_[r].summary && !userOf.count(rows_[r].name)) dropRow[r] = true;
     for (int r = n0 - 1; r >= 0; --r) {
         if (!dropRow[r]) continue;
         SendMessageW(table_, LVM_DELETEITEM, r, 0);
@@ -162,17 +157,18 @@ void CmovraDlg::RefreshTableNow() {
             if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
             continue;
         }
-        rows_.insert(rows_.begin(), RowMirror{s.users[i].UserName, i});
+        rows_.insert(rows_.begin(), ui::TableRow{s.users[i].UserName, i, s.users[i].Id, false});
         shownTexts_.erase(s.users[i].UserName);
     }
 
     // Every user row: its item data and the cells that changed since the last refresh.
     static const int kOrder[] = {3, 4, 5, 7, 8, 9, 10, 11, 12, 1, 2};
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
-        RowMirror& row = rows_[r];
-        if (row.data == ui::kSummaryRowData) continue;
+        ui::TableRow& row = rows_[r];
+        if (row.summary) continue;
         auto u = userOf.find(row.name);
         if (u == userOf.end()) continue;
+        row.userId = s.users[u->second].Id;
         if (row.data != u->second) {
             LVITEMW it = {};
             it.mask = LVIF_PARAM;
@@ -196,7 +192,7 @@ void CmovraDlg::RefreshTableNow() {
         sortRows_.activityTimes[i] = ui::ActivitySortTime(s.users[i].LastActivity, clock_);
     SendMessageW(table_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
                  reinterpret_cast<LPARAM>(&CmovraDlg::CompareProc));
-    std::sort(rows_.begin(), rows_.end(), [this](const RowMirror& a, const RowMirror& b) {
+    std::sort(rows_.begin(), rows_.end(), [this](const ui::TableRow& a, const ui::TableRow& b) {
         return CompareProc(a.data, b.data, reinterpret_cast<LPARAM>(this)) < 0;
     });
     sortRows_.users = nullptr;
@@ -205,12 +201,12 @@ void CmovraDlg::RefreshTableNow() {
     int summaryRow = -1;
     if (gaugePos_.size() != gauges_.size()) gaugePos_.assign(gauges_.size(), -1);
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
-        LPARAM data = rows_[r].data;
-        if (data == ui::kSummaryRowData) {
+        const int32_t data = rows_[r].data;
+        if (rows_[r].summary) {
             summaryRow = r;
             continue;
         }
-        if (data < 0 || data >= static_cast<LPARAM>(s.users.size())) continue;
+        if (data < 0 || data >= static_cast<int32_t>(s.users.size())) continue;
         const CTiUserData& u = s.users[data];
         if (static_cast<size_t>(r) < gauges_.size()) {
             int pos = ui::GaugePosition(u.RxLoad);
@@ -232,9 +228,12 @@ void CmovraDlg::RefreshTableNow() {
         it.lParam = ui::kSummaryRowData;
         summaryRow = static_cast<int>(
             SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)));
-        if (summaryRow >= 0)
+        if (summaryRow >= 0) {
             rows_.insert(rows_.begin() + summaryRow,
-                         RowMirror{ui::kSummaryRowName, ui::kSummaryRowData});
+                         ui::TableRow{ui::kSummaryRowName, ui::kSummaryRowData, 0, true});
+            // A new row has no texts yet: every cell is written below.
+            shownSummary_ = {};
+        }
     }
     if (summaryRow >= 0) {
         ui::RowTexts t = ui::SummaryRowTexts(s.server, s.settings, s.serverTexts, divisor_);
@@ -263,7 +262,17 @@ void CmovraDlg::ReloadRowMirror() {
         it.pszText = buf;
         it.cchTextMax = 512;
         SendMessageW(table_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-        rows_.push_back({Text(reinterpret_cast<const char16_t*>(buf)), it.lParam});
+        Text name(reinterpret_cast<const char16_t*>(buf));
+        // Item data 10000 is also the index of user 10001 in a very long list; the text tells.
+        const bool summary = it.lParam == ui::kSummaryRowData && name == ui::kSummaryRowName;
+        rows_.push_back({std::move(name), static_cast<int32_t>(it.lParam), 0, summary});
+    }
+    // A user row stands for the user of its name; the next refresh confirms it.
+    Model::Guard g(model_);
+    for (ui::TableRow& row : rows_) {
+        if (row.summary) continue;
+        const int32_t i = model_.FindUserByName(row.name);
+        if (i >= 0) row.userId = model_.User(i).Id;
     }
 }
 
@@ -309,15 +318,11 @@ void CmovraDlg::PlaceGauges() {
     int w = static_cast<int>(SendMessageW(table_, LVM_GETCOLUMNWIDTH, ui::kGaugeColumn, 0)) - 4;
     // Report rows are evenly spaced: row n's bounds are row 0's moved down n row heights.
     const int rowHeight = static_cast<int>(row0.bottom - row0.top);
-    const int rows = static_cast<int>(rows_.size());
     for (size_t n = 0; n < gauges_.size(); ++n) {
         HWND g = gauges_[n];
-        bool show = false;
         int top = row0.top + static_cast<int>(n) * rowHeight;
-        if (static_cast<int>(n) < rows) {
-            const Text& name = rows_[n].name;
-            show = !name.empty() && name != ui::kSummaryRowName;
-        }
+        // The summary row has no gauge; a user named like it does.
+        bool show = ui::RowShowsGauge(rows_, n);
         // Rows scrolled out of sight need no bar; this keeps placing cheap for long lists.
         if (show && (top + rowHeight <= client.top || top >= client.bottom)) show = false;
         if (show) {
