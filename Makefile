@@ -68,13 +68,12 @@ bench: deps
 # Bounded fuzzing of the Movra.cfg reader (clang + libFuzzer). New inputs go to the build tree;
 # the seeds in fuzz/corpus/config are replayed by the normal tests.
 FUZZ_SECONDS ?= 60
-FUZZ_SOURCES := fuzz/config_fuzz.cpp fuzz/config_fuzz_check.cpp config/config_file.cpp \
-	config/settings.cpp engine/model.cpp engine/text.cpp engine/textfile.cpp engine/clock.cpp
 fuzz: deps
+	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DMOVRA_FUZZ=ON -DMOVRA_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ) -j $(JOBS) --target config_fuzz
 	mkdir -p $(FUZZ)/corpus-config
-	clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. -Ifuzz \
-	  $(FUZZ_SOURCES) -o $(FUZZ)/config_fuzz
-	$(FUZZ)/config_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
+	$(FUZZ)/fuzz/config_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
 	  $(FUZZ)/corpus-config fuzz/corpus/config
 
 demo: deps

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "config/config_file.h"
-#include "engine/clock.h"
-#include "engine/model.h"
+#include "core/clock.h"
+#include "core/model.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "engine/control_thread.h"
 #include "engine/division.h"
-#include "engine/window_link.h"
+#include "core/window_link.h"
 #include "tisim/sim.h"
 
 namespace movra {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/clock.h"
-#include "engine/model.h"
-#include "engine/textfile.h"
+#include "core/clock.h"
+#include "core/model.h"
+#include "core/textfile.h"
 #include "log/event_log.h"
 #include "log/log_reader.h"
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 
 namespace movra {
 

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "config/settings.h"
-#include "engine/file_system.h"
-#include "engine/model.h"
-#include "engine/text.h"
-#include "engine/window_link.h"
+#include "core/file_system.h"
+#include "core/model.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "core/window_link.h"
 
 namespace movra {
 

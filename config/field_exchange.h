@@ -17,7 +17,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace movra {
 
@@ -66,6 +66,12 @@ struct Binding {
     bool showOnly = false;  // read-only controls: shown, never taken
     bool single = false;    // a real kept in single precision somewhere: must fit a float
 };
+
+// A binding of `member` to the controls `ids`.
+template <class Rec, class M>
+Binding<Rec> Bind(FieldKind kind, std::vector<int> ids, M member) {
+    return Binding<Rec>{kind, std::move(ids), member};
+}
 
 // A value taken from a control; monostate when the control gives none (a radio group with no
 // button checked), so that the field keeps its value.

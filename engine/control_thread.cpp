@@ -6,7 +6,7 @@
 #include "engine/division.h"
 #include "engine/limits.h"
 #include "engine/polling.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

@@ -3,7 +3,7 @@
 // ClaimSlot, Start, then RunCycle/Pause until the stop event, then Stop.
 #include <cstdint>
 
-#include "engine/events.h"
+#include "core/events.h"
 #include "engine/run_context.h"
 
 namespace movra {

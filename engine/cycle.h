@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace movra {
 

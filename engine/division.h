@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/cycle.h"
-#include "engine/model.h"
+#include "core/model.h"
 
 namespace movra {
 

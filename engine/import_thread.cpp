@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "engine/control_thread.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

@@ -2,7 +2,7 @@
 // One run of ImportThread: connect, log in, fetch the users or the groups, end.
 #include <cstdint>
 
-#include "engine/events.h"
+#include "core/events.h"
 #include "engine/run_context.h"
 
 namespace movra {

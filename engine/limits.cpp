@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

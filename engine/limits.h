@@ -5,7 +5,7 @@
 
 #include "engine/cycle.h"
 #include "engine/run_context.h"
-#include "engine/text.h"
+#include "core/text.h"
 
 namespace movra {
 

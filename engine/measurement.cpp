@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/division.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

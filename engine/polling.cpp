@@ -7,7 +7,7 @@
 
 #include "engine/division.h"
 #include "engine/limits.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

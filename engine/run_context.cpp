@@ -1,6 +1,6 @@
 #include "engine/run_context.h"
 
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "engine/cycle.h"
-#include "engine/model.h"
+#include "core/model.h"
 #include "engine/tiserver.h"
-#include "engine/window_link.h"
+#include "core/window_link.h"
 
 namespace movra {
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/text.h"
+#include "core/clock.h"
+#include "core/text.h"
 
 namespace movra {
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 
-#include "engine/events.h"
-#include "engine/model.h"
+#include "core/events.h"
+#include "core/model.h"
 #include "engine/tiserver.h"
-#include "engine/window_link.h"
+#include "core/window_link.h"
 
 namespace movra {
 

@@ -1,9 +1,9 @@
 #include "config_fuzz_check.h"
 
 #include "config/config_file.h"
-#include "engine/clock.h"
-#include "engine/model.h"
-#include "engine/textfile.h"
+#include "core/clock.h"
+#include "core/model.h"
+#include "core/textfile.h"
 
 namespace movra {
 

@@ -2,6 +2,13 @@
 
 namespace movra {
 
+const std::array<ColorPair, 4> kLogWindowColours = {{
+    {MakeRgb(0, 0, 200), MakeRgb(245, 245, 245)},
+    {MakeRgb(255, 255, 255), MakeRgb(200, 0, 150)},
+    {MakeRgb(255, 255, 255), MakeRgb(0, 150, 150)},
+    {MakeRgb(200, 255, 200), MakeRgb(0, 0, 50)},
+}};
+
 int32_t ColorIndexStore::SetColors(std::span<const ColorPair> pairs) {
     table_.assign(pairs.begin(), pairs.end());
     count_ = static_cast<int32_t>(table_.size());

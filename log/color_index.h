@@ -1,6 +1,7 @@
 #pragma once
 // The colour table and per-row colour index that the coloured list controls keep. Plain logic:
 // the list view's custom draw only asks RowColors() and paints what it answers.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,6 +19,9 @@ struct ColorPair {
 constexpr uint32_t MakeRgb(uint32_t r, uint32_t g, uint32_t b) {
     return r | (g << 8) | (b << 16);
 }
+
+// The log window draws every row in the first pair.
+extern const std::array<ColorPair, 4> kLogWindowColours;
 
 class ColorIndexStore {
   public:

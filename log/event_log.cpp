@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 
 namespace movra {
 

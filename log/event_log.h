@@ -9,11 +9,11 @@
 #include <optional>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/model.h"
-#include "engine/text.h"
+#include "core/clock.h"
+#include "core/log_flags.h"
+#include "core/model.h"
+#include "core/text.h"
 #include "log/color_index.h"
-#include "log/log_flags.h"
 
 namespace movra {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 
 namespace movra {
 

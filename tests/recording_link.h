@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/window_link.h"
+#include "core/window_link.h"
 
 namespace movra::testing {
 

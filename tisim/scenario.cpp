@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 #include "tisim/sim.h"
 
 namespace tisim {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 
 namespace tisim {
 

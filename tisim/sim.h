@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/clock.h"
-#include "engine/text.h"
+#include "core/clock.h"
+#include "core/text.h"
 #include "engine/tiserver.h"
 
 namespace tisim {

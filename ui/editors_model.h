@@ -9,18 +9,12 @@
 #include <vector>
 
 #include "config/field_exchange.h"
-#include "config/settings.h"
-#include "engine/model.h"
-#include "engine/text.h"
+#include "config/settings_pages.h"
+#include "core/model.h"
+#include "core/settings.h"
+#include "core/text.h"
 
 namespace movra {
-
-// ---- Settings pages ----
-
-std::vector<Binding<Settings>> MainPageBindings();
-std::vector<Binding<Settings>> TrafficPageBindings();
-// GridSize's range on the main page.
-inline constexpr uint32_t kMaxGridSize = 500;
 
 // ---- Display unit of speeds ----
 

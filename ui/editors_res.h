@@ -1,57 +1,12 @@
 #pragma once
-// Resource ids of the settings sheet and the editors. Plain #defines: included by the resource
-// script and by portable code. Dialog ids 200-299 stay clear of the main window's.
+// Resource ids of the editors. Plain #defines: included by the resource script and by portable
+// code. Dialog ids 200-299 stay clear of the main window's; the settings pages' ids are the
+// configuration's.
+#include "../config/settings_res.h"
 
-#define IDD_SETT_MAIN 201
-#define IDD_SPEED_TRAFF 202
 #define IDD_GROUPS 203
 #define IDD_CHGSPD 204
 #define IDD_ADDUSER 205
-
-// Main settings page.
-#define IDC_SETT_SERVER 1003
-#define IDC_SETT_PASSWORD 1004
-#define IDC_SETT_REFRESH 1005
-#define IDC_SETT_RXMAX 1006
-#define IDC_SETT_TXMAX 1007
-#define IDC_SETT_DOWNLOADER 1008
-#define IDC_SETT_RESTORE 1010
-#define IDC_SETT_LOAD 1011
-#define IDC_SETT_SAVE 1012
-#define IDC_SETT_MODE0 1026
-#define IDC_SETT_MODE1 1027
-#define IDC_SETT_MODE2 1028
-#define IDC_SETT_MODE3 1029
-#define IDC_SETT_USE_SLEEPERS 1032
-#define IDC_SETT_SLEEP_TIMEOUT 1033
-#define IDC_SETT_STORE_PASSWORD 1034
-#define IDC_SETT_START_MINIMIZED 1035
-#define IDC_SETT_LOGFILE 1036
-#define IDC_SETT_LOGMAX 1037
-#define IDC_SETT_GRIDSIZE 1038
-#define IDC_SETT_MIN_RX 1040
-#define IDC_SETT_AUTOMEASURE 1043
-#define IDC_SETT_CORRECTION 1045
-#define IDC_SETT_SLEEP_TRAFFIC 1046
-#define IDC_SETT_KBYTES 1051
-#define IDC_SETT_CLEAR_LOG 1059
-#define IDC_SETT_MAX_LIMITS 1075
-#define IDC_SETT_QUIT0 1078
-#define IDC_SETT_QUIT1 1079
-#define IDC_SETT_QUIT2 1081
-#define IDC_SETT_REUSE_FREE 1089
-#define IDC_SETT_SRV_LIM_TRAFF 1091
-
-// Traffic page.
-#define IDC_TRAFF_MODE0 1079
-#define IDC_TRAFF_MODE1 1080
-#define IDC_TRAFF_MODE2 1081
-#define IDC_TRAFF_MODE3 1082
-#define IDC_TRAFF_SAFE 1083
-#define IDC_TRAFF_MAX 1084
-#define IDC_TRAFF_START_KOEFF 1085
-#define IDC_TRAFF_END_KOEFF 1086
-#define IDC_TRAFF_DNO_LIMIT 1087
 
 // Groups editor.
 #define IDC_GR_CAPTION_LEFT 2101

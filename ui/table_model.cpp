@@ -3,7 +3,7 @@
 #include <cmath>
 #include <type_traits>
 
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra::ui {
 
@@ -29,13 +29,6 @@ const std::array<ColorPair, 5> kTableColours = {{
     {MakeRgb(50, 50, 200), MakeRgb(240, 240, 245)},    // sleeping
     {MakeRgb(50, 150, 50), MakeRgb(240, 250, 240)},    // weakly active
     {MakeRgb(100, 100, 100), MakeRgb(255, 255, 255)},  // disconnected
-}};
-
-const std::array<ColorPair, 4> kLogWindowColours = {{
-    {MakeRgb(0, 0, 200), MakeRgb(245, 245, 245)},
-    {MakeRgb(255, 255, 255), MakeRgb(200, 0, 150)},
-    {MakeRgb(255, 255, 255), MakeRgb(0, 150, 150)},
-    {MakeRgb(200, 255, 200), MakeRgb(0, 0, 50)},
 }};
 
 DisplayUnit DisplayUnitFor(const Settings& s) {

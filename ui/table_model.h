@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "config/settings.h"
-#include "engine/model.h"
-#include "engine/text.h"
+#include "core/model.h"
+#include "core/settings.h"
+#include "core/text.h"
 #include "log/color_index.h"
 
 namespace movra::ui {
@@ -28,8 +28,6 @@ extern const std::array<ColumnSpec, kColumnCount> kColumns;
 // Row classes 0..4 of the user table; class 5 (the summary row) takes the system's button
 // colours, which only the window knows.
 extern const std::array<ColorPair, 5> kTableColours;
-// The log window draws every row in the first pair.
-extern const std::array<ColorPair, 4> kLogWindowColours;
 
 constexpr int kSummaryClass = 5;
 constexpr int kDisconnectedClass = 4;

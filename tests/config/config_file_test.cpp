@@ -16,7 +16,7 @@
 #endif
 
 #include "config_test_util.h"
-#include "engine/textfile.h"
+#include "core/textfile.h"
 #include "recording_link.h"
 
 namespace movra {

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "engine/text.h"
-#include "engine/textfile.h"
+#include "core/text.h"
+#include "core/textfile.h"
 
 namespace movra::testing {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra {
 namespace {

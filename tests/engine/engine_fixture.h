@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/control_thread.h"
-#include "engine/model.h"
+#include "core/model.h"
 #include "fake_server.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 #include "recording_link.h"
 
 namespace movra::testing {

@@ -10,7 +10,7 @@
 
 #include "engine/workers.h"
 #include "fake_server.h"
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra::testing {
 namespace {

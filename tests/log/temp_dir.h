@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/text.h"
-#include "engine/textfile.h"
+#include "core/text.h"
+#include "core/textfile.h"
 
 namespace movra::testing {
 

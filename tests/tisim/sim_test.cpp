@@ -5,7 +5,7 @@
 #include <functional>
 #include <thread>
 
-#include "engine/textfile.h"
+#include "core/textfile.h"
 
 #include "tisim/sim.h"
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <numeric>
 
-#include "log/log_flags.h"
+#include "core/log_flags.h"
 
 namespace movra::ui {
 namespace {

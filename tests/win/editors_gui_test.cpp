@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "ui/editors.h"
+#include "ui/win/editors.h"
 #include "ui/editors_res.h"
 
 namespace movra {

@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/textfile.h"
-#include "log/log_flags.h"
+#include "core/textfile.h"
+#include "core/log_flags.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
 

@@ -4,8 +4,8 @@
 
 #include <commctrl.h>
 
-#include "engine/events.h"
-#include "engine/model.h"
+#include "core/events.h"
+#include "core/model.h"
 #include "engine/win/com_connector.h"
 #include "ui/win/main_window.h"
 

@@ -10,8 +10,8 @@
 #include <cwchar>
 
 #include "config/config_file.h"
-#include "log/win/log_dlg.h"
-#include "ui/editors.h"
+#include "ui/win/log_dlg.h"
+#include "ui/win/editors.h"
 #include "ui/win/resource.h"
 
 namespace movra {

@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/events.h"
-#include "engine/model.h"
+#include "core/events.h"
+#include "core/model.h"
 #include "engine/tiserver.h"
-#include "engine/window_link.h"
+#include "core/window_link.h"
 #include "engine/workers.h"
 #include "log/color_index.h"
 #include "log/event_log.h"

@@ -1,0 +1,69 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "core/clock.h"
+#include "recording_link.h"
+
+namespace movra {
+namespace {
+
+TEST(Text, Utf8RoundTripAndInvalidInput) {
+    Text t = u"Подключаюсь к сервер \U0001F600";
+    EXPECT_EQ(FromUtf8(ToUtf8(t)), t);
+    EXPECT_EQ(FromUtf8("\xff"
+                       "a"),
+              u"\uFFFDa");
+    EXPECT_EQ(FromUtf8("\xe2\x82"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(ToUtf8(Text(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+TEST(Text, FormatsLikePrintf) {
+    EXPECT_EQ(Fmt(u"%02d.%02d.%02d %d:%02d:%02d", 7, 12, 2026, 9, 5, 3), u"07.12.2026 9:05:03");
+    EXPECT_EQ(Fmt(u"Изменение ограничения для %s на %d/%d кбит/с.", Text(u"вася"), 64, 192),
+              u"Изменение ограничения для вася на 64/192 кбит/с.");
+    EXPECT_EQ(Fmt(u"%.1f/%.1f", 32.0, 8.0), u"32.0/8.0");
+    EXPECT_EQ(Fmt(u"%5.3f", 1.0), u"1.000");
+    EXPECT_EQ(Fmt(u"%.0f", 122.5), u"122");
+    EXPECT_EQ(Fmt(u"%.0f", 123.6), u"124");
+    EXPECT_EQ(Fmt(u"%.*g", 15, 0.1f), u"0.100000001490116");
+    EXPECT_EQ(Fmt(u"%u", 4294967295u), u"4294967295");
+    EXPECT_EQ(Fmt(u"%d", -2147483647 - 1), u"-2147483648");
+    EXPECT_EQ(Fmt(u"100%% %s", Text(u"%d")), u"100% %d");  // texts are never formats
+    EXPECT_EQ(Fmt(u"%d %s"), u" ");                        // missing arguments give nothing
+}
+
+TEST(Text, NumbersIgnoreTheLocale) {
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8") &&
+        !std::setlocale(LC_NUMERIC, "Russian_Russia.1251"))
+        GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    Text s = Fmt(u"%f", 0.25);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(s, u"0.250000");
+}
+
+TEST(Text, TrimBlanks) {
+    EXPECT_EQ(TrimBlanks(u" \t a b \r\n"), u"a b");
+    EXPECT_EQ(TrimBlanks(u" \r\n"), u"");
+}
+
+TEST(ManualClockTest, ConvertsCalendarTimes) {
+    SystemTime t = ManualClock::UnixToUtc(0);
+    EXPECT_EQ(t.wYear, 1970);
+    EXPECT_EQ(t.wDayOfWeek, 4);
+    t = ManualClock::UnixToUtc(1796126400);
+    EXPECT_EQ(t.wYear, 2026);
+    EXPECT_EQ(t.wMonth, 12);
+    EXPECT_EQ(t.wDay, 1);
+    EXPECT_EQ(t.wHour, 12);
+    EXPECT_EQ(t.wDayOfWeek, 2);
+    EXPECT_EQ(ManualClock::UtcToUnix(t), 1796126400);
+    EXPECT_EQ(ManualClock::UtcToUnix(ManualClock::UnixToUtc(-86400 * 365)), -86400 * 365);
+}
+
+}  // namespace
+}  // namespace movra

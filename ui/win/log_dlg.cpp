@@ -1,0 +1,146 @@
+#include "ui/win/log_dlg.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "log/color_index.h"
+#include "log/log_reader.h"
+#include "ui/table_model.h"
+#include "ui/win/resource.h"
+
+namespace movra {
+
+namespace {
+
+// The first batch fills the window at once; the rest follows in timer ticks, so a long file
+// never freezes the window.
+constexpr size_t kFirstBatch = 400;
+constexpr size_t kBatch = 20000;
+constexpr UINT_PTR kLoadTimer = 1;
+
+class CLogDlg {
+  public:
+    explicit CLogDlg(LogFileReader& reader) : reader_(reader) {
+        colors_.SetColors(kLogWindowColours);
+    }
+
+    static INT_PTR CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+        CLogDlg* self;
+        if (msg == WM_INITDIALOG) {
+            SetWindowLongPtrW(h, DWLP_USER, lp);
+            self = reinterpret_cast<CLogDlg*>(lp);
+            self->hwnd_ = h;
+        } else {
+            self = reinterpret_cast<CLogDlg*>(GetWindowLongPtrW(h, DWLP_USER));
+        }
+        return self ? self->Handle(msg, wp, lp) : FALSE;
+    }
+
+  private:
+    INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp) {
+        switch (msg) {
+            case WM_INITDIALOG: {
+                list_ = GetDlgItem(hwnd_, IDC_LOG_LIST);
+                LVCOLUMNW c = {};
+                c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+                c.fmt = LVCFMT_LEFT;
+                c.cx = 650;
+                c.pszText = const_cast<wchar_t*>(L"События");
+                SendMessageW(list_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&c));
+                SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE,
+                             LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
+                             LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+                SendMessageW(list_, LVM_SETBKCOLOR, 0, kLogWindowColours[0].back);
+                Load(kFirstBatch);
+                if (!reader_.AtEnd()) SetTimer(hwnd_, kLoadTimer, 1, nullptr);
+                return TRUE;
+            }
+            case WM_TIMER:
+                if (wp == kLoadTimer) {
+                    Load(kBatch);
+                    if (reader_.AtEnd()) KillTimer(hwnd_, kLoadTimer);
+                    return TRUE;
+                }
+                return FALSE;
+            case WM_NOTIFY: {
+                auto* hdr = reinterpret_cast<NMHDR*>(lp);
+                if (hdr->idFrom != IDC_LOG_LIST) return FALSE;
+                if (hdr->code == LVN_GETDISPINFOW) {
+                    auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
+                    if ((di->item.mask & LVIF_TEXT) && di->item.iItem >= 0 &&
+                        static_cast<size_t>(di->item.iItem) < lines_.size()) {
+                        di->item.pszText = const_cast<wchar_t*>(
+                            reinterpret_cast<const wchar_t*>(lines_[di->item.iItem].c_str()));
+                    }
+                    return TRUE;
+                }
+                if (hdr->code == NM_CUSTOMDRAW) {
+                    auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(lp);
+                    LRESULT r = CDRF_DODEFAULT;
+                    if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) {
+                        r = CDRF_NOTIFYITEMDRAW;
+                    } else if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+                        auto p = colors_.RowColors(static_cast<int32_t>(cd->nmcd.dwItemSpec));
+                        if (p) {
+                            cd->clrText = p->text;
+                            cd->clrTextBk = p->back;
+                        }
+                        r = CDRF_NEWFONT;
+                    }
+                    SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, r);
+                    return TRUE;
+                }
+                return FALSE;
+            }
+            case WM_COMMAND:
+                if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
+                    EndDialog(hwnd_, LOWORD(wp));
+                    return TRUE;
+                }
+                return FALSE;
+            case WM_CLOSE:
+                EndDialog(hwnd_, IDCANCEL);
+                return TRUE;
+            case WM_DESTROY:
+                KillTimer(hwnd_, kLoadTimer);
+                return FALSE;
+        }
+        return FALSE;
+    }
+
+    void Load(size_t count) {
+        std::vector<Text> more = reader_.NextLines(count);
+        if (more.empty()) return;
+        // Newest first: older lines are appended below, so rows already shown keep their place.
+        for (Text& t : more) lines_.push_back(std::move(t));
+        SendMessageW(list_, LVM_SETITEMCOUNT, lines_.size(),
+                     LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+        InvalidateRect(list_, nullptr, FALSE);
+    }
+
+    LogFileReader& reader_;
+    ColorIndexStore colors_;
+    std::vector<Text> lines_;
+    HWND hwnd_ = nullptr;
+    HWND list_ = nullptr;
+};
+
+}  // namespace
+
+void ShowLogFile(HINSTANCE inst, HWND owner, const Text& logFileName, MessagePort& messages) {
+    LogFileReader reader;
+    if (logFileName.empty() || !reader.Open(logFileName)) {
+        messages.ShowMessage(LogViewOpenErrorText(logFileName));
+        return;
+    }
+    CLogDlg dlg(reader);
+    DialogBoxParamW(inst, MAKEINTRESOURCEW(IDD_LOG_DIALOG), owner, CLogDlg::Proc,
+                    reinterpret_cast<LPARAM>(&dlg));
+    reader.Close();
+}
+
+}  // namespace movra

@@ -1,0 +1,189 @@
+// The settings sheet "Настройки Movra": the main page CSettDlg and the traffic page
+// CSpeedTraffPg. The pages hold no values of their own: they show the record when they become
+// active and take it back when left or confirmed. The lock is held only while copying.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include "core/settings.h"
+#include "ui/win/dialog_controls.h"
+#include "ui/win/editors.h"
+#include "ui/editors_model.h"
+#include "ui/editors_res.h"
+
+namespace movra {
+
+namespace {
+
+struct SheetContext {
+    Model& model;
+    const EditorHooks& hooks;
+    std::vector<Binding<Settings>> main = MainPageBindings();
+    std::vector<Binding<Settings>> traffic = TrafficPageBindings();
+    bool confirmed = false;
+};
+
+Settings CopySettings(Model& m) {
+    Model::Guard g(m);
+    return m.settings;
+}
+
+void ShowValues(HWND page, Model& m, const std::vector<Binding<Settings>>& b) {
+    const Settings s = CopySettings(m);
+    DlgControls c(page);
+    ShowFields(b, s, c);
+}
+
+bool TakeValues(HWND page, Model& m, const std::vector<Binding<Settings>>& b) {
+    return TakeAndReport(page, Shapes(b), [&](const TakeResult& r) {
+        Model::Guard g(m);
+        StoreFields(b, r, m.settings);
+    });
+}
+
+// 1040 and 1045 follow the record's auto-measurement flag.
+void EnableAutoMeasureControls(HWND page, Model& m) {
+    const bool on = CopySettings(m).AutoMeasure != 0;
+    EnableWindow(GetDlgItem(page, IDC_SETT_MIN_RX), on);
+    EnableWindow(GetDlgItem(page, IDC_SETT_CORRECTION), on);
+}
+
+void ShowMainPage(HWND page, SheetContext& ctx) {
+    ShowValues(page, ctx.model, ctx.main);
+    EnableAutoMeasureControls(page, ctx.model);
+}
+
+void Reply(HWND page, LONG_PTR result) {
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, result);
+}
+
+void OnMainCommand(HWND page, SheetContext& ctx, int id) {
+    switch (id) {
+        case IDC_SETT_AUTOMEASURE:
+            TakeValues(page, ctx.model, ctx.main);
+            EnableAutoMeasureControls(page, ctx.model);
+            break;
+        case IDC_SETT_RESTORE:
+            ShowMainPage(page, ctx);
+            break;
+        case IDC_SETT_SAVE:
+            if (TakeValues(page, ctx.model, ctx.main) && ctx.hooks.SaveConfig)
+                ctx.hooks.SaveConfig();
+            break;
+        case IDC_SETT_LOAD:
+            if (ctx.hooks.LoadConfig) ctx.hooks.LoadConfig();
+            ShowMainPage(page, ctx);
+            break;
+        case IDC_SETT_CLEAR_LOG:
+            // The record's file name, not the text being typed into 1036.
+            if (ctx.hooks.ClearLogFile) ctx.hooks.ClearLogFile();
+            break;
+        default:
+            break;
+    }
+}
+
+INT_PTR CALLBACK MainPageProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* ctx = reinterpret_cast<SheetContext*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+    switch (msg) {
+        case WM_INITDIALOG: {
+            auto* psp = reinterpret_cast<PROPSHEETPAGEW*>(lp);
+            SetWindowLongPtrW(page, GWLP_USERDATA, psp->lParam);
+            return TRUE;
+        }
+        case WM_COMMAND:
+            if (ctx && HIWORD(wp) == BN_CLICKED) OnMainCommand(page, *ctx, LOWORD(wp));
+            return TRUE;
+        case WM_NOTIFY: {
+            if (!ctx) return FALSE;
+            auto* hdr = reinterpret_cast<NMHDR*>(lp);
+            switch (hdr->code) {
+                case PSN_SETACTIVE:
+                    ShowMainPage(page, *ctx);
+                    Reply(page, 0);
+                    return TRUE;
+                case PSN_KILLACTIVE:
+                    Reply(page, TakeValues(page, ctx->model, ctx->main) ? FALSE : TRUE);
+                    return TRUE;
+                case PSN_APPLY: {
+                    // The sheet's OK: the record must be usable before the sheet closes.
+                    const Text problem = ValidateSettings(CopySettings(ctx->model));
+                    if (!problem.empty()) {
+                        ShowMessageBox(page, problem);
+                        Reply(page, PSNRET_INVALID);
+                        return TRUE;
+                    }
+                    ctx->confirmed = true;
+                    Reply(page, PSNRET_NOERROR);
+                    return TRUE;
+                }
+                default:
+                    return FALSE;
+            }
+        }
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK TrafficPageProc(HWND page, UINT msg, WPARAM, LPARAM lp) {
+    auto* ctx = reinterpret_cast<SheetContext*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+    switch (msg) {
+        case WM_INITDIALOG: {
+            auto* psp = reinterpret_cast<PROPSHEETPAGEW*>(lp);
+            SetWindowLongPtrW(page, GWLP_USERDATA, psp->lParam);
+            return TRUE;
+        }
+        case WM_NOTIFY: {
+            if (!ctx) return FALSE;
+            auto* hdr = reinterpret_cast<NMHDR*>(lp);
+            switch (hdr->code) {
+                case PSN_SETACTIVE:
+                    ShowValues(page, ctx->model, ctx->traffic);
+                    Reply(page, 0);
+                    return TRUE;
+                case PSN_KILLACTIVE:
+                    Reply(page, TakeValues(page, ctx->model, ctx->traffic) ? FALSE : TRUE);
+                    return TRUE;
+                case PSN_APPLY:
+                    Reply(page, PSNRET_NOERROR);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        }
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+bool ShowSettings(HWND owner, Model& model, const EditorHooks& hooks) {
+    SheetContext ctx{model, hooks};
+    HINSTANCE inst = GetModuleHandleW(nullptr);
+    PROPSHEETPAGEW pages[2] = {};
+    pages[0].dwSize = sizeof(PROPSHEETPAGEW);
+    pages[0].hInstance = inst;
+    pages[0].pszTemplate = MAKEINTRESOURCEW(IDD_SETT_MAIN);
+    pages[0].pfnDlgProc = MainPageProc;
+    pages[0].lParam = reinterpret_cast<LPARAM>(&ctx);
+    pages[1] = pages[0];
+    pages[1].pszTemplate = MAKEINTRESOURCEW(IDD_SPEED_TRAFF);
+    pages[1].pfnDlgProc = TrafficPageProc;
+
+    PROPSHEETHEADERW h = {};
+    h.dwSize = sizeof(h);
+    h.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_NOCONTEXTHELP;
+    h.hwndParent = owner;
+    h.hInstance = inst;
+    h.pszCaption = L"Настройки Movra";
+    h.nPages = 2;
+    h.nStartPage = 0;
+    h.ppsp = pages;
+    PropertySheetW(&h);
+    return ctx.confirmed;
+}
+
+}  // namespace movra
