@@ -15,6 +15,7 @@
 #include <csignal>
 #endif
 
+#include "comma_locale.h"
 #include "config_test_util.h"
 #include "core/textfile.h"
 #include "recording_link.h"
@@ -970,40 +971,8 @@ TEST_F(ConfigFileTest, AWriteThatFailsPartWayKeepsThePreviousFile) {
 
 // ---- Locale ----
 
-// Sets LC_NUMERIC to a locale with a decimal comma for the test's lifetime; false if none.
-class CommaLocale {
-  public:
-    CommaLocale() {
-        const char* old = std::setlocale(LC_NUMERIC, nullptr);
-        old_ = old ? old : "C";
-#ifdef MOVRA_TEST_LOCPATH
-        setenv("LOCPATH", MOVRA_TEST_LOCPATH, 1);
-#endif
-        for (const char* name : {"ru_RU.UTF-8", "ru_RU.utf8", "ru_RU", "Russian_Russia.1251",
-                                 "Russian", "de_DE.UTF-8", "German"}) {
-            if (std::setlocale(LC_NUMERIC, name) && std::localeconv()->decimal_point[0] == ',') {
-                ok_ = true;
-                break;
-            }
-        }
-    }
-    ~CommaLocale() {
-        std::setlocale(LC_NUMERIC, old_.c_str());
-#ifdef MOVRA_TEST_LOCPATH
-        unsetenv("LOCPATH");
-#endif
-    }
-    bool ok() const {
-        return ok_;
-    }
-
-  private:
-    std::string old_;
-    bool ok_ = false;
-};
-
 TEST_F(ConfigFileTest, NumbersDoNotDependOnTheLocale) {
-    CommaLocale comma;
+    testing::CommaLocale comma;
     if (!comma.ok()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
     {
         Model::Guard g(model);

@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "comma_locale.h"
 #include "core/clock.h"
 #include "recording_link.h"
 
@@ -36,14 +37,9 @@ TEST(Text, FormatsLikePrintf) {
 }
 
 TEST(Text, NumbersIgnoreTheLocale) {
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8") &&
-        !std::setlocale(LC_NUMERIC, "Russian_Russia.1251"))
-        GTEST_SKIP() << "no locale with a decimal comma on this machine";
-    Text s = Fmt(u"%f", 0.25);
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_EQ(s, u"0.250000");
+    testing::CommaLocale comma;
+    if (!comma.ok()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    EXPECT_EQ(Fmt(u"%f", 0.25), u"0.250000");
 }
 
 TEST(Text, TrimBlanks) {

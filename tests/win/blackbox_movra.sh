@@ -54,6 +54,17 @@ wait_exit() {  # wait_exit SECONDS: true when Movra ended in time
   done
   return 1
 }
+# A check that something does NOT happen watches for this long; everything else waits for what
+# it expects, with a deadline.
+QUIET_WINDOW=3
+wait_help() {  # wait_help EXPECTED SECONDS ARGS...: until the helper prints EXPECTED
+  local want="$1" end=$((SECONDS + $2)); shift 2
+  while [ $SECONDS -lt $end ]; do
+    [ "$(help "$@")" = "$want" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
 journal_count() { grep -c "$1" "$case_dir/journal.txt" 2>/dev/null || echo 0; }
 
 # setup CASE PASSWORD "extra cfg lines" "extra scenario lines" [users in cfg: yes|no]
@@ -124,17 +135,18 @@ finish
 # 4. Start minimised: hidden after the first paint and after refreshes, connected.
 setup start-minimised 48213 "StartMinimized: TRUE\n" ""
 wait_log "Авторизация пользователя TI...OK" 30 && pass "connected" || fail "no connected line"
-sleep 2
-[ "$(help visible)" = 0 ] && pass "window hidden" || fail "window visible"
-help command 32792 >/dev/null; sleep 1
-[ "$(help visible)" = 1 ] && pass "Show/Hide shows it" || fail "still hidden after Show/Hide"
+wait_help 0 10 visible && pass "window hidden" || fail "window visible"
+sleep "$QUIET_WINDOW"  # refreshes meanwhile must not show it again
+[ "$(help visible)" = 0 ] && pass "still hidden after refreshes" || fail "shown again"
+help command 32792 >/dev/null
+wait_help 1 10 visible && pass "Show/Hide shows it" || fail "still hidden after Show/Hide"
 finish
 
 # 5. Without a stored password nothing connects; importing users fills the table.
 setup import-users "" "" "" no
-sleep 3
+box="$(help box $((QUIET_WINDOW * 1000)))"  # also the window in which no connection may start
+[ -z "$box" ] && pass "no start-up message" || fail "start-up message: $box"
 log_text | grep -qF "Подключаюсь" && fail "connected without a stored password" || pass "no auto-connect"
-box="$(help box 3000)"; [ -z "$box" ] || pass "start-up message: $box"
 help command 1052 >/dev/null
 end=$((SECONDS + 30)); rows=0
 while [ $SECONDS -lt $end ]; do rows="$(help rows)"; [ "${rows:-0}" -ge 4 ] && break; sleep 0.5; done

@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "core/textfile.h"
 #include "core/log_flags.h"
+#include "core/textfile.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
 
@@ -37,6 +37,10 @@ std::string U8(const Text& t) {
     return ToUtf8(t);
 }
 
+// A check that something does NOT happen watches for this long; everything else waits for what
+// it expects, with a deadline.
+constexpr std::chrono::milliseconds kQuietWindow(500);
+
 void Pump(std::chrono::milliseconds for_ = 0ms) {
     auto end = std::chrono::steady_clock::now() + for_;
     do {
@@ -47,6 +51,16 @@ void Pump(std::chrono::milliseconds for_ = 0ms) {
         }
         if (for_ > 0ms) std::this_thread::sleep_for(5ms);
     } while (std::chrono::steady_clock::now() < end);
+}
+
+// Pumps until `done` holds or the deadline passes; whether it held.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        Pump(5ms);
+    }
+    return true;
 }
 
 struct MainWindowTest : ::testing::Test {
@@ -312,7 +326,8 @@ TEST_F(MainWindowTest, UsersChangedBurstRebuildsGaugesOnce) {
         Model::Guard g(model);
         model.AddUserByName(name);
     }
-    Pump(300ms);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->GaugeRebuilds() > before; }));
+    Pump(kQuietWindow);  // and no second rebuild
     EXPECT_EQ(dlg->GaugeRebuilds() - before, 1);
     EXPECT_EQ(dlg->Gauges().size(), 200u);
 }
@@ -416,7 +431,7 @@ std::thread Drive(const wchar_t* title, std::function<void(HWND)> body, bool* sh
         }
         *shown = w != nullptr;
         if (w) {
-            std::this_thread::sleep_for(200ms);
+            SendMessageW(w, WM_NULL, 0, 0);  // its thread has finished creating it
             body(w);
             PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
         }
@@ -492,7 +507,7 @@ TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAno
             PostMessageW(hwnd, WM_COMMAND, ID_EXIT, 0);
             PostMessageW(hwnd, WM_COMMAND, IDM_ABOUTBOX, 0);
             PostMessageW(hwnd, WM_COMMAND, IDC_VIEW_LOG, 0);
-            std::this_thread::sleep_for(500ms);
+            std::this_thread::sleep_for(kQuietWindow);
             EnumWindows(
                 [](HWND h, LPARAM lp) -> BOOL {
                     DWORD pid = 0;
