@@ -3,19 +3,14 @@
 #include <atomic>
 #include <exception>
 
+#include "core/log_flags.h"
 #include "engine/division.h"
 #include "engine/limits.h"
 #include "engine/polling.h"
-#include "core/log_flags.h"
 
 namespace movra {
 
 namespace {
-
-constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;                 // 0x18
-constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;               // 0x50
-constexpr uint32_t kStopped = LOG_WARN | LOG_DISCONNECTED;              // 0x12
-constexpr uint32_t kConnectOk = LOG_AUX | LOG_INFO | LOG_DISCONNECTED;  // 0x19
 
 std::atomic<uint64_t> g_runNumbers{0};
 
@@ -35,7 +30,7 @@ bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneL
             events.idle.Set();  // another waiter gives up the same way
             return false;
         }
-        window.LogLine(kDone, doneLine);
+        window.LogLine(LOG_DONE, doneLine);
     }
     events.idle.Reset();
     events.stop.Reset();
@@ -63,7 +58,7 @@ void ControlRun::Finish() {
 }
 
 bool ControlRun::Start() {
-    if (ConnectAndLogIn(ctx_, connector_, kConnectOk) != ConnectResult::kConnected) {
+    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_DISCONNECTED) != ConnectResult::kConnected) {
         Finish();
         return false;
     }
@@ -87,16 +82,16 @@ void ControlRun::Announce() {
     ctx_.run.announcedMode = mode;
     WindowLink& w = ctx_.window;
     switch (mode) {
-        case 0:
+        case kModeMonitoring:
             w.LogLine(LOG_MODE, u"Режим мониторинга (только чтение)");
             break;
-        case 1:
+        case kModeFreeChannel:
             w.LogLine(LOG_MODE, u"Режим динамического управления шириной канала для " + downloader);
             break;
-        case 2:
+        case kModeDownloadClient:
             w.LogLine(LOG_STATUS, u"Режим отдачи канала ослу");
             break;
-        case 3:
+        case kModeDivision:
             w.LogLine(LOG_MODE, u"Режим деления канала  поровну между активными пользователями!");
             if (autoMeasure) {
                 w.LogLine(LOG_MODE, u"Режим автозамера скорости входного канала включен!!");
@@ -113,7 +108,7 @@ void ControlRun::EndAfterPollFailure(const Text& key) {
     ctx_.server.reset();
     Text text = u"Ошибка получения данных о пользователе \"" + key + u"\"";
     ctx_.window.ShowMessage(text + u" Проверьте список пользователей");
-    ctx_.window.LogLine(kFatal, text);
+    ctx_.window.LogLine(LOG_FATAL, text);
     Finish();
 }
 
@@ -179,7 +174,7 @@ bool ControlRun::Pause() {
 
 void ControlRun::Stop() {
     RunExitAction(ctx_);
-    ctx_.window.LogLine(kStopped, u"Отключение от сервера.... Поток завершен.");
+    ctx_.window.LogLine(LOG_STOPPED, u"Отключение от сервера.... Поток завершен.");
     Finish();
 }
 
@@ -188,7 +183,7 @@ void ControlRun::Fail(const char* what) {
     // ending the program.
     if (finished_) return;
     try {
-        ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока управления: " + FromUtf8(what) +
+        ctx_.window.LogLine(LOG_FATAL, u"Внутренняя ошибка потока управления: " + FromUtf8(what) +
                                         u". Отключение от сервера.");
     } catch (...) {
     }

@@ -10,7 +10,7 @@ namespace movra {
 
 // Takes the worker slot: claims the idle event without waiting, or asks the running worker to
 // stop, logs "Жду завершения потока...", waits for it without limit and logs `doneLine` with
-// 0x18. Then resets both events. Once the exit has begun it gives up without a line and
+// LOG_DONE. Then resets both events. Once the exit has begun it gives up without a line and
 // returns false (a slot it took is handed on).
 bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine);
 

@@ -15,9 +15,6 @@ namespace movra {
 
 namespace {
 
-constexpr int32_t kMode1 = 1;
-constexpr int32_t kMode3 = 3;
-
 // Adds without wrapping: a sum beyond the int32 range stays at its end, so an absurd limit
 // read from the server still shows up as an overloaded (negative) free channel.
 int32_t SaturatingAdd(int32_t a, int64_t b) {
@@ -221,7 +218,7 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
                   static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
                 continue;
         }
-        Write(actions, u, i, in, out, kMode3);
+        Write(actions, u, i, in, out, kModeDivision);
     }
     return true;
 }
@@ -238,7 +235,7 @@ void GiveFreeChannel(Model& m, const CycleState& cycle, const RunState& run,
     const int32_t in = std::max(cycle.FreeIn, 1);
     const int32_t out = std::max(cycle.FreeOut, 1);
     if (u.LimitIn == in && u.LimitOut == out) return;
-    Write(actions, u, i, in, out, kMode1);
+    Write(actions, u, i, in, out, kModeFreeChannel);
 }
 
 }  // namespace
@@ -277,9 +274,9 @@ std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& ru
 
     int32_t widthIn = 0;
     bool walked = false;
-    if (s.TrafficSpeedAutoControll == kMode1)
+    if (s.TrafficSpeedAutoControll == kModeFreeChannel)
         GiveFreeChannel(m, cycle, run, actions);
-    else if (s.TrafficSpeedAutoControll == kMode3)
+    else if (s.TrafficSpeedAutoControll == kModeDivision)
         walked = DivideByRatings(m, cycle, run, widthIn, actions);
 
     // Summary row: the width that was divided plus what the weakly-active users hold back.

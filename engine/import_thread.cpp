@@ -3,17 +3,11 @@
 #include <exception>
 #include <optional>
 
-#include "engine/control_thread.h"
 #include "core/log_flags.h"
+#include "engine/control_thread.h"
+#include "engine/workers.h"
 
 namespace movra {
-
-namespace {
-constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;       // 0x18
-constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;     // 0x50
-constexpr uint32_t kOk = LOG_AUX | LOG_INFO | LOG_CONNECTED;  // 0x29
-constexpr uint32_t kItemOk = LOG_AUX | LOG_LIMIT;             // 5
-}  // namespace
 
 ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
     : ctx_(model, window), connector_(connector), events_(events) {}
@@ -31,7 +25,7 @@ int ImportRun::Run() {
     } catch (const std::exception& e) {
         if (!finished_) {
             try {
-                ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока импорта: " +
+                ctx_.window.LogLine(LOG_FATAL, u"Внутренняя ошибка потока импорта: " +
                                                 FromUtf8(e.what()) + u". Отключение от сервера.");
             } catch (...) {
             }
@@ -39,7 +33,7 @@ int ImportRun::Run() {
     } catch (...) {
         if (!finished_) {
             try {
-                ctx_.window.LogLine(kFatal,
+                ctx_.window.LogLine(LOG_FATAL,
                                     u"Внутренняя ошибка потока импорта. Отключение от сервера.");
             } catch (...) {
             }
@@ -52,7 +46,7 @@ int ImportRun::RunJobs() {
     claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
     if (!claimed_) return End(-1);
 
-    if (ConnectAndLogIn(ctx_, connector_, kOk) != ConnectResult::kConnected) return End(-1);
+    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_CONNECTED) != ConnectResult::kConnected) return End(-1);
 
     // Read only now, after logging in: a second start may have changed it meanwhile.
     int32_t request = 0;
@@ -60,15 +54,15 @@ int ImportRun::RunJobs() {
         Model::Guard g(ctx_.model);
         request = ctx_.model.ImportRequest;
     }
-    if ((request & 1) && !Quitting()) {
+    if ((request & kImportUsers) && !Quitting()) {
         if (!UsersJob()) {
-            ctx_.window.LogLine(kFatal, u"Ошибка.");
+            ctx_.window.LogLine(LOG_FATAL, u"Ошибка.");
             return End(-1);
         }
     }
-    if ((request & 2) && !Quitting()) GroupsJob();
+    if ((request & kImportGroups) && !Quitting()) GroupsJob();
 
-    ctx_.window.LogLine(kDone, u"Отключился от сервера.");
+    ctx_.window.LogLine(LOG_DONE, u"Отключился от сервера.");
     ctx_.window.UsersChanged();
     return End(1);
 }
@@ -123,7 +117,7 @@ void ImportRun::GroupsJob() {
         Text group;
         bool haveGroup = false;
         try {
-            Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(8));
+            Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(kPropGroupName));
             if (v.type == VarType::BStr) {
                 group = v.s;
                 haveGroup = true;
@@ -138,7 +132,7 @@ void ImportRun::GroupsJob() {
             ctx_.window.LogLine(LOG_ERROR, u"Не получилось получить имя группы для " + name);
             continue;
         }
-        ctx_.window.LogLine(kItemOk, u"...OK");
+        ctx_.window.LogLine(LOG_LIMIT_OK, u"...OK");
 
         int32_t groupId = 0;
         {
@@ -152,7 +146,8 @@ void ImportRun::GroupsJob() {
 
         int32_t sum = 0;
         try {
-            sum = ToInt32(ctx_.server->GetProperty(kKindGroup, group, PropNumber(18)));
+            sum =
+                ToInt32(ctx_.server->GetProperty(kKindGroup, group, PropNumber(kPropGroupLimitIn)));
         } catch (...) {
             // The share stays as it was.
             ctx_.window.LogLine(LOG_ERROR, u"Ограничения суммарной скорости на группу " + group);

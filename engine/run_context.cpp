@@ -5,7 +5,6 @@
 namespace movra {
 
 ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t connectedFlags) {
-    constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;  // 0x50
     Text server, password;
     {
         Model::Guard g(ctx.model);
@@ -21,7 +20,7 @@ ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t 
     if (!ctx.server) {
         // The line first, then the box.
         Text text = u"Ошибка подключения к " + server;
-        ctx.window.LogLine(kFatal, text);
+        ctx.window.LogLine(LOG_FATAL, text);
         ctx.window.ShowMessage(text);
         return ConnectResult::kConnectFailed;
     }
@@ -33,10 +32,10 @@ ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t 
         // The box first, then the line.
         Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
         ctx.window.ShowMessage(text);
-        ctx.window.LogLine(kFatal, text);
+        ctx.window.LogLine(LOG_FATAL, text);
         return ConnectResult::kLoginFailed;
     }
-    ctx.window.LogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация пользователя TI...OK");
+    ctx.window.LogLine(LOG_OK_CONNECTED, u"Авторизация пользователя TI...OK");
     return ConnectResult::kConnected;
 }
 

@@ -90,6 +90,18 @@ class ConversionError : public std::runtime_error {
 constexpr int32_t kKindGroup = 2;
 constexpr int32_t kKindUser = 3;
 
+// Property numbers of GetProperty/SetProperty; a user's unless noted.
+constexpr int32_t kPropGroupName = 8;       // the name of the user's group
+constexpr int32_t kPropGroupLimitIn = 18;   // a group's summed incoming limit (group kind)
+constexpr int32_t kPropDefaultLimits = 30;  // the "default limits" flag
+constexpr int32_t kPropLimitIn = 31;        // incoming limit, also named kPropNameLimitIn
+constexpr int32_t kPropLimitOut = 32;       // outgoing limit, also named kPropNameLimitOut
+constexpr int32_t kPropLastActivity = 78;   // time of the last activity (a date)
+
+// The limits by name, as the regulating writes and the limit reads address them.
+inline constexpr char16_t kPropNameLimitIn[] = u"User_InBandwidth";
+inline constexpr char16_t kPropNameLimitOut[] = u"User_OutBandwidth";
+
 // Properties are named by text (VT_BSTR) or by number (VT_INT).
 inline Variant PropName(const char16_t* name) {
     return Variant::BStr(name);
