@@ -70,11 +70,7 @@ int ImportRun::RunJobs() {
 bool ImportRun::UsersJob() {
     ctx_.window.LogLine(LOG_INFO, u"Получение списка пользователей TI");
     Variant list;
-    try {
-        list = ctx_.server->ListUsers();
-    } catch (...) {
-        return false;
-    }
+    if (FailureOf([&] { list = ctx_.server->ListUsers(); })) return false;
     if (Quitting()) return true;
     const Text text = list.type == VarType::BStr ? list.s : Text();
     const TextView marker = u"DisplayName=\"";
@@ -116,7 +112,8 @@ void ImportRun::GroupsJob() {
         }
         Text group;
         bool haveGroup = false;
-        try {
+        // A failed call leaves the user without a name, as an answer of another kind does.
+        FailureOf([&] {
             Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(kPropGroupName));
             if (v.type == VarType::BStr) {
                 group = v.s;
@@ -124,8 +121,7 @@ void ImportRun::GroupsJob() {
             } else if (v.type == VarType::Empty) {
                 haveGroup = true;  // no group on the server
             }
-        } catch (...) {
-        }
+        });
         if (Quitting()) break;
         if (!haveGroup) {
             // Without a name the user keeps the group it has.
@@ -145,10 +141,10 @@ void ImportRun::GroupsJob() {
         if (group.empty()) continue;
 
         int32_t sum = 0;
-        try {
-            sum =
-                ToInt32(ctx_.server->GetProperty(kKindGroup, group, PropNumber(kPropGroupLimitIn)));
-        } catch (...) {
+        if (FailureOf([&] {
+                sum = ToInt32(
+                    ctx_.server->GetProperty(kKindGroup, group, PropNumber(kPropGroupLimitIn)));
+            })) {
             // The share stays as it was.
             ctx_.window.LogLine(LOG_ERROR, u"Ограничения суммарной скорости на группу " + group);
             continue;

@@ -69,16 +69,16 @@ bool ApplyLimits(RunContext& ctx, const LimitWrite& w) {
         if (i < 0) return;
         (in ? ctx.model.Users[i].LimitIn : ctx.model.Users[i].LimitOut) = v;
     };
-    try {
-        if (curIn != w.in) {
-            ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitIn), value(w.in));
-            store(true, w.in);
-        }
-        if (curOut != w.out) {
-            ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitOut), value(w.out));
-            store(false, w.out);
-        }
-    } catch (...) {
+    if (FailureOf([&] {
+            if (curIn != w.in) {
+                ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitIn), value(w.in));
+                store(true, w.in);
+            }
+            if (curOut != w.out) {
+                ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitOut), value(w.out));
+                store(false, w.out);
+            }
+        })) {
         SwitchToMonitoring(ctx, shown);
         return false;
     }
@@ -104,15 +104,12 @@ void ApplyManualChange(RunContext& ctx, uint64_t id, int32_t indexHint) {
     Text line = Fmt(u"Изменение ограничения для %s с %d/%d на %d/%d кбит/с.", name, curIn, curOut,
                     newIn, newOut);
     ctx.window.LogLine(LOG_LIMIT, line);
-    bool ok = true;
-    try {
+    const bool ok = !FailureOf([&] {
         if (newOut != -1)
             ctx.server->SetProperty(kKindUser, name, PropNumber(kPropLimitOut),
                                     Variant::Int(newOut));
         ctx.server->SetProperty(kKindUser, name, PropNumber(kPropLimitIn), Variant::Int(newIn));
-    } catch (...) {
-        ok = false;
-    }
+    });
     {
         // Cleared whatever the outcome, but only if the window has not stored a newer change
         // meanwhile (it may do so while we wait for the server or for the message box).
@@ -183,16 +180,15 @@ void RunExitAction(RunContext& ctx) {
     for (const Item& it : items) {
         ctx.window.LogLine(LOG_LIMIT_OK,
                            Fmt(u"Выставляю %d/%d для пользователя ", it.in, it.out) + it.name);
-        try {
-            ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitIn),
-                                    Variant::I4(it.in));
-            ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitOut),
-                                    Variant::I4(it.out));
-        } catch (...) {
+        if (FailureOf([&] {
+                ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitIn),
+                                        Variant::I4(it.in));
+                ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitOut),
+                                        Variant::I4(it.out));
+            }))
             ctx.window.LogLine(
                 LOG_ERROR,
                 u"Не получилось изменить Ограничение на прием/передачу пользователя " + it.name);
-        }
     }
 }
 

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/log_flags.h"
 #include "engine/division.h"
 #include "engine/limits.h"
-#include "core/log_flags.h"
 
 namespace movra {
 
@@ -96,20 +96,18 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
     ApplyManualChange(ctx, id, index);
 
     Readings r;
-    try {
-        r.info = ctx.server->GetUserInfo(key);
-        InfoElement(r.info, kInfoTxSpeed);  // an answer too short to read counts as a failure
-    } catch (...) {
+    if (FailureOf([&] {
+            r.info = ctx.server->GetUserInfo(key);
+            InfoElement(r.info, kInfoTxSpeed);  // an answer too short to read counts as a failure
+        })) {
         failedKey = key;
         return false;
     }
-    if (ctx.run.firstCycle) {
-        try {
-            ctx.server->SetProperty(kKindUser, key, PropNumber(30), Variant::Int(0));
-        } catch (...) {
-            ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
-        }
-    }
+    if (ctx.run.firstCycle && FailureOf([&] {
+            ctx.server->SetProperty(kKindUser, key, PropNumber(kPropDefaultLimits),
+                                    Variant::Int(0));
+        }))
+        ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
     // Steps 5 to 9 from what GetUserInfo said; their lines go out before the limits are read,
     // so the log and the server see the same order as a user's turn has.
     std::vector<std::pair<uint32_t, Text>> lines;
@@ -160,16 +158,16 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
     for (auto& [flags, text] : lines) ctx.window.LogLine(flags, text);
     lines.clear();
 
-    try {
-        r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_OutBandwidth")));
-        r.haveOut = true;
-        r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_InBandwidth")));
-        r.haveIn = true;
-        r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(78));
-        r.haveActivity = true;
-    } catch (...) {
-        r.failed = true;
-    }
+    // What was read before a failure is kept.
+    r.failed =
+        FailureOf([&] {
+            r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(kPropNameLimitOut)));
+            r.haveOut = true;
+            r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(kPropNameLimitIn)));
+            r.haveIn = true;
+            r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(kPropLastActivity));
+            r.haveActivity = true;
+        }).has_value();
 
     {
         Model::Guard g(m);
@@ -207,7 +205,7 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
                 if (u.ActivityClass != kSleeping) {
                     const SystemTime& t = act.local;
                     lines.emplace_back(
-                        LOG_WARN | LOG_AUX,
+                        LOG_SLEEP,
                         Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName,
                             t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
                 }
@@ -215,7 +213,7 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
                 u.ActivityClass = kSleeping;
             } else {
                 if (u.ActivityClass == kSleeping)
-                    lines.emplace_back(LOG_WARN | LOG_AUX, Fmt(u"%s Проснулся!", u.UserName));
+                    lines.emplace_back(LOG_SLEEP, Fmt(u"%s Проснулся!", u.UserName));
                 if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
                     if (gi >= 0) ++m.Groups[gi].WeakCount;
                     ++cycle.weak;
@@ -229,7 +227,8 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
         }
         u.LastActivity = act.local;
 
-        if (s.TrafficSpeedAutoControll == 1) AccumulateFreeChannel(m, i, cycle, ctx.run);
+        if (s.TrafficSpeedAutoControll == kModeFreeChannel)
+            AccumulateFreeChannel(m, i, cycle, ctx.run);
 
         // A limit of 0 means no limit: nothing to measure the load against, so it shows 0.
         CTiUserData& v = m.Users[i];

@@ -12,11 +12,7 @@ ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t 
         password = ctx.model.settings.AutoLoginPass;
     }
     ctx.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
-    try {
-        ctx.server = connector.Connect(server);
-    } catch (...) {
-        ctx.server.reset();
-    }
+    if (FailureOf([&] { ctx.server = connector.Connect(server); })) ctx.server.reset();
     if (!ctx.server) {
         // The line first, then the box.
         Text text = u"Ошибка подключения к " + server;
@@ -26,9 +22,7 @@ ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t 
     }
     ctx.window.LogLine(connectedFlags, u"Подключаюсь к" + server + u"...OK");
     ctx.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
-    try {
-        ctx.server->Login(password);
-    } catch (...) {
+    if (FailureOf([&] { ctx.server->Login(password); })) {
         // The box first, then the line.
         Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
         ctx.window.ShowMessage(text);
