@@ -1,7 +1,6 @@
 #include "engine/control_thread.h"
 
 #include <atomic>
-#include <exception>
 
 #include "core/log_flags.h"
 #include "engine/division.h"
@@ -14,47 +13,23 @@ namespace {
 
 std::atomic<uint64_t> g_runNumbers{0};
 
+Text ControlFailureLine(const char* what) {
+    return u"Внутренняя ошибка потока управления: " + FromUtf8(what ? what : "unknown") +
+           u". Отключение от сервера.";
+}
+
 }  // namespace
 
 uint64_t NextRunNumber() {
     return ++g_runNumbers;
 }
 
-bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
-    if (events.Quitting()) return false;
-    if (!events.idle.Wait(0)) {
-        events.stop.Set();
-        window.LogLine(LOG_INFO, u"Жду завершения потока...");
-        events.idle.Wait(AutoResetEvent::kInfinite);
-        if (events.Quitting()) {
-            events.idle.Set();  // another waiter gives up the same way
-            return false;
-        }
-        window.LogLine(LOG_DONE, doneLine);
-    }
-    events.idle.Reset();
-    events.stop.Reset();
-    // An exit that began while the slot was taken had its stop request erased just now.
-    if (events.Quitting()) {
-        events.idle.Set();
-        return false;
-    }
-    return true;
-}
-
 ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
                        WorkerEvents& events)
-    : ctx_(model, window), connector_(connector), events_(events) {}
+    : WorkerRun(model, window, events), connector_(connector) {}
 
 bool ControlRun::ClaimSlot() {
-    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.Перезапускаю...");
-    return claimed_;
-}
-
-void ControlRun::Finish() {
-    if (claimed_ && !finished_) events_.idle.Set();
-    finished_ = true;
-    ctx_.server.reset();
+    return Claim(u"Поток завершен.Перезапускаю...");
 }
 
 bool ControlRun::Start() {
@@ -178,25 +153,15 @@ void ControlRun::Stop() {
     Finish();
 }
 
-void ControlRun::Fail(const char* what) {
-    // A fault of ours or an answer we could not read: end the connection visibly instead of
-    // ending the program.
-    if (finished_) return;
-    try {
-        ctx_.window.LogLine(LOG_FATAL, u"Внутренняя ошибка потока управления: " + FromUtf8(what) +
-                                        u". Отключение от сервера.");
-    } catch (...) {
-    }
-    Finish();
-}
-
 void ControlRun::Run() {
-    try {
+    // A fault of ours or an answer we could not read ends the connection visibly instead of
+    // ending the program.
+    Guarded(ControlFailureLine, [this] {
         if (!ClaimSlot()) return;
         if (!Start()) return;
         while (connected()) {
             // An exit that began while connecting ends the run before it writes anything.
-            if (events_.Quitting()) {
+            if (Quitting()) {
                 Stop();
                 return;
             }
@@ -206,11 +171,7 @@ void ControlRun::Run() {
                 return;
             }
         }
-    } catch (const std::exception& e) {
-        Fail(e.what());
-    } catch (...) {
-        Fail("unknown");
-    }
+    });
 }
 
 }  // namespace movra

@@ -1,52 +1,40 @@
 #include "engine/import_thread.h"
 
-#include <exception>
 #include <optional>
 
 #include "core/log_flags.h"
-#include "engine/control_thread.h"
 #include "engine/workers.h"
 
 namespace movra {
 
+namespace {
+
+Text ImportFailureLine(const char* what) {
+    if (!what) return u"Внутренняя ошибка потока импорта. Отключение от сервера.";
+    return u"Внутренняя ошибка потока импорта: " + FromUtf8(what) + u". Отключение от сервера.";
+}
+
+}  // namespace
+
 ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
-    : ctx_(model, window), connector_(connector), events_(events) {}
+    : WorkerRun(model, window, events), connector_(connector) {}
 
 int ImportRun::End(int code) {
-    if (claimed_ && !finished_) events_.idle.Set();
-    finished_ = true;
-    ctx_.server.reset();
+    Finish();
     return code;
 }
 
 int ImportRun::Run() {
-    try {
-        return RunJobs();
-    } catch (const std::exception& e) {
-        if (!finished_) {
-            try {
-                ctx_.window.LogLine(LOG_FATAL, u"Внутренняя ошибка потока импорта: " +
-                                                FromUtf8(e.what()) + u". Отключение от сервера.");
-            } catch (...) {
-            }
-        }
-    } catch (...) {
-        if (!finished_) {
-            try {
-                ctx_.window.LogLine(LOG_FATAL,
-                                    u"Внутренняя ошибка потока импорта. Отключение от сервера.");
-            } catch (...) {
-            }
-        }
-    }
-    return End(-1);
+    int code = -1;  // stays when an unexpected failure ends the run
+    Guarded(ImportFailureLine, [&] { code = RunJobs(); });
+    return code;
 }
 
 int ImportRun::RunJobs() {
-    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
-    if (!claimed_) return End(-1);
+    if (!Claim(u"Поток завершен.")) return End(-1);
 
-    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_CONNECTED) != ConnectResult::kConnected) return End(-1);
+    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_CONNECTED) != ConnectResult::kConnected)
+        return End(-1);
 
     // Read only now, after logging in: a second start may have changed it meanwhile.
     int32_t request = 0;
