@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/log_flags.h"
+#include "engine/activity.h"
 #include "engine/division.h"
 #include "engine/limits.h"
 
@@ -194,37 +195,19 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
         cycle.rxSum += u.RxTotal;
         cycle.txSum += u.TxTotal;
 
-        if (u.Online == 0) {
-            u.ActivityClass = kOffline;
-        } else {
-            ++cycle.online;
-            bool asleep = act.seconds + s.UserSleep_TimeOut_sec < m.clock().Now();
-            int32_t gi = m.FindGroupIndex(u.UserGrID);
-            if (asleep && s.Use_Sleepers_Traffic) {
-                if (gi >= 0) ++m.Groups[gi].SleepCount;
-                if (u.ActivityClass != kSleeping) {
-                    const SystemTime& t = act.local;
-                    lines.emplace_back(
-                        LOG_SLEEP,
-                        Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName,
-                            t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
-                }
-                ++cycle.sleeping;
-                u.ActivityClass = kSleeping;
-            } else {
-                if (u.ActivityClass == kSleeping)
-                    lines.emplace_back(LOG_SLEEP, Fmt(u"%s Проснулся!", u.UserName));
-                if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
-                    if (gi >= 0) ++m.Groups[gi].WeakCount;
-                    ++cycle.weak;
-                    u.ActivityClass = kWeaklyActive;
-                } else {
-                    ++cycle.active;
-                    u.ActivityClass = kActive;
-                    m.AddActiveToGroup(u.UserGrID, u.UserKTraff);
-                }
-            }
+        const ActivityClassValue c =
+            ClassifyActivity({u.Online, act.seconds, u.RxSpeed}, s, m.clock().Now());
+        if (c == kSleeping && u.ActivityClass != kSleeping) {
+            const SystemTime& t = act.local;
+            lines.emplace_back(
+                LOG_SLEEP,
+                Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName, t.wDay,
+                    t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
+        } else if (c != kSleeping && c != kOffline && u.ActivityClass == kSleeping) {
+            lines.emplace_back(LOG_SLEEP, Fmt(u"%s Проснулся!", u.UserName));
         }
+        CountActivity(m, cycle, u, c);
+        u.ActivityClass = c;
         u.LastActivity = act.local;
 
         if (s.TrafficSpeedAutoControll == kModeFreeChannel)
