@@ -60,7 +60,7 @@ class IdIndex {
     std::vector<std::pair<uint64_t, int32_t>> pairs_;
 };
 
-// Step M1: ratings that fall linearly from StartKoeff to EndKoeff as the received traffic grows
+// Ratings that fall linearly from StartKoeff to EndKoeff as the received traffic grows
 // from SefeTraff to MaxTraff megabytes.
 void RatingsFromTraffic(Model& m) {
     const Settings& s = m.settings;
@@ -88,7 +88,7 @@ void RatingsFromTraffic(Model& m) {
     }
 }
 
-// Step M4: group 0 takes whatever the groups with active users leave.
+// Group 0 takes whatever the groups with active users leave.
 void RecomputeGroupZeroShare(Model& m) {
     const int32_t zero = m.FindGroupIndex(0);
     if (zero < 0) return;
@@ -98,7 +98,7 @@ void RecomputeGroupZeroShare(Model& m) {
     m.Groups[zero].GroupMaxIn = share;
 }
 
-// Step M5: the walk order holds identities; rebuilt in list order whenever users were added,
+// The walk order holds identities; it is rebuilt in list order whenever users were added,
 // removed or reloaded, and sorted only when reuse is on (otherwise kept as last given).
 void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
     if (m.DivisionOrderGeneration != m.UsersGeneration ||
@@ -135,7 +135,10 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
     for (size_t k = 0; k < keys.size(); ++k) m.DivisionOrder[k] = keys[k].id;
 }
 
-// Steps M1 to M6. Returns whether the walk ran; `widthIn` is the incoming width left after it.
+// Mode 3: ratings from traffic when they are on, the width to divide, group 0's share, the walk
+// order, then the walk that gives each active or weakly-active user its part of its group's
+// share, within its hard maxima and what is left. Returns whether the walk ran; `widthIn` is the
+// incoming width left after it.
 bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int32_t& widthIn,
                      std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;

@@ -109,8 +109,9 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
                                     Variant::Int(0));
         }))
         ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
-    // Steps 5 to 9 from what GetUserInfo said; their lines go out before the limits are read,
-    // so the log and the server see the same order as a user's turn has.
+    // Name, address, balance, online state, counters and speeds from what GetUserInfo said;
+    // their lines go out before the limits are read, so the log and the server see the same
+    // order as a user's turn has.
     std::vector<std::pair<uint32_t, Text>> lines;
     double rxSpeed = 0.0, txSpeed = 0.0;
     {
