@@ -679,7 +679,8 @@ static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, const Workers& worker
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(kImportGroups); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        [this] { StartImport(kImportGroups); });
     ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
     RefreshTableNow();
 }
@@ -767,7 +768,8 @@ void CmovraDlg::Settings() {
         gridBefore = model_.settings.GridSize;
     }
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(kImportGroups); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        [this] { StartImport(kImportGroups); });
     if (!ShowSettings(hwnd_, model_, hooks)) return;
     SetDisplayUnit();
     FillServerRow();
