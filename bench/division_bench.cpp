@@ -5,9 +5,10 @@
 #include <chrono>
 #include <memory>
 
+#include "core/window_link.h"
+#include "engine/activity.h"
 #include "engine/control_thread.h"
 #include "engine/division.h"
-#include "core/window_link.h"
 #include "tisim/sim.h"
 
 namespace movra {
@@ -38,16 +39,13 @@ void FillModel(Model& m, int n) {
 void Classify(Model& m, CycleState& cycle) {
     m.ResetGroupCycle();
     cycle = CycleState{};
+    const int64_t now = m.clock().Now();
     for (int32_t i = 0; i < m.NumUsers; ++i) {
         CTiUserData& u = m.Users[i];
         AddMeasuredSpeed(cycle, u.RxSpeed);
-        if (u.RxSpeed < m.settings.UserSleepTraffic) {
-            u.ActivityClass = kWeaklyActive;
-            ++m.Groups[m.FindGroupIndex(u.UserGrID)].WeakCount;
-        } else {
-            u.ActivityClass = kActive;
-            m.AddActiveToGroup(u.UserGrID, u.UserKTraff);
-        }
+        const ActivityClassValue c = ClassifyActivity({u.Online, now, u.RxSpeed}, m.settings, now);
+        CountActivity(m, cycle, u, c);
+        u.ActivityClass = c;
     }
 }
 

@@ -133,7 +133,7 @@ class Model {
     // and runs; rebuilt when DivisionOrderGeneration differs from UsersGeneration.
     std::vector<uint64_t> DivisionOrder;
     uint64_t DivisionOrderGeneration = 0;
-    // What the next import run fetches: 1 users, 2 groups.
+    // What the next import run fetches: ImportKind bits (engine/workers.h).
     int32_t ImportRequest = 0;
 
     // A record in its built state (LastActivity = local time now).

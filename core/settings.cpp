@@ -5,7 +5,7 @@ namespace movra {
 Text ValidateSettings(const Settings& s) {
     if (s.AutoLoginPass.empty()) return u"Введите пароль!";
     if (s.Server.empty()) return u"Укажите сервер TI!";
-    if (s.TrafficSpeedAutoControll == 1 && s.DOWNLOADER_USERNAME.empty())
+    if (s.TrafficSpeedAutoControll == kModeFreeChannel && s.DOWNLOADER_USERNAME.empty())
         return u"Задайте имя пользователя, канал которого должен расширятся";
     return Text();
 }

@@ -6,6 +6,14 @@
 
 namespace movra {
 
+// The values of TrafficSpeedAutoControll.
+enum ControlMode : int32_t {
+    kModeMonitoring = 0,      // read only
+    kModeFreeChannel = 1,     // all free channel to the download user
+    kModeDownloadClient = 2,  // the channel to the download client: announced, nothing divided
+    kModeDivision = 3,        // the channel divided among the active users by rating
+};
+
 struct Settings {
     int32_t SrvLimTraff_MB = 0;
     int32_t SpeedLimTraff_Mode = 0;
@@ -29,7 +37,7 @@ struct Settings {
     Text AutoLoginPass = u"48213";
     int32_t StorePassword = 0;  // presence of "AutoLoginPass:"
     uint32_t RefreshTimer_msec = 1500;
-    int32_t TrafficSpeedAutoControll = 0;
+    int32_t TrafficSpeedAutoControll = kModeMonitoring;
     uint32_t RXMAXkbit = 256;
     uint32_t TXMAXkbit = 64;
     Text DOWNLOADER_USERNAME;

@@ -1,23 +1,22 @@
 #include "engine/control_thread.h"
 
 #include <atomic>
-#include <exception>
 
+#include "core/log_flags.h"
 #include "engine/division.h"
 #include "engine/limits.h"
 #include "engine/polling.h"
-#include "core/log_flags.h"
 
 namespace movra {
 
 namespace {
 
-constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;                 // 0x18
-constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;               // 0x50
-constexpr uint32_t kStopped = LOG_WARN | LOG_DISCONNECTED;              // 0x12
-constexpr uint32_t kConnectOk = LOG_AUX | LOG_INFO | LOG_DISCONNECTED;  // 0x19
-
 std::atomic<uint64_t> g_runNumbers{0};
+
+Text ControlFailureLine(const char* what) {
+    return u"Внутренняя ошибка потока управления: " + FromUtf8(what ? what : "unknown") +
+           u". Отключение от сервера.";
+}
 
 }  // namespace
 
@@ -25,45 +24,16 @@ uint64_t NextRunNumber() {
     return ++g_runNumbers;
 }
 
-bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
-    if (events.Quitting()) return false;
-    if (!events.idle.Wait(0)) {
-        events.stop.Set();
-        window.LogLine(LOG_INFO, u"Жду завершения потока...");
-        events.idle.Wait(AutoResetEvent::kInfinite);
-        if (events.Quitting()) {
-            events.idle.Set();  // another waiter gives up the same way
-            return false;
-        }
-        window.LogLine(kDone, doneLine);
-    }
-    events.idle.Reset();
-    events.stop.Reset();
-    // An exit that began while the slot was taken had its stop request erased just now.
-    if (events.Quitting()) {
-        events.idle.Set();
-        return false;
-    }
-    return true;
-}
-
 ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
                        WorkerEvents& events)
-    : ctx_(model, window), connector_(connector), events_(events) {}
+    : WorkerRun(model, window, events), connector_(connector) {}
 
 bool ControlRun::ClaimSlot() {
-    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.Перезапускаю...");
-    return claimed_;
-}
-
-void ControlRun::Finish() {
-    if (claimed_ && !finished_) events_.idle.Set();
-    finished_ = true;
-    ctx_.server.reset();
+    return Claim(u"Поток завершен.Перезапускаю...");
 }
 
 bool ControlRun::Start() {
-    if (ConnectAndLogIn(ctx_, connector_, kConnectOk) != ConnectResult::kConnected) {
+    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_DISCONNECTED) != ConnectResult::kConnected) {
         Finish();
         return false;
     }
@@ -87,16 +57,16 @@ void ControlRun::Announce() {
     ctx_.run.announcedMode = mode;
     WindowLink& w = ctx_.window;
     switch (mode) {
-        case 0:
+        case kModeMonitoring:
             w.LogLine(LOG_MODE, u"Режим мониторинга (только чтение)");
             break;
-        case 1:
+        case kModeFreeChannel:
             w.LogLine(LOG_MODE, u"Режим динамического управления шириной канала для " + downloader);
             break;
-        case 2:
+        case kModeDownloadClient:
             w.LogLine(LOG_STATUS, u"Режим отдачи канала ослу");
             break;
-        case 3:
+        case kModeDivision:
             w.LogLine(LOG_MODE, u"Режим деления канала  поровну между активными пользователями!");
             if (autoMeasure) {
                 w.LogLine(LOG_MODE, u"Режим автозамера скорости входного канала включен!!");
@@ -113,7 +83,7 @@ void ControlRun::EndAfterPollFailure(const Text& key) {
     ctx_.server.reset();
     Text text = u"Ошибка получения данных о пользователе \"" + key + u"\"";
     ctx_.window.ShowMessage(text + u" Проверьте список пользователей");
-    ctx_.window.LogLine(kFatal, text);
+    ctx_.window.LogLine(LOG_FATAL, text);
     Finish();
 }
 
@@ -179,29 +149,19 @@ bool ControlRun::Pause() {
 
 void ControlRun::Stop() {
     RunExitAction(ctx_);
-    ctx_.window.LogLine(kStopped, u"Отключение от сервера.... Поток завершен.");
-    Finish();
-}
-
-void ControlRun::Fail(const char* what) {
-    // A fault of ours or an answer we could not read: end the connection visibly instead of
-    // ending the program.
-    if (finished_) return;
-    try {
-        ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока управления: " + FromUtf8(what) +
-                                        u". Отключение от сервера.");
-    } catch (...) {
-    }
+    ctx_.window.LogLine(LOG_STOPPED, u"Отключение от сервера.... Поток завершен.");
     Finish();
 }
 
 void ControlRun::Run() {
-    try {
+    // A fault of ours or an answer we could not read ends the connection visibly instead of
+    // ending the program.
+    Guarded(ControlFailureLine, [this] {
         if (!ClaimSlot()) return;
         if (!Start()) return;
         while (connected()) {
             // An exit that began while connecting ends the run before it writes anything.
-            if (events_.Quitting()) {
+            if (Quitting()) {
                 Stop();
                 return;
             }
@@ -211,11 +171,7 @@ void ControlRun::Run() {
                 return;
             }
         }
-    } catch (const std::exception& e) {
-        Fail(e.what());
-    } catch (...) {
-        Fail("unknown");
-    }
+    });
 }
 
 }  // namespace movra

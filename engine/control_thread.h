@@ -4,24 +4,16 @@
 #include <cstdint>
 
 #include "core/events.h"
-#include "engine/run_context.h"
+#include "engine/worker_run.h"
 
 namespace movra {
-
-// Takes the worker slot: claims the idle event without waiting, or asks the running worker to
-// stop, logs "Жду завершения потока...", waits for it without limit and logs `doneLine` with
-// 0x18. Then resets both events. Once the exit has begun it gives up without a line and
-// returns false (a slot it took is handed on).
-bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine);
 
 // A distinct number for every run of the program (never 0).
 uint64_t NextRunNumber();
 
-class ControlRun {
+class ControlRun : public WorkerRun {
   public:
     ControlRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
-    ControlRun(const ControlRun&) = delete;
-    ControlRun& operator=(const ControlRun&) = delete;
 
     // False when the exit began first: the run then ends without a line.
     bool ClaimSlot();
@@ -37,20 +29,13 @@ class ControlRun {
     // The whole run as the thread makes it. An unexpected failure ends it with an error line.
     void Run();
 
-    RunContext& context() { return ctx_; }
     bool connected() const { return ctx_.server != nullptr; }
 
   private:
     void Announce();
     void EndAfterPollFailure(const Text& key);
-    void Finish();  // idle event once, object released
-    void Fail(const char* what);
 
-    RunContext ctx_;
     TiConnector& connector_;
-    WorkerEvents& events_;
-    bool claimed_ = false;
-    bool finished_ = false;
 };
 
 }  // namespace movra

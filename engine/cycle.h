@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/settings.h"
 #include "core/text.h"
 
 namespace movra {
@@ -32,7 +33,8 @@ struct LimitWrite {
     int32_t indexHint = -1;
     int32_t in = 0;
     int32_t out = 0;
-    int32_t mode = 0;  // 1 or 3: decides the value kind and the log lines
+    int32_t mode = kModeMonitoring;  // kModeFreeChannel or kModeDivision: decides the value
+                                     // kind and the log lines
 };
 
 // Division runs under the lock and hands back what must happen afterwards, in order, without

@@ -15,9 +15,6 @@ namespace movra {
 
 namespace {
 
-constexpr int32_t kMode1 = 1;
-constexpr int32_t kMode3 = 3;
-
 // Adds without wrapping: a sum beyond the int32 range stays at its end, so an absurd limit
 // read from the server still shows up as an overloaded (negative) free channel.
 int32_t SaturatingAdd(int32_t a, int64_t b) {
@@ -63,7 +60,7 @@ class IdIndex {
     std::vector<std::pair<uint64_t, int32_t>> pairs_;
 };
 
-// Step M1: ratings that fall linearly from StartKoeff to EndKoeff as the received traffic grows
+// Ratings that fall linearly from StartKoeff to EndKoeff as the received traffic grows
 // from SefeTraff to MaxTraff megabytes.
 void RatingsFromTraffic(Model& m) {
     const Settings& s = m.settings;
@@ -91,7 +88,7 @@ void RatingsFromTraffic(Model& m) {
     }
 }
 
-// Step M4: group 0 takes whatever the groups with active users leave.
+// Group 0 takes whatever the groups with active users leave.
 void RecomputeGroupZeroShare(Model& m) {
     const int32_t zero = m.FindGroupIndex(0);
     if (zero < 0) return;
@@ -101,7 +98,7 @@ void RecomputeGroupZeroShare(Model& m) {
     m.Groups[zero].GroupMaxIn = share;
 }
 
-// Step M5: the walk order holds identities; rebuilt in list order whenever users were added,
+// The walk order holds identities; it is rebuilt in list order whenever users were added,
 // removed or reloaded, and sorted only when reuse is on (otherwise kept as last given).
 void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
     if (m.DivisionOrderGeneration != m.UsersGeneration ||
@@ -138,7 +135,10 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
     for (size_t k = 0; k < keys.size(); ++k) m.DivisionOrder[k] = keys[k].id;
 }
 
-// Steps M1 to M6. Returns whether the walk ran; `widthIn` is the incoming width left after it.
+// Mode 3: ratings from traffic when they are on, the width to divide, group 0's share, the walk
+// order, then the walk that gives each active or weakly-active user its part of its group's
+// share, within its hard maxima and what is left. Returns whether the walk ran; `widthIn` is the
+// incoming width left after it.
 bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int32_t& widthIn,
                      std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
@@ -221,7 +221,7 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
                   static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
                 continue;
         }
-        Write(actions, u, i, in, out, kMode3);
+        Write(actions, u, i, in, out, kModeDivision);
     }
     return true;
 }
@@ -238,7 +238,7 @@ void GiveFreeChannel(Model& m, const CycleState& cycle, const RunState& run,
     const int32_t in = std::max(cycle.FreeIn, 1);
     const int32_t out = std::max(cycle.FreeOut, 1);
     if (u.LimitIn == in && u.LimitOut == out) return;
-    Write(actions, u, i, in, out, kMode1);
+    Write(actions, u, i, in, out, kModeFreeChannel);
 }
 
 }  // namespace
@@ -277,9 +277,9 @@ std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& ru
 
     int32_t widthIn = 0;
     bool walked = false;
-    if (s.TrafficSpeedAutoControll == kMode1)
+    if (s.TrafficSpeedAutoControll == kModeFreeChannel)
         GiveFreeChannel(m, cycle, run, actions);
-    else if (s.TrafficSpeedAutoControll == kMode3)
+    else if (s.TrafficSpeedAutoControll == kModeDivision)
         walked = DivideByRatings(m, cycle, run, widthIn, actions);
 
     // Summary row: the width that was divided plus what the weakly-active users hold back.

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/cycle.h"
 #include "core/model.h"
+#include "engine/cycle.h"
 
 namespace movra {
 

@@ -1,58 +1,40 @@
 #include "engine/import_thread.h"
 
-#include <exception>
 #include <optional>
 
-#include "engine/control_thread.h"
 #include "core/log_flags.h"
+#include "engine/workers.h"
 
 namespace movra {
 
 namespace {
-constexpr uint32_t kDone = LOG_INFO | LOG_DISCONNECTED;       // 0x18
-constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;     // 0x50
-constexpr uint32_t kOk = LOG_AUX | LOG_INFO | LOG_CONNECTED;  // 0x29
-constexpr uint32_t kItemOk = LOG_AUX | LOG_LIMIT;             // 5
+
+Text ImportFailureLine(const char* what) {
+    if (!what) return u"Внутренняя ошибка потока импорта. Отключение от сервера.";
+    return u"Внутренняя ошибка потока импорта: " + FromUtf8(what) + u". Отключение от сервера.";
+}
+
 }  // namespace
 
 ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
-    : ctx_(model, window), connector_(connector), events_(events) {}
+    : WorkerRun(model, window, events), connector_(connector) {}
 
 int ImportRun::End(int code) {
-    if (claimed_ && !finished_) events_.idle.Set();
-    finished_ = true;
-    ctx_.server.reset();
+    Finish();
     return code;
 }
 
 int ImportRun::Run() {
-    try {
-        return RunJobs();
-    } catch (const std::exception& e) {
-        if (!finished_) {
-            try {
-                ctx_.window.LogLine(kFatal, u"Внутренняя ошибка потока импорта: " +
-                                                FromUtf8(e.what()) + u". Отключение от сервера.");
-            } catch (...) {
-            }
-        }
-    } catch (...) {
-        if (!finished_) {
-            try {
-                ctx_.window.LogLine(kFatal,
-                                    u"Внутренняя ошибка потока импорта. Отключение от сервера.");
-            } catch (...) {
-            }
-        }
-    }
-    return End(-1);
+    int code = -1;  // stays when an unexpected failure ends the run
+    Guarded(ImportFailureLine, [&] { code = RunJobs(); });
+    return code;
 }
 
 int ImportRun::RunJobs() {
-    claimed_ = ClaimWorkerSlot(events_, ctx_.window, u"Поток завершен.");
-    if (!claimed_) return End(-1);
+    if (!Claim(u"Поток завершен.")) return End(-1);
 
-    if (ConnectAndLogIn(ctx_, connector_, kOk) != ConnectResult::kConnected) return End(-1);
+    if (ConnectAndLogIn(ctx_, connector_, LOG_OK_CONNECTED) != ConnectResult::kConnected)
+        return End(-1);
 
     // Read only now, after logging in: a second start may have changed it meanwhile.
     int32_t request = 0;
@@ -60,15 +42,15 @@ int ImportRun::RunJobs() {
         Model::Guard g(ctx_.model);
         request = ctx_.model.ImportRequest;
     }
-    if ((request & 1) && !Quitting()) {
+    if ((request & kImportUsers) && !Quitting()) {
         if (!UsersJob()) {
-            ctx_.window.LogLine(kFatal, u"Ошибка.");
+            ctx_.window.LogLine(LOG_FATAL, u"Ошибка.");
             return End(-1);
         }
     }
-    if ((request & 2) && !Quitting()) GroupsJob();
+    if ((request & kImportGroups) && !Quitting()) GroupsJob();
 
-    ctx_.window.LogLine(kDone, u"Отключился от сервера.");
+    ctx_.window.LogLine(LOG_DONE, u"Отключился от сервера.");
     ctx_.window.UsersChanged();
     return End(1);
 }
@@ -76,11 +58,7 @@ int ImportRun::RunJobs() {
 bool ImportRun::UsersJob() {
     ctx_.window.LogLine(LOG_INFO, u"Получение списка пользователей TI");
     Variant list;
-    try {
-        list = ctx_.server->ListUsers();
-    } catch (...) {
-        return false;
-    }
+    if (FailureOf([&] { list = ctx_.server->ListUsers(); })) return false;
     if (Quitting()) return true;
     const Text text = list.type == VarType::BStr ? list.s : Text();
     const TextView marker = u"DisplayName=\"";
@@ -122,23 +100,23 @@ void ImportRun::GroupsJob() {
         }
         Text group;
         bool haveGroup = false;
-        try {
-            Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(8));
+        // A failed call leaves the user without a name, as an answer of another kind does.
+        FailureOf([&] {
+            Variant v = ctx_.server->GetProperty(kKindUser, name, PropNumber(kPropGroupName));
             if (v.type == VarType::BStr) {
                 group = v.s;
                 haveGroup = true;
             } else if (v.type == VarType::Empty) {
                 haveGroup = true;  // no group on the server
             }
-        } catch (...) {
-        }
+        });
         if (Quitting()) break;
         if (!haveGroup) {
             // Without a name the user keeps the group it has.
             ctx_.window.LogLine(LOG_ERROR, u"Не получилось получить имя группы для " + name);
             continue;
         }
-        ctx_.window.LogLine(kItemOk, u"...OK");
+        ctx_.window.LogLine(LOG_LIMIT_OK, u"...OK");
 
         int32_t groupId = 0;
         {
@@ -151,9 +129,10 @@ void ImportRun::GroupsJob() {
         if (group.empty()) continue;
 
         int32_t sum = 0;
-        try {
-            sum = ToInt32(ctx_.server->GetProperty(kKindGroup, group, PropNumber(18)));
-        } catch (...) {
+        if (FailureOf([&] {
+                sum = ToInt32(
+                    ctx_.server->GetProperty(kKindGroup, group, PropNumber(kPropGroupLimitIn)));
+            })) {
             // The share stays as it was.
             ctx_.window.LogLine(LOG_ERROR, u"Ограничения суммарной скорости на группу " + group);
             continue;

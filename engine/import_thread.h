@@ -1,17 +1,17 @@
 #pragma once
-// One run of ImportThread: connect, log in, fetch the users or the groups, end.
+// One run of ImportThread: connect, log in, fetch the users or the groups, end. Once the
+// program's exit has begun the jobs stop after the server call they are in and the run ends
+// with its usual last line, so that it never outlives the program.
 #include <cstdint>
 
 #include "core/events.h"
-#include "engine/run_context.h"
+#include "engine/worker_run.h"
 
 namespace movra {
 
-class ImportRun {
+class ImportRun : public WorkerRun {
   public:
     ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
-    ImportRun(const ImportRun&) = delete;
-    ImportRun& operator=(const ImportRun&) = delete;
 
     // The whole run; 1 when it went through, -1 when connecting, logging in or fetching the
     // user list failed (or an unexpected failure ended it).
@@ -22,15 +22,8 @@ class ImportRun {
     bool UsersJob();
     void GroupsJob();
     int End(int code);
-    // Once the program's exit has begun the run stops after the server call it is in, and ends
-    // with its usual last line, so that it never outlives the program.
-    bool Quitting() const { return events_.Quitting(); }
 
-    RunContext ctx_;
     TiConnector& connector_;
-    WorkerEvents& events_;
-    bool claimed_ = false;
-    bool finished_ = false;
 };
 
 }  // namespace movra

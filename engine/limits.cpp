@@ -8,11 +8,6 @@ namespace movra {
 
 namespace {
 
-constexpr uint32_t kLimitOk = LOG_LIMIT | LOG_AUX;
-
-const char16_t kInKey[] = u"User_InBandwidth";
-const char16_t kOutKey[] = u"User_OutBandwidth";
-
 Text ReadServerName(Model& m) {
     Model::Guard g(m);
     return m.settings.Server;
@@ -25,7 +20,7 @@ void SwitchToMonitoring(RunContext& ctx, TextView user) {
     ctx.window.ShowMessage(msg);
     ctx.window.LogLine(LOG_ERROR, msg);
     Model::Guard g(ctx.model);
-    ctx.model.settings.TrafficSpeedAutoControll = 0;
+    ctx.model.settings.TrafficSpeedAutoControll = kModeMonitoring;
 }
 
 }  // namespace
@@ -55,37 +50,39 @@ bool ApplyLimits(RunContext& ctx, const LimitWrite& w) {
         key = u.UserName;
         curIn = u.LimitIn;
         curOut = u.LimitOut;
-        shown = w.mode == 1 ? ctx.model.settings.DOWNLOADER_USERNAME : u.UserName;
+        shown = w.mode == kModeFreeChannel ? ctx.model.settings.DOWNLOADER_USERNAME : u.UserName;
     }
-    Text line = w.mode == 1
+    Text line = w.mode == kModeFreeChannel
                     ? Fmt(u"Изменение ограничения для %s с %d/%d на %d/%d кбит/с.", shown, curIn,
                           curOut, w.in, w.out)
                     : Fmt(u"Изменение ограничения для %s на %d/%d кбит/с.", shown, w.in, w.out);
     ctx.window.LogLine(LOG_LIMIT, line);
 
-    auto value = [&](int32_t v) { return w.mode == 1 ? Variant::I4(v) : Variant::Int(v); };
+    auto value = [&](int32_t v) {
+        return w.mode == kModeFreeChannel ? Variant::I4(v) : Variant::Int(v);
+    };
     // Mode 3 keeps what it wrote; mode 1 reads it back in the next cycle.
     auto store = [&](bool in, int32_t v) {
-        if (w.mode == 1) return;
+        if (w.mode == kModeFreeChannel) return;
         Model::Guard g(ctx.model);
         int32_t i = ctx.model.FindUserById(w.userId, w.indexHint);
         if (i < 0) return;
         (in ? ctx.model.Users[i].LimitIn : ctx.model.Users[i].LimitOut) = v;
     };
-    try {
-        if (curIn != w.in) {
-            ctx.server->SetProperty(kKindUser, key, PropName(kInKey), value(w.in));
-            store(true, w.in);
-        }
-        if (curOut != w.out) {
-            ctx.server->SetProperty(kKindUser, key, PropName(kOutKey), value(w.out));
-            store(false, w.out);
-        }
-    } catch (...) {
+    if (FailureOf([&] {
+            if (curIn != w.in) {
+                ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitIn), value(w.in));
+                store(true, w.in);
+            }
+            if (curOut != w.out) {
+                ctx.server->SetProperty(kKindUser, key, PropName(kPropNameLimitOut), value(w.out));
+                store(false, w.out);
+            }
+        })) {
         SwitchToMonitoring(ctx, shown);
         return false;
     }
-    ctx.window.LogLine(kLimitOk, line + u"...OK");
+    ctx.window.LogLine(LOG_LIMIT_OK, line + u"...OK");
     return true;
 }
 
@@ -107,14 +104,12 @@ void ApplyManualChange(RunContext& ctx, uint64_t id, int32_t indexHint) {
     Text line = Fmt(u"Изменение ограничения для %s с %d/%d на %d/%d кбит/с.", name, curIn, curOut,
                     newIn, newOut);
     ctx.window.LogLine(LOG_LIMIT, line);
-    bool ok = true;
-    try {
+    const bool ok = !FailureOf([&] {
         if (newOut != -1)
-            ctx.server->SetProperty(kKindUser, name, PropNumber(32), Variant::Int(newOut));
-        ctx.server->SetProperty(kKindUser, name, PropNumber(31), Variant::Int(newIn));
-    } catch (...) {
-        ok = false;
-    }
+            ctx.server->SetProperty(kKindUser, name, PropNumber(kPropLimitOut),
+                                    Variant::Int(newOut));
+        ctx.server->SetProperty(kKindUser, name, PropNumber(kPropLimitIn), Variant::Int(newIn));
+    });
     {
         // Cleared whatever the outcome, but only if the window has not stored a newer change
         // meanwhile (it may do so while we wait for the server or for the message box).
@@ -126,7 +121,7 @@ void ApplyManualChange(RunContext& ctx, uint64_t id, int32_t indexHint) {
         }
     }
     if (ok)
-        ctx.window.LogLine(kLimitOk, line + u"...OK");
+        ctx.window.LogLine(LOG_LIMIT_OK, line + u"...OK");
     else
         SwitchToMonitoring(ctx, name);
 }
@@ -183,16 +178,17 @@ void RunExitAction(RunContext& ctx) {
     }
     ctx.window.LogLine(LOG_INFO, header);
     for (const Item& it : items) {
-        ctx.window.LogLine(kLimitOk,
+        ctx.window.LogLine(LOG_LIMIT_OK,
                            Fmt(u"Выставляю %d/%d для пользователя ", it.in, it.out) + it.name);
-        try {
-            ctx.server->SetProperty(kKindUser, it.name, PropName(kInKey), Variant::I4(it.in));
-            ctx.server->SetProperty(kKindUser, it.name, PropName(kOutKey), Variant::I4(it.out));
-        } catch (...) {
+        if (FailureOf([&] {
+                ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitIn),
+                                        Variant::I4(it.in));
+                ctx.server->SetProperty(kKindUser, it.name, PropName(kPropNameLimitOut),
+                                        Variant::I4(it.out));
+            }))
             ctx.window.LogLine(
                 LOG_ERROR,
                 u"Не получилось изменить Ограничение на прием/передачу пользователя " + it.name);
-        }
     }
 }
 

@@ -3,9 +3,9 @@
 // and the exit action.
 #include <cstdint>
 
+#include "core/text.h"
 #include "engine/cycle.h"
 #include "engine/run_context.h"
-#include "core/text.h"
 
 namespace movra {
 

@@ -2,8 +2,8 @@
 // cycle, plus room to grow, instead of the configured width.
 #include <cmath>
 
-#include "engine/division.h"
 #include "core/log_flags.h"
+#include "engine/division.h"
 
 namespace movra {
 

@@ -5,9 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/log_flags.h"
+#include "engine/activity.h"
 #include "engine/division.h"
 #include "engine/limits.h"
-#include "core/log_flags.h"
 
 namespace movra {
 
@@ -96,22 +97,21 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
     ApplyManualChange(ctx, id, index);
 
     Readings r;
-    try {
-        r.info = ctx.server->GetUserInfo(key);
-        InfoElement(r.info, kInfoTxSpeed);  // an answer too short to read counts as a failure
-    } catch (...) {
+    if (FailureOf([&] {
+            r.info = ctx.server->GetUserInfo(key);
+            InfoElement(r.info, kInfoTxSpeed);  // an answer too short to read counts as a failure
+        })) {
         failedKey = key;
         return false;
     }
-    if (ctx.run.firstCycle) {
-        try {
-            ctx.server->SetProperty(kKindUser, key, PropNumber(30), Variant::Int(0));
-        } catch (...) {
-            ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
-        }
-    }
-    // Steps 5 to 9 from what GetUserInfo said; their lines go out before the limits are read,
-    // so the log and the server see the same order as a user's turn has.
+    if (ctx.run.firstCycle && FailureOf([&] {
+            ctx.server->SetProperty(kKindUser, key, PropNumber(kPropDefaultLimits),
+                                    Variant::Int(0));
+        }))
+        ctx.window.LogLine(LOG_WARN, u"Не получилось снять галку у \"" + key + u"\"");
+    // Name, address, balance, online state, counters and speeds from what GetUserInfo said;
+    // their lines go out before the limits are read, so the log and the server see the same
+    // order as a user's turn has.
     std::vector<std::pair<uint32_t, Text>> lines;
     double rxSpeed = 0.0, txSpeed = 0.0;
     {
@@ -160,16 +160,16 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
     for (auto& [flags, text] : lines) ctx.window.LogLine(flags, text);
     lines.clear();
 
-    try {
-        r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_OutBandwidth")));
-        r.haveOut = true;
-        r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(u"User_InBandwidth")));
-        r.haveIn = true;
-        r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(78));
-        r.haveActivity = true;
-    } catch (...) {
-        r.failed = true;
-    }
+    // What was read before a failure is kept.
+    r.failed =
+        FailureOf([&] {
+            r.out = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(kPropNameLimitOut)));
+            r.haveOut = true;
+            r.in = ToInt32(ctx.server->GetProperty(kKindUser, key, PropName(kPropNameLimitIn)));
+            r.haveIn = true;
+            r.activity = ctx.server->GetProperty(kKindUser, key, PropNumber(kPropLastActivity));
+            r.haveActivity = true;
+        }).has_value();
 
     {
         Model::Guard g(m);
@@ -196,40 +196,23 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
         cycle.rxSum += u.RxTotal;
         cycle.txSum += u.TxTotal;
 
-        if (u.Online == 0) {
-            u.ActivityClass = kOffline;
-        } else {
-            ++cycle.online;
-            bool asleep = act.seconds + s.UserSleep_TimeOut_sec < m.clock().Now();
-            int32_t gi = m.FindGroupIndex(u.UserGrID);
-            if (asleep && s.Use_Sleepers_Traffic) {
-                if (gi >= 0) ++m.Groups[gi].SleepCount;
-                if (u.ActivityClass != kSleeping) {
-                    const SystemTime& t = act.local;
-                    lines.emplace_back(
-                        LOG_WARN | LOG_AUX,
-                        Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName,
-                            t.wDay, t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
-                }
-                ++cycle.sleeping;
-                u.ActivityClass = kSleeping;
-            } else {
-                if (u.ActivityClass == kSleeping)
-                    lines.emplace_back(LOG_WARN | LOG_AUX, Fmt(u"%s Проснулся!", u.UserName));
-                if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
-                    if (gi >= 0) ++m.Groups[gi].WeakCount;
-                    ++cycle.weak;
-                    u.ActivityClass = kWeaklyActive;
-                } else {
-                    ++cycle.active;
-                    u.ActivityClass = kActive;
-                    m.AddActiveToGroup(u.UserGrID, u.UserKTraff);
-                }
-            }
+        const ActivityClassValue c =
+            ClassifyActivity({u.Online, act.seconds, u.RxSpeed}, s, m.clock().Now());
+        if (c == kSleeping && u.ActivityClass != kSleeping) {
+            const SystemTime& t = act.local;
+            lines.emplace_back(
+                LOG_SLEEP,
+                Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName, t.wDay,
+                    t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
+        } else if (c != kSleeping && c != kOffline && u.ActivityClass == kSleeping) {
+            lines.emplace_back(LOG_SLEEP, Fmt(u"%s Проснулся!", u.UserName));
         }
+        CountActivity(m, cycle, u, c);
+        u.ActivityClass = c;
         u.LastActivity = act.local;
 
-        if (s.TrafficSpeedAutoControll == 1) AccumulateFreeChannel(m, i, cycle, ctx.run);
+        if (s.TrafficSpeedAutoControll == kModeFreeChannel)
+            AccumulateFreeChannel(m, i, cycle, ctx.run);
 
         // A limit of 0 means no limit: nothing to measure the load against, so it shows 0.
         CTiUserData& v = m.Users[i];

@@ -5,7 +5,6 @@
 namespace movra {
 
 ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t connectedFlags) {
-    constexpr uint32_t kFatal = LOG_ERROR | LOG_DISCONNECTED;  // 0x50
     Text server, password;
     {
         Model::Guard g(ctx.model);
@@ -13,30 +12,24 @@ ConnectResult ConnectAndLogIn(RunContext& ctx, TiConnector& connector, uint32_t 
         password = ctx.model.settings.AutoLoginPass;
     }
     ctx.window.LogLine(LOG_INFO, u"Подключаюсь к" + server);
-    try {
-        ctx.server = connector.Connect(server);
-    } catch (...) {
-        ctx.server.reset();
-    }
+    if (FailureOf([&] { ctx.server = connector.Connect(server); })) ctx.server.reset();
     if (!ctx.server) {
         // The line first, then the box.
         Text text = u"Ошибка подключения к " + server;
-        ctx.window.LogLine(kFatal, text);
+        ctx.window.LogLine(LOG_FATAL, text);
         ctx.window.ShowMessage(text);
         return ConnectResult::kConnectFailed;
     }
     ctx.window.LogLine(connectedFlags, u"Подключаюсь к" + server + u"...OK");
     ctx.window.LogLine(LOG_INFO, u"Авторизация пользователя TI");
-    try {
-        ctx.server->Login(password);
-    } catch (...) {
+    if (FailureOf([&] { ctx.server->Login(password); })) {
         // The box first, then the line.
         Text text = u"Ошибка авторизации. Проверьте пароль ТI на " + server;
         ctx.window.ShowMessage(text);
-        ctx.window.LogLine(kFatal, text);
+        ctx.window.LogLine(LOG_FATAL, text);
         return ConnectResult::kLoginFailed;
     }
-    ctx.window.LogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация пользователя TI...OK");
+    ctx.window.LogLine(LOG_OK_CONNECTED, u"Авторизация пользователя TI...OK");
     return ConnectResult::kConnected;
 }
 

@@ -3,10 +3,10 @@
 // of this run and the run's own state.
 #include <memory>
 
-#include "engine/cycle.h"
 #include "core/model.h"
-#include "engine/tiserver.h"
 #include "core/window_link.h"
+#include "engine/cycle.h"
+#include "engine/tiserver.h"
 
 namespace movra {
 

@@ -4,7 +4,9 @@
 // status code. Implementations: the COM adapter (Windows), TiSim's core, and test doubles.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "core/clock.h"
@@ -80,15 +82,60 @@ class TiError : public std::runtime_error {
     int32_t status_;
 };
 
+// Status codes of a failed conversion, as the platform's conversion gives them.
+constexpr int32_t kDispTypeMismatch = static_cast<int32_t>(0x80020005);  // DISP_E_TYPEMISMATCH
+constexpr int32_t kDispOverflow = static_cast<int32_t>(0x8002000A);      // DISP_E_OVERFLOW
+
 // A server value that cannot be converted to what the program needs.
 class ConversionError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit ConversionError(const std::string& what, int32_t status = kDispTypeMismatch)
+        : std::runtime_error(what), status_(status) {}
+    int32_t status() const { return status_; }
+
+  private:
+    int32_t status_;
 };
+
+// How a server call failed: the server refused it, its answer could not be read (each with its
+// status code), or something else went wrong on the way (no code).
+struct CallFailure {
+    enum Kind { kRefused, kUnreadable, kOther } kind = kOther;
+    int32_t status = 0;
+};
+
+// Runs `call` (server calls and the reading of their answers) and tells how it failed, or
+// nothing when it went through. Every failure is one the caller gets over, whatever its kind:
+// a line, a switch to monitoring or the end of the run, never the end of the program.
+template <class Call>
+std::optional<CallFailure> FailureOf(Call&& call) {
+    try {
+        call();
+        return std::nullopt;
+    } catch (const TiError& e) {
+        return CallFailure{CallFailure::kRefused, e.status()};
+    } catch (const ConversionError& e) {
+        return CallFailure{CallFailure::kUnreadable, e.status()};
+    } catch (...) {
+        return CallFailure{CallFailure::kOther, 0};
+    }
+}
 
 // Object kinds of GetProperty/SetProperty.
 constexpr int32_t kKindGroup = 2;
 constexpr int32_t kKindUser = 3;
+
+// Property numbers of GetProperty/SetProperty; a user's unless noted.
+constexpr int32_t kPropGroupName = 8;       // the name of the user's group
+constexpr int32_t kPropGroupLimitIn = 18;   // a group's summed incoming limit (group kind)
+constexpr int32_t kPropDefaultLimits = 30;  // the "default limits" flag
+constexpr int32_t kPropLimitIn = 31;        // incoming limit, also named kPropNameLimitIn
+constexpr int32_t kPropLimitOut = 32;       // outgoing limit, also named kPropNameLimitOut
+constexpr int32_t kPropLastActivity = 78;   // time of the last activity (a date)
+
+// The limits by name, as the regulating writes and the limit reads address them.
+inline constexpr char16_t kPropNameLimitIn[] = u"User_InBandwidth";
+inline constexpr char16_t kPropNameLimitOut[] = u"User_OutBandwidth";
 
 // Properties are named by text (VT_BSTR) or by number (VT_INT).
 inline Variant PropName(const char16_t* name) {

@@ -74,13 +74,13 @@ bool ParseNumber(const Text& text, double& out) {
 
 int32_t RealToInt32(double d, VarType from) {
     if (!std::isfinite(d))
-        throw ConversionError(std::string("overflow converting ") + KindName(from));
+        throw ConversionError(std::string("overflow converting ") + KindName(from), kDispOverflow);
     // Half to even, as the platform rounds.
     const double t = std::trunc(d);
     double r = std::round(d);
     if (std::fabs(d - t) == 0.5) r = std::fmod(t, 2.0) == 0.0 ? t : t + (d > 0 ? 1.0 : -1.0);
     if (r < -2147483648.0 || r > 2147483647.0)
-        throw ConversionError(std::string("overflow converting ") + KindName(from));
+        throw ConversionError(std::string("overflow converting ") + KindName(from), kDispOverflow);
     return static_cast<int32_t>(r);
 }
 

@@ -10,10 +10,16 @@
 
 #include "core/events.h"
 #include "core/model.h"
-#include "engine/tiserver.h"
 #include "core/window_link.h"
+#include "engine/tiserver.h"
 
 namespace movra {
+
+// What an import fetches: bits of the model's ImportRequest.
+enum ImportKind : int32_t {
+    kImportUsers = 1,   // the user list
+    kImportGroups = 2,  // every listed user's group and the groups' shares
+};
 
 class Workers {
   public:
@@ -26,7 +32,7 @@ class Workers {
     // Resets the stop event and starts ControlThread; returns at once. Once the exit has
     // begun it starts nothing and returns false.
     bool StartControl();
-    // ImportRequest := request (1 users, 2 groups), resets the stop event and starts
+    // ImportRequest := request (ImportKind bits), resets the stop event and starts
     // ImportThread; returns at once. Once the exit has begun it starts nothing.
     bool StartImport(int32_t request);
 

@@ -75,8 +75,8 @@ std::optional<int32_t> PropertyNumber(int32_t kind, const Variant& property) {
     int32_t n = 0;
     if (property.type == VarType::BStr) {
         if (kind != movra::kKindUser) return std::nullopt;
-        if (property.s == u"User_InBandwidth") return kPropLimitIn;
-        if (property.s == u"User_OutBandwidth") return kPropLimitOut;
+        if (property.s == kPropNameLimitIn) return kPropLimitIn;
+        if (property.s == kPropNameLimitOut) return kPropLimitOut;
         return std::nullopt;
     }
     if (property.type != VarType::Int && property.type != VarType::I4) return std::nullopt;

@@ -35,13 +35,15 @@ constexpr int32_t kDISP_E_UNKNOWNNAME = static_cast<int32_t>(0x80020006);  // un
 constexpr int32_t kREGDB_E_CLASSNOTREG =
     static_cast<int32_t>(0x80040154);  // object cannot be created
 
-// Property numbers (kind 3 = user unless noted).
-constexpr int32_t kPropDefaultLimits = 30;
-constexpr int32_t kPropLimitIn = 31;   // also "User_InBandwidth"
-constexpr int32_t kPropLimitOut = 32;  // also "User_OutBandwidth"
-constexpr int32_t kPropLastActivity = 78;
-constexpr int32_t kPropGroupName = 8;
-constexpr int32_t kPropGroupLimitIn = 18;  // kind 2
+// Property numbers, shared with the engine.
+using movra::kPropDefaultLimits;
+using movra::kPropGroupLimitIn;
+using movra::kPropGroupName;
+using movra::kPropLastActivity;
+using movra::kPropLimitIn;
+using movra::kPropLimitOut;
+using movra::kPropNameLimitIn;
+using movra::kPropNameLimitOut;
 
 // Length of a GetUserInfo array.
 constexpr size_t kInfoSize = 40;
@@ -75,7 +77,7 @@ struct GroupSetup {
 };
 
 // A GetProperty/SetProperty refusal: for a user (empty = any) and a property number
-// (0 = any); names "User_InBandwidth"/"User_OutBandwidth" are stored as 31/32.
+// (0 = any); the limits named by text are stored as their numbers.
 struct Refusal {
     Text user;
     int32_t property = 0;

@@ -92,7 +92,8 @@ Variant ConvertArray(const VARIANT& v, int depth) {
             hr = SafeArrayGetElement(sa, &index, &V_UI1(element.get()));
             if (SUCCEEDED(hr)) V_VT(element.get()) = et;
         }
-        if (FAILED(hr)) throw ConversionError("array element cannot be read");
+        if (FAILED(hr))
+            throw ConversionError("array element cannot be read", static_cast<int32_t>(hr));
         Variant item;
         if (!Convert(*element, item, depth + 1)) item = Variant{};
         items.push_back(std::move(item));

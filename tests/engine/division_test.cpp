@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 #include "core/log_flags.h"
+#include "engine/activity.h"
 
 namespace movra {
 namespace {
@@ -46,6 +48,9 @@ class DivisionTest : public ::testing::Test {
     }
     CTiUserData& U(const char16_t* name) { return m.Users[m.FindUserByName(name)]; }
 
+    // Marks a user as idle for ever: asleep once the sleep time-out is counted.
+    void Asleep(const CTiUserData& u) { asleep.insert(u.Id); }
+
     // What polling does to the classes and group sums before the division runs.
     void Poll() {
         m.ResetGroupCycle();
@@ -54,20 +59,14 @@ class DivisionTest : public ::testing::Test {
         cycle.FreeOut = static_cast<int32_t>(m.settings.TXMAXkbit);
         for (int32_t i = 0; i < m.NumUsers; ++i) {
             CTiUserData& u = m.Users[i];
-            int32_t g = m.FindGroupIndex(u.UserGrID);
-            if (!u.Online) {
-                u.ActivityClass = kOffline;
-            } else if (u.ActivityClass == kSleeping && m.settings.Use_Sleepers_Traffic) {
-                if (g >= 0) ++m.Groups[g].SleepCount;
-            } else if (u.RxSpeed < static_cast<double>(m.settings.UserSleepTraffic)) {
-                u.ActivityClass = kWeaklyActive;
-                if (g >= 0) ++m.Groups[g].WeakCount;
-            } else {
-                u.ActivityClass = kActive;
-                m.AddActiveToGroup(u.UserGrID, u.UserKTraff);
-            }
+            const int64_t last = asleep.count(u.Id) ? 0 : clock.Now();
+            const ActivityClassValue c =
+                ClassifyActivity({u.Online, last, u.RxSpeed}, m.settings, clock.Now());
+            CountActivity(m, cycle, u, c);
+            u.ActivityClass = c;
             AddMeasuredSpeed(cycle, u.RxSpeed);
-            if (m.settings.TrafficSpeedAutoControll == 1) AccumulateFreeChannel(m, i, cycle, run);
+            if (m.settings.TrafficSpeedAutoControll == kModeFreeChannel)
+                AccumulateFreeChannel(m, i, cycle, run);
         }
     }
 
@@ -116,6 +115,7 @@ class DivisionTest : public ::testing::Test {
     Model m{clock};
     CycleState cycle;
     RunState run;
+    std::set<uint64_t> asleep;
 };
 
 // ---- Mode 3: ratings and group shares ----
@@ -193,7 +193,7 @@ TEST_F(DivisionTest, OfflineSleepingAndGrouplessUsersKeepTheirLimits) {
     m.settings.Use_Sleepers_Traffic = 1;
     Add(u"a");
     Add(u"off").Online = 0;
-    Add(u"sleeper").ActivityClass = kSleeping;
+    Asleep(Add(u"sleeper"));
     Add(u"orphan", 1.0f, 7);  // its group no longer exists
     Add(u"b");
     EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
@@ -496,7 +496,7 @@ TEST_F(FreeChannelTest, DownloadUserGetsWhatOtherOnlineUsersLeave) {
     Add(u"x");
     Add(u"dl");
     Add(u"off").Online = 0;
-    Add(u"sleeper").ActivityClass = kSleeping;
+    Asleep(Add(u"sleeper"));
     Add(u"free");  // no limit: subtracts nothing
     Limits(u"x", 100, 20);
     Limits(u"dl", 10, 5);

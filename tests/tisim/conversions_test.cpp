@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "engine/tiserver.h"
 
@@ -54,6 +55,36 @@ TEST(ToRealTest, Kinds) {
     EXPECT_EQ(ToReal(Variant::BStr(u"0.125")), 0.125);
     EXPECT_THROW(ToReal(Variant::BStr(u"abc")), ConversionError);
     EXPECT_THROW(ToReal(Variant::Array({})), ConversionError);
+}
+
+TEST(ConversionErrorTest, CarriesThePlatformsStatus) {
+    auto status = [](const Variant& v) {
+        try {
+            ToInt32(v);
+        } catch (const ConversionError& e) {
+            return e.status();
+        }
+        return 0;
+    };
+    EXPECT_EQ(status(Variant::R8(3e9)), kDispOverflow);
+    EXPECT_EQ(status(Variant::BStr(u"99999999999")), kDispOverflow);
+    EXPECT_EQ(status(Variant::BStr(u"12kb")), kDispTypeMismatch);
+    EXPECT_EQ(status(Variant::Array({})), kDispTypeMismatch);
+}
+
+TEST(FailureOfTest, TellsTheKindAndKeepsTheStatus) {
+    EXPECT_FALSE(FailureOf([] {}));
+    const auto refused = FailureOf([] { throw TiError(-7); });
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->kind, CallFailure::kRefused);
+    EXPECT_EQ(refused->status, -7);
+    const auto unreadable = FailureOf([] { ToInt32(Variant::R8(3e9)); });
+    ASSERT_TRUE(unreadable);
+    EXPECT_EQ(unreadable->kind, CallFailure::kUnreadable);
+    EXPECT_EQ(unreadable->status, kDispOverflow);
+    const auto other = FailureOf([] { throw std::bad_alloc(); });
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->kind, CallFailure::kOther);
 }
 
 SystemTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {

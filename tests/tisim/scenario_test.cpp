@@ -77,7 +77,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
     EXPECT_TRUE(f.refusals[0].get && !f.refusals[0].set);
     EXPECT_EQ(f.refusals[1].property, 0);
     EXPECT_TRUE(f.refusals[1].set);
-    EXPECT_EQ(f.refusals[2].property, 78);
+    EXPECT_EQ(f.refusals[2].property, kPropLastActivity);
     EXPECT_EQ(f.shortInfo, 12u);
     EXPECT_EQ(f.delayMs, 5);
 }

@@ -521,7 +521,7 @@ void CmovraDlg::RunCommand(int id) {
             Disconnect();
             break;
         case IDC_IMPORT_USERS:
-            StartImport(1);
+            StartImport(kImportUsers);
             break;
         case ID_IMPORT_GROUPS:
             ImportGroups();
@@ -545,10 +545,10 @@ void CmovraDlg::RunCommand(int id) {
             ShowOrHide();
             break;
         case ID_MODE_MONITOR:
-            SetMode(0);
+            SetMode(kModeMonitoring);
             break;
         case ID_MODE_DIVIDE:
-            SetMode(3);
+            SetMode(kModeDivision);
             break;
         case IDC_VIEW_LOG:
             ShowLogWindow();
@@ -658,7 +658,7 @@ bool CmovraDlg::ReportOrphanGroups() {
 
 void CmovraDlg::ImportGroups() {
     if (workers_->Exiting()) return;
-    StartImport(2);
+    StartImport(kImportGroups);
     ReportOrphanGroups();
 }
 
@@ -679,7 +679,8 @@ static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, const Workers& worker
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        [this] { StartImport(kImportGroups); });
     ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
     RefreshTableNow();
 }
@@ -767,7 +768,8 @@ void CmovraDlg::Settings() {
         gridBefore = model_.settings.GridSize;
     }
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); }, [this] { StartImport(2); });
+        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        [this] { StartImport(kImportGroups); });
     if (!ShowSettings(hwnd_, model_, hooks)) return;
     SetDisplayUnit();
     FillServerRow();
