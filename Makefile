@@ -12,9 +12,9 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake g++ make libgtest-dev googletest libbenchmark-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth x11-utils imagemagick \
-	clang libclang-rt-14-dev
+	clang libclang-rt-14-dev nsis
 
-.PHONY: all deps native win tsan asan test test-native test-win test-tsan test-asan fuzz bench demo soak format clean
+.PHONY: all deps native win dist tsan asan test test-native test-win test-tsan test-asan fuzz bench demo soak format clean
 
 all: native win
 
@@ -47,6 +47,18 @@ asan: $(ASAN)/CMakeCache.txt
 	cmake --build $(ASAN) -j $(JOBS)
 win: $(WIN)/CMakeCache.txt
 	cmake --build $(WIN) -j $(JOBS)
+
+# The setup program, the portable zip and their SHA256SUMS, from the (release) Windows tree.
+DIST := $(BUILD)/dist
+dist: deps
+	@[ -f $(WIN)/CMakeCache.txt ] && grep -q "^MOVRA_MAKENSIS:FILEPATH=.*makensis$$" $(WIN)/CMakeCache.txt \
+	  || cmake -S . -B $(WIN) -DCMAKE_BUILD_TYPE=Release \
+	       -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+	cmake --build $(WIN) -j $(JOBS) --target dist
+	mkdir -p $(DIST)
+	v=$$(head -n1 VERSION); cp $(WIN)/dist/out/Movra-$$v-setup.exe $(WIN)/dist/out/Movra-$$v-portable.zip \
+	  $(WIN)/dist/out/SHA256SUMS $(DIST)/
+	cd $(DIST) && sha256sum -c SHA256SUMS
 
 test: deps
 	@tools/run-tests "$(BUILD)" "$(JOBS)"

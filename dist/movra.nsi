@@ -1,0 +1,183 @@
+; Movra's setup program. Built by the Windows tree (dist/CMakeLists.txt), which passes:
+;   VERSION (1.2.3), MOVRA_EXE, TISIM_DLL, TISIM_SCENARIO, ICON, OUTFILE.
+; The program opens Movra.cfg and Movra.log by bare name in its current folder, and Program Files
+; is read-only for it: every shortcut starts it in the installing user's %APPDATA%\Movra.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+
+!define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Movra"
+!define TISIM_CLSID "{385D6E60-1ACB-4097-B428-C766661C1E9D}"
+
+Name "Movra ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Movra"
+; An upgrade goes where the earlier version is.
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+RequestExecutionLevel admin
+BrandingText "Movra ${VERSION}"
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1049 "ProductName" "Movra"
+VIAddVersionKey /LANG=1049 "CompanyName" "Movra"
+VIAddVersionKey /LANG=1049 "FileDescription" "Установка Movra ${VERSION}"
+VIAddVersionKey /LANG=1049 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1049 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1049 "LegalCopyright" "Movra"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_SMALLDESC
+!define MUI_WELCOMEPAGE_TEXT "Программа установит Movra ${VERSION}, регулятор полосы пропускания для пользователей сервера ТИ.$\r$\n$\r$\nMovra хранит свои настройки (Movra.cfg) и журнал (Movra.log) в папке, из которой её запускают. Ярлыки, которые создаст установка, запускают её в папке ваших данных:$\r$\n%APPDATA%\Movra.$\r$\n$\r$\nНажмите «Далее», чтобы продолжить."
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Запустить Movra"
+!define MUI_FINISHPAGE_RUN_FUNCTION RunMovra
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Russian"
+
+Var DataDir
+
+Function RunMovra
+  SetOutPath "$DataDir"
+  Exec '"$INSTDIR\Movra.exe"'
+FunctionEnd
+
+; A shortcut to Movra.exe that starts it in the data folder (the folder a shortcut is made in
+; is its "Start in").
+!macro MovraShortcut LINK
+  SetOutPath "$DataDir"
+  CreateShortcut "${LINK}" "$INSTDIR\Movra.exe" "" "$INSTDIR\Movra.exe" 0
+!macroend
+
+Section "Movra" SecMain
+  SectionIn RO
+  SetShellVarContext current
+  CreateDirectory "$DataDir"
+  SetOutPath "$INSTDIR"
+  ; A running Movra.exe cannot be replaced; say so instead of the generic file error.
+  retry:
+  ${If} ${FileExists} "$INSTDIR\Movra.exe"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\Movra.exe" a
+    ${If} ${Errors}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Movra запущена, и файл $INSTDIR\Movra.exe нельзя заменить.$\r$\nЗакройте Movra (команда «Выход» в её меню) и нажмите «Повтор», или «Отмена», чтобы прервать установку." /SD IDCANCEL IDRETRY retry
+      Abort "Установка прервана: Movra запущена."
+    ${EndIf}
+    FileClose $0
+  ${EndIf}
+  File "/oname=Movra.exe" "${MOVRA_EXE}"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+
+  !insertmacro MovraShortcut "$SMPROGRAMS\Movra.lnk"
+
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "Movra"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "Movra"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Movra.exe,0"
+  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINST_KEY}" "DataFolder" "$DataDir"
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Ярлык на рабочем столе" SecDesktop
+  SetShellVarContext current
+  !insertmacro MovraShortcut "$DESKTOP\Movra.lnk"
+SectionEnd
+
+Section /o "Запускать при входе в Windows" SecStartup
+  SetShellVarContext current
+  ; A shortcut, not a Run entry: only a shortcut carries the folder to start in.
+  !insertmacro MovraShortcut "$SMSTARTUP\Movra.lnk"
+SectionEnd
+
+Section /o "Демонстрационный сервер TiSim" SecTiSim
+  SetOutPath "$INSTDIR"
+  File "${TISIM_DLL}"
+  File "/oname=TiSim.tisim" "${TISIM_SCENARIO}"
+  ClearErrors
+  ReadRegStr $0 HKCR "CLSID\${TISIM_CLSID}\InprocServer32" ""
+  ${If} $0 != ""
+  ${AndIf} $0 != "$INSTDIR\TiSim.dll"
+    DetailPrint "TiSim не зарегистрирован: для класса сервера ТИ уже зарегистрирован $0"
+    MessageBox MB_OK|MB_ICONINFORMATION "Для класса сервера ТИ на этом компьютере уже зарегистрирован другой сервер:$\r$\n$0$\r$\nTiSim установлен в папку программы, но не зарегистрирован." /SD IDOK
+  ${Else}
+    MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "TiSim — демонстрационный сервер, а не настоящий сервер ТИ.$\r$\nПосле регистрации все программы этого компьютера, и Movra тоже, будут подключаться к TiSim вместо сервера ТИ, пока TiSim не будет удалён.$\r$\n$\r$\nЗарегистрировать TiSim?" /SD IDOK IDOK register
+    DetailPrint "TiSim не зарегистрирован."
+    Goto done
+    register:
+    ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\TiSim.dll"' $1
+    ${If} $1 == 0
+      WriteRegDWORD HKLM "${UNINST_KEY}" "TiSimRegistered" 1
+      DetailPrint "TiSim зарегистрирован."
+    ${Else}
+      MessageBox MB_OK|MB_ICONEXCLAMATION "Не удалось зарегистрировать TiSim (код $1)." /SD IDOK
+    ${EndIf}
+    done:
+  ${EndIf}
+SectionEnd
+
+Section "-size"
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" "$0"
+SectionEnd
+
+; After the sections: it selects one by its index.
+Function .onInit
+  SetShellVarContext current
+  StrCpy $DataDir "$APPDATA\Movra"
+  ; /TISIM selects the demonstration server in a silent installation.
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/TISIM" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecTiSim} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecMain} "Программа Movra и ярлык в меню «Пуск»."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Ярлык Movra на рабочем столе."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Запускать Movra при вашем входе в Windows (ярлык в папке «Автозагрузка»)."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecTiSim} "Демонстрационный сервер TiSim вместо сервера ТИ: только для знакомства с Movra и проверки. Регистрируется после предупреждения."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Section "Uninstall"
+  SetShellVarContext current
+  ReadRegStr $DataDir HKLM "${UNINST_KEY}" "DataFolder"
+  ${If} $DataDir == ""
+    StrCpy $DataDir "$APPDATA\Movra"
+  ${EndIf}
+  ClearErrors
+  ReadRegDWORD $0 HKLM "${UNINST_KEY}" "TiSimRegistered"
+  ${If} $0 == 1
+    ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$INSTDIR\TiSim.dll"'
+  ${EndIf}
+  Delete "$INSTDIR\Movra.exe"
+  Delete "$INSTDIR\TiSim.dll"
+  Delete "$INSTDIR\TiSim.tisim"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\Movra.lnk"
+  Delete "$DESKTOP\Movra.lnk"
+  Delete "$SMSTARTUP\Movra.lnk"
+  DeleteRegKey HKLM "${UNINST_KEY}"
+  DetailPrint "Папка данных оставлена: $DataDir"
+  MessageBox MB_OK|MB_ICONINFORMATION "Movra удалена.$\r$\nНастройки и журнал (Movra.cfg, Movra.log) остались в папке$\r$\n$DataDir$\r$\nУдалите её сами, если они больше не нужны." /SD IDOK
+SectionEnd
