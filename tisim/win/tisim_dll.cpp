@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "engine/win/com_ptr.h"
 #include "engine/win/com_variant.h"
 #include "engine/win/ti_interface.h"
 #include "tisim/sim.h"
@@ -290,11 +291,10 @@ class Factory final : public IClassFactory {
         // In process the caller's host name does not reach us.
         hr = Serve([&] { session = tisim::SimConnector(sim).ConnectSession(movra::Text()); });
         if (FAILED(hr)) return hr;
-        auto* object = new (std::nothrow) TiObject(std::move(session));
-        if (object == nullptr) return E_OUTOFMEMORY;
-        hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
+        // The caller's reference comes from QueryInterface; the one of creation goes here.
+        movra::com::ComPtr<TiObject> object(new (std::nothrow) TiObject(std::move(session)));
+        if (!object) return E_OUTOFMEMORY;
+        return object->QueryInterface(riid, ppv);
     }
     HRESULT __stdcall LockServer(BOOL lock) override {
         if (lock) {
