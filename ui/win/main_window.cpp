@@ -670,17 +670,9 @@ void CmovraDlg::GroupsEditor() {
 }
 
 void CmovraDlg::AddUser() {
-    std::optional<Text> name = ShowAddUserDialog(hwnd_);
-    if (!name || name->empty()) return;
-    int32_t index;
-    {
-        Model::Guard g(model_);
-        index = model_.AddUserByName(*name);
-    }
-    if (index == Model::kAlreadyPresent) {
-        ShowMessage(*name + u" уже есть в списке");
-        return;
-    }
+    const AddUserOutcome added = AddUserFromDialog(model_, ShowAddUserDialog(hwnd_));
+    if (added.result == AddUserResult::kAlreadyPresent) ShowMessage(added.message);
+    if (added.result != AddUserResult::kAdded) return;
     RebuildGauges();
     FitHeight();
 }
