@@ -36,8 +36,7 @@ void CmovraDlg::BuildColumns() {
     rows_.clear();
     std::array<ListColumn, ui::kColumnCount> columns;
     for (int i = 0; i < ui::kColumnCount; ++i)
-        columns[i] = {reinterpret_cast<const wchar_t*>(ui::kColumns[i].header),
-                      ui::kColumns[i].width};
+        columns[i] = {W(ui::kColumns[i].header), ui::kColumns[i].width};
     SetListColumns(table_, columns);
 }
 

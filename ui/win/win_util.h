@@ -15,8 +15,11 @@
 namespace movra {
 
 // Text is UTF-16 like the wide API, so a view needs no copy; valid while `t` lives unchanged.
+inline const wchar_t* W(const char16_t* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
 inline const wchar_t* W(const Text& t) {
-    return reinterpret_cast<const wchar_t*>(t.c_str());
+    return W(t.c_str());
 }
 // The same for list-view records, whose text members are not const (the list only reads them).
 inline wchar_t* WMutable(const Text& t) {
