@@ -126,13 +126,16 @@ int32_t Model::FindOrAddGroup(const Text& name) {
     return g.GroupID;
 }
 
-int32_t Model::FindGroupIndex(int32_t id) const {
-    if (id >= 0 && static_cast<size_t>(id) < Groups.size() && id < NumGroups &&
-        Groups[id].GroupID == id)
-        return id;
-    for (int32_t i = 0; i < NumGroups; ++i)
-        if (Groups[i].GroupID == id) return i;
+int32_t FindGroupIndex(const std::vector<Group>& groups, int32_t count, int32_t id) {
+    count = std::min<int32_t>(count, static_cast<int32_t>(groups.size()));
+    if (id >= 0 && id < count && groups[id].GroupID == id) return id;
+    for (int32_t i = 0; i < count; ++i)
+        if (groups[i].GroupID == id) return i;
     return -1;
+}
+
+int32_t Model::FindGroupIndex(int32_t id) const {
+    return movra::FindGroupIndex(Groups, NumGroups, id);
 }
 
 bool Model::SetGroupShare(int32_t id, float share) {

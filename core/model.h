@@ -73,6 +73,11 @@ struct Group {
     float GroupMaxIn = 0.0f;
 };
 
+// The index of the group with this id among the first `count` groups (an id is usually its
+// group's index); -1 when absent. The model and the table's copy of the groups both look up
+// through it.
+int32_t FindGroupIndex(const std::vector<Group>& groups, int32_t count, int32_t id);
+
 struct GroupCounts {
     int32_t active = 0;
     int32_t sleeping = 0;

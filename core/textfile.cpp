@@ -24,13 +24,6 @@ bool RemoveFile(const Text& name) {
 #endif
 }
 
-bool FileExists(const Text& name) {
-    FILE* f = OpenFile(name, "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
 Text DecodeText(const std::string& b) {
     if (b.size() >= 3 && static_cast<unsigned char>(b[0]) == 0xEF &&
         static_cast<unsigned char>(b[1]) == 0xBB && static_cast<unsigned char>(b[2]) == 0xBF)

@@ -12,7 +12,6 @@ namespace movra {
 // fopen with a UTF-16 file name; mode as for fopen ("rb", "wb", "ab").
 FILE* OpenFile(const Text& name, const char* mode);
 bool RemoveFile(const Text& name);
-bool FileExists(const Text& name);
 
 // Decodes a whole file's bytes: a UTF-16LE or UTF-8 byte-order mark is followed, a file without
 // one is UTF-16LE. Line ends are kept as they are (CR LF stays two characters).

@@ -16,12 +16,6 @@ int32_t ColorIndexStore::SetColors(std::span<const ColorPair> pairs) {
     return 0;
 }
 
-void ColorIndexStore::ClearColors() {
-    table_.clear();
-    count_ = 0;
-    hasTable_ = false;
-}
-
 int32_t ColorIndexStore::SetItemColor(int32_t row, int32_t index) {
     if (row < 0 || row >= kMaxRows) return -1;
     // An index equal to the count is kept on purpose: such a row shows the default colours.

@@ -31,8 +31,6 @@ class ColorIndexStore {
 
     // Replaces the table by a copy of `pairs`; the colour count becomes their number. Returns 0.
     int32_t SetColors(std::span<const ColorPair> pairs);
-    // Drops the table: every row keeps the default colours.
-    void ClearColors();
 
     // -1 for a negative (or absurdly large) row, nothing stored. Otherwise an index above the
     // colour count or negative stores 0; the array grows to row + 10 entries when it is shorter
@@ -48,11 +46,8 @@ class ColorIndexStore {
     // Removes the row's entry so later rows keep their own indexes as they move up one place
     // (a list control that deletes a line). A row beyond the array changes nothing.
     void RemoveRow(int32_t row);
-    // Forgets every row's index; the table stays.
-    void ClearRows() { indexes_.clear(); }
 
     int32_t ColorCount() const { return count_; }
-    bool HasTable() const { return hasTable_; }
     // The number of entries of the index array (not the number of rows of the control).
     size_t Size() const { return indexes_.size(); }
 

@@ -6,11 +6,6 @@
 
 namespace movra {
 
-SpeedUnit DisplayUnit(bool kbytes) {
-    if (kbytes) return {8.0, u"кБайт/с"};
-    return {1.0, u"кбит/с"};
-}
-
 std::vector<Binding<GroupsEditorState>> GroupsEditorBindings() {
     using G = GroupsEditorState;
     std::vector<Binding<G>> b;
@@ -22,20 +17,19 @@ std::vector<Binding<GroupsEditorState>> GroupsEditorBindings() {
     return b;
 }
 
-Text GroupLimitCell(float share, uint32_t rxMaxKbit, const SpeedUnit& unit) {
+Text GroupLimitCell(float share, uint32_t rxMaxKbit, const ui::DisplayUnit& unit) {
     const double s = share;
     return Fmt(u"%0.2f", s * 100.0) + u"% (" +
-           Fmt(u"%0.1f ", static_cast<double>(rxMaxKbit) * s / unit.divisor) + unit.name + u" max)";
+           Fmt(u"%0.1f ", static_cast<double>(rxMaxKbit) * s / unit.divisor) + unit.unit + u" max)";
 }
 
-Text MaxChannelCaption(uint32_t rxMaxKbit, const SpeedUnit& unit) {
+Text MaxChannelCaption(uint32_t rxMaxKbit, const ui::DisplayUnit& unit) {
     return Fmt(u"Макс. канал на прием: %0.1f ", static_cast<double>(rxMaxKbit) / unit.divisor) +
-           unit.name;
+           unit.unit;
 }
 
 Text MaxChannelCaption(const Model& m) {
-    return MaxChannelCaption(m.settings.RXMAXkbit,
-                             DisplayUnit(m.settings.DisplaySpeed_in_kBytes_s != 0));
+    return MaxChannelCaption(m.settings.RXMAXkbit, ui::DisplayUnitFor(m.settings));
 }
 
 Text GroupsSumCaption(double sum) {
@@ -44,7 +38,7 @@ Text GroupsSumCaption(double sum) {
 
 GroupsView BuildGroupsView(const Model& m, const Text& groupName) {
     GroupsView v;
-    const SpeedUnit unit = DisplayUnit(m.settings.DisplaySpeed_in_kBytes_s != 0);
+    const ui::DisplayUnit unit = ui::DisplayUnitFor(m.settings);
     double sum = 0;
     for (int32_t g = 1; g < m.NumGroups; ++g) {
         const Group& gr = m.GroupAt(g);

@@ -13,16 +13,9 @@
 #include "core/model.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "ui/table_model.h"
 
 namespace movra {
-
-// ---- Display unit of speeds ----
-
-struct SpeedUnit {
-    double divisor;
-    Text name;
-};
-SpeedUnit DisplayUnit(bool kbytes);
 
 // ---- Groups editor ----
 
@@ -52,9 +45,9 @@ struct GroupsView {
 };
 
 // "25.00% (250.0 кбит/с max)"
-Text GroupLimitCell(float share, uint32_t rxMaxKbit, const SpeedUnit& unit);
+Text GroupLimitCell(float share, uint32_t rxMaxKbit, const ui::DisplayUnit& unit);
 // "Макс. канал на прием: 256.0 кбит/с"
-Text MaxChannelCaption(uint32_t rxMaxKbit, const SpeedUnit& unit);
+Text MaxChannelCaption(uint32_t rxMaxKbit, const ui::DisplayUnit& unit);
 // "1.10 из 1.0 использовано под группы. Остаток: -0.10"
 Text GroupsSumCaption(double sum);
 

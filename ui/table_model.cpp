@@ -69,13 +69,8 @@ RowTexts UserRowTexts(const CTiUserData& u, double divisor, const std::vector<Gr
     t[8] = PairText(u.TiRxSpeed, u.TiTxSpeed, divisor);
     t[9] = DateTimeText(u.LastActivity);
     t[10] = Fmt(u"%.2f", double(u.UserKTraff));
-    t[11] = u"нет";
-    for (int32_t g = 0; g < numGroups && static_cast<size_t>(g) < groups.size(); ++g) {
-        if (groups[g].GroupID == u.UserGrID) {
-            t[11] = groups[g].GroupName;
-            break;
-        }
-    }
+    const int32_t g = FindGroupIndex(groups, numGroups, u.UserGrID);
+    t[11] = g < 0 ? Text(u"нет") : groups[g].GroupName;
     t[12] = HardLimitText(u.UserLimitMaxIn, u.UserLimitMaxOut, divisor);
     return t;
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "engine/win/com_ptr.h"
 #include "engine/win/com_variant.h"
 #include "engine/win/ti_interface.h"
 
@@ -34,11 +35,6 @@ void Check(HRESULT hr) {
 class ComTiServer : public TiServer {
   public:
     explicit ComTiServer(com::ITiServer* object) : object_(object) {}
-    ~ComTiServer() override {
-        if (object_) object_->Release();
-    }
-    ComTiServer(const ComTiServer&) = delete;
-    ComTiServer& operator=(const ComTiServer&) = delete;
 
     Variant ListUsers() override {
         Argument from(Variant::Int(0));
@@ -79,7 +75,7 @@ class ComTiServer : public TiServer {
     }
 
   private:
-    com::ITiServer* object_;
+    com::ComPtr<com::ITiServer> object_;
 };
 
 }  // namespace
@@ -106,12 +102,12 @@ std::unique_ptr<TiServer> ComConnector::Connect(const Text& host) {
     request.pIID = &com::kTiServerIid;
     HRESULT hr = CoCreateInstanceEx(com::kTiServerClsid, nullptr, com::kTiClassContext, &server, 1,
                                     &request);
-    if (hr != S_OK || request.hr != S_OK || request.pItf == nullptr) {
-        if (request.pItf) request.pItf->Release();
+    com::ComPtr<IUnknown> object(request.pItf);
+    if (hr != S_OK || request.hr != S_OK || !object) {
         if (hr == S_OK) hr = FAILED(request.hr) ? request.hr : E_NOINTERFACE;
         throw TiError(static_cast<int32_t>(hr), "the TI server object cannot be created");
     }
-    return WrapTiServer(static_cast<com::ITiServer*>(request.pItf));
+    return WrapTiServer(static_cast<com::ITiServer*>(object.release()));
 }
 
 }  // namespace movra

@@ -25,7 +25,10 @@ inline constexpr int kSetPropertyCommit = 1;
 
 // Slots that Movra never calls; the server answers them with E_NOTIMPL. Declared without
 // arguments: on x64 the caller cleans the stack, so a stray call cannot unbalance it.
-#define MOVRA_TI_SLOT(n) virtual HRESULT __stdcall Slot##n() = 0;
+#define MOVRA_TI_SLOT(n)                  \
+    virtual HRESULT __stdcall Slot##n() { \
+        return E_NOTIMPL;                 \
+    }
 
 struct ITiServer : public IDispatch {
     MOVRA_TI_SLOT(7)
@@ -93,6 +96,28 @@ struct ITiServer : public IDispatch {
 };
 
 #undef MOVRA_TI_SLOT
+
+// What every server object of ours answers as IDispatch: no type information and no late
+// binding, as callers bind to the vtable.
+class TiServerObject : public ITiServer {
+  public:
+    HRESULT __stdcall GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT __stdcall GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT __stdcall GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT __stdcall Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                             UINT*) override {
+        return E_NOTIMPL;
+    }
+};
 
 // Number of vtable entries of ITiServer (slots 0..59).
 inline constexpr int kTiSlotCount = 60;

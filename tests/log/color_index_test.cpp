@@ -71,8 +71,6 @@ TEST(ColorIndexTest, UnsetRowsUseTheFirstPairAndNoTableMeansDefaults) {
     // An empty table: index 0 equals the count, so default colours.
     s.SetColors({});
     EXPECT_EQ(s.RowColors(0), std::nullopt);
-    s.ClearColors();
-    EXPECT_FALSE(s.HasTable());
 }
 
 TEST(ColorIndexTest, ReplacingTheTableCopiesItAndRevalidatesStoredIndexes) {

@@ -70,10 +70,13 @@ TEST_F(EditorsTest, AddOrChangeGroupChangesAnExistingShareOrAppendsANewGroup) {
 TEST_F(EditorsTest, CaptionsAndCellsUseTheDisplayUnitAndMayGoNegative) {
     EXPECT_EQ(GroupsSumCaption(0.6f + 0.5f),
               u"1.10 из 1.0 использовано под группы. Остаток: -0.10");
-    EXPECT_EQ(GroupLimitCell(0.25f, 1000, DisplayUnit(false)), u"25.00% (250.0 кбит/с max)");
-    EXPECT_EQ(GroupLimitCell(0.25f, 1000, DisplayUnit(true)), u"25.00% (31.2 кБайт/с max)");
-    EXPECT_EQ(MaxChannelCaption(256, DisplayUnit(false)), u"Макс. канал на прием: 256.0 кбит/с");
-    EXPECT_EQ(MaxChannelCaption(256, DisplayUnit(true)), u"Макс. канал на прием: 32.0 кБайт/с");
+    Settings kbit, kbytes;
+    kbytes.DisplaySpeed_in_kBytes_s = 1;
+    const ui::DisplayUnit bits = ui::DisplayUnitFor(kbit), bytes = ui::DisplayUnitFor(kbytes);
+    EXPECT_EQ(GroupLimitCell(0.25f, 1000, bits), u"25.00% (250.0 кбит/с max)");
+    EXPECT_EQ(GroupLimitCell(0.25f, 1000, bytes), u"25.00% (31.2 кБайт/с max)");
+    EXPECT_EQ(MaxChannelCaption(256, bits), u"Макс. канал на прием: 256.0 кбит/с");
+    EXPECT_EQ(MaxChannelCaption(256, bytes), u"Макс. канал на прием: 32.0 кБайт/с");
 }
 
 TEST_F(EditorsTest, GroupsViewListsCellsMembersAndUsersWithoutAGroup) {

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "engine/win/com_ptr.h"
 #include "engine/win/com_variant.h"
 #include "engine/win/ti_interface.h"
 #include "tisim/sim.h"
@@ -124,12 +125,7 @@ HRESULT ServeResult(VARIANT* result, F&& body) {
 // session keeps its own login state.
 #define TISIM_CALL std::lock_guard call_lock(mutex_)
 
-#define TISIM_SLOT(n)                      \
-    HRESULT __stdcall Slot##n() override { \
-        return E_NOTIMPL;                  \
-    }
-
-class TiObject final : public movra::com::ITiServer {
+class TiObject final : public movra::com::TiServerObject {
   public:
     explicit TiObject(std::unique_ptr<tisim::Session> session) : session_(std::move(session)) {
         ++g_objects;
@@ -153,24 +149,6 @@ class TiObject final : public movra::com::ITiServer {
         ULONG n = --refs_;
         if (n == 0) delete this;
         return n;
-    }
-
-    // IDispatch: no type information; the program binds to the vtable.
-    HRESULT __stdcall GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT __stdcall GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT __stdcall GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT __stdcall Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                             UINT*) override {
-        return E_NOTIMPL;
     }
 
     HRESULT __stdcall ListUsers(int what, VARIANT from, VARIANT count, int flags,
@@ -204,55 +182,6 @@ class TiObject final : public movra::com::ITiServer {
         });
     }
 
-    TISIM_SLOT(7)
-    TISIM_SLOT(8)
-    TISIM_SLOT(10)
-    TISIM_SLOT(11)
-    TISIM_SLOT(12)
-    TISIM_SLOT(13)
-    TISIM_SLOT(14)
-    TISIM_SLOT(15)
-    TISIM_SLOT(16)
-    TISIM_SLOT(17)
-    TISIM_SLOT(18)
-    TISIM_SLOT(19)
-    TISIM_SLOT(20)
-    TISIM_SLOT(21)
-    TISIM_SLOT(22)
-    TISIM_SLOT(23)
-    TISIM_SLOT(24)
-    TISIM_SLOT(25)
-    TISIM_SLOT(26)
-    TISIM_SLOT(27)
-    TISIM_SLOT(28)
-    TISIM_SLOT(29)
-    TISIM_SLOT(30)
-    TISIM_SLOT(31)
-    TISIM_SLOT(32)
-    TISIM_SLOT(33)
-    TISIM_SLOT(34)
-    TISIM_SLOT(35)
-    TISIM_SLOT(36)
-    TISIM_SLOT(37)
-    TISIM_SLOT(38)
-    TISIM_SLOT(39)
-    TISIM_SLOT(40)
-    TISIM_SLOT(41)
-    TISIM_SLOT(43)
-    TISIM_SLOT(44)
-    TISIM_SLOT(46)
-    TISIM_SLOT(47)
-    TISIM_SLOT(48)
-    TISIM_SLOT(49)
-    TISIM_SLOT(50)
-    TISIM_SLOT(51)
-    TISIM_SLOT(52)
-    TISIM_SLOT(55)
-    TISIM_SLOT(56)
-    TISIM_SLOT(57)
-    TISIM_SLOT(58)
-    TISIM_SLOT(59)
-
   private:
     std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
@@ -260,8 +189,6 @@ class TiObject final : public movra::com::ITiServer {
 };
 
 #undef TISIM_CALL
-
-#undef TISIM_SLOT
 
 class Factory final : public IClassFactory {
   public:
@@ -290,11 +217,10 @@ class Factory final : public IClassFactory {
         // In process the caller's host name does not reach us.
         hr = Serve([&] { session = tisim::SimConnector(sim).ConnectSession(movra::Text()); });
         if (FAILED(hr)) return hr;
-        auto* object = new (std::nothrow) TiObject(std::move(session));
-        if (object == nullptr) return E_OUTOFMEMORY;
-        hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
+        // The caller's reference comes from QueryInterface; the one of creation goes here.
+        movra::com::ComPtr<TiObject> object(new (std::nothrow) TiObject(std::move(session)));
+        if (!object) return E_OUTOFMEMORY;
+        return object->QueryInterface(riid, ppv);
     }
     HRESULT __stdcall LockServer(BOOL lock) override {
         if (lock) {

@@ -5,10 +5,10 @@
 
 #include <commctrl.h>
 
-#include "ui/win/dialog_controls.h"
-#include "ui/win/editors.h"
 #include "ui/editors_model.h"
 #include "ui/editors_res.h"
+#include "ui/win/dialog_controls.h"
+#include "ui/win/editors.h"
 
 namespace movra {
 
@@ -25,40 +25,20 @@ struct GroupsContext {
     bool refreshing = false;
 };
 
-void SetColumns(HWND list, std::initializer_list<std::pair<const wchar_t*, int>> cols) {
-    ListView_DeleteAllItems(list);
-    while (ListView_DeleteColumn(list, 0)) {
-    }
-    ListView_SetExtendedListViewStyle(list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    int i = 0;
-    for (auto [title, width] : cols) {
-        LVCOLUMNW c = {};
-        c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        c.fmt = LVCFMT_LEFT;
-        c.cx = width;
-        c.pszText = const_cast<wchar_t*>(title);
-        ListView_InsertColumn(list, i++, &c);
-    }
-}
-
 void AddRow(HWND list, int32_t data, const Text* cells, int n) {
-    std::wstring first = ToWide(cells[0]);
     LVITEMW it = {};
     it.mask = LVIF_TEXT | LVIF_PARAM;
     it.iItem = ListView_GetItemCount(list);
-    it.pszText = first.data();
+    it.pszText = WMutable(cells[0]);
     it.lParam = data;
     const int row = ListView_InsertItem(list, &it);
-    for (int c = 1; c < n; ++c) {
-        std::wstring s = ToWide(cells[c]);
-        ListView_SetItemText(list, row, c, s.data());
-    }
+    for (int c = 1; c < n; ++c) ListView_SetItemText(list, row, c, WMutable(cells[c]));
 }
 
 Text CellText(HWND list, int row, int col) {
     wchar_t buf[512] = {};
     ListView_GetItemText(list, row, col, buf, 511);
-    return FromWide(buf, wcslen(buf));
+    return FromWide(buf);
 }
 
 // The name cell of the first selected row, or nothing.
@@ -98,7 +78,7 @@ void RefreshGroups(HWND dlg, GroupsContext& ctx) {
     ListView_DeleteAllItems(list);
     for (const GroupRow& r : v.groups) AddRow(list, r.index, r.cells, 5);
     ctx.refreshing = false;
-    SetDlgItemTextW(dlg, IDC_GR_CAPTION_RIGHT, ToWide(v.sumCaption).c_str());
+    SetDlgItemTextW(dlg, IDC_GR_CAPTION_RIGHT, W(v.sumCaption));
     FillUsers(GetDlgItem(dlg, IDC_GR_MEMBERS), v.members);
     FillUsers(GetDlgItem(dlg, IDC_GR_FREE_USERS), v.free);
 }
@@ -115,7 +95,7 @@ void UpdateLeftCaption(HWND dlg, GroupsContext& ctx) {
         caption = MaxChannelCaption(ctx.model);
     }
     HWND h = GetDlgItem(dlg, IDC_GR_CAPTION_LEFT);
-    if (WindowText(h) != caption) SetWindowTextW(h, ToWide(caption).c_str());
+    if (WindowText(h) != caption) SetWindowTextW(h, W(caption));
 }
 
 void OnGroupSelected(HWND dlg, GroupsContext& ctx) {
@@ -196,53 +176,48 @@ void OnCommand(HWND dlg, GroupsContext& ctx, int id) {
     }
 }
 
-INT_PTR CALLBACK GroupsProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* ctx = reinterpret_cast<GroupsContext*>(GetWindowLongPtrW(dlg, GWLP_USERDATA));
+INT_PTR HandleGroups(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, GroupsContext& ctx) {
     switch (msg) {
         case WM_INITDIALOG: {
-            ctx = reinterpret_cast<GroupsContext*>(lp);
-            SetWindowLongPtrW(dlg, GWLP_USERDATA, lp);
-            SetColumns(GetDlgItem(dlg, IDC_GR_LIST), {{L"Ид.", 20},
-                                                      {L"Имя", 100},
-                                                      {L"Ограничение на прием", 150},
-                                                      {L"Кол-во польз.", 110},
-                                                      {L"Сумм.коефф.", 110}});
-            SetColumns(GetDlgItem(dlg, IDC_GR_FREE_USERS),
-                       {{L"Пользователи без групп", 150}, {L"Коефф.", 60}});
-            SetColumns(GetDlgItem(dlg, IDC_GR_MEMBERS),
-                       {{L"Пользователи группы", 150}, {L"Коефф.", 60}});
-            ShowState(dlg, *ctx);
-            UpdateLeftCaption(dlg, *ctx);
-            RefreshGroups(dlg, *ctx);
+            SetListColumns(GetDlgItem(dlg, IDC_GR_LIST), {{L"Ид.", 20},
+                                                          {L"Имя", 100},
+                                                          {L"Ограничение на прием", 150},
+                                                          {L"Кол-во польз.", 110},
+                                                          {L"Сумм.коефф.", 110}});
+            SetListColumns(GetDlgItem(dlg, IDC_GR_FREE_USERS),
+                           {{L"Пользователи без групп", 150}, {L"Коефф.", 60}});
+            SetListColumns(GetDlgItem(dlg, IDC_GR_MEMBERS),
+                           {{L"Пользователи группы", 150}, {L"Коефф.", 60}});
+            ShowState(dlg, ctx);
+            UpdateLeftCaption(dlg, ctx);
+            RefreshGroups(dlg, ctx);
             return TRUE;
         }
         case WM_PAINT:
-            if (ctx) UpdateLeftCaption(dlg, *ctx);
+            UpdateLeftCaption(dlg, ctx);
             return FALSE;
         case WM_TIMER:
-            if (ctx && wp == kImportTimer &&
-                !(ctx->hooks.ImportRunning && ctx->hooks.ImportRunning())) {
+            if (wp == kImportTimer && !(ctx.hooks.ImportRunning && ctx.hooks.ImportRunning())) {
                 KillTimer(dlg, kImportTimer);
                 {
-                    Model::Guard g(ctx->model);
-                    ctx->model.RecountGroupUsers();
+                    Model::Guard g(ctx.model);
+                    ctx.model.RecountGroupUsers();
                 }
-                RefreshGroups(dlg, *ctx);
+                RefreshGroups(dlg, ctx);
             }
             return TRUE;
         case WM_NOTIFY: {
             auto* hdr = reinterpret_cast<NMHDR*>(lp);
-            if (ctx && !ctx->refreshing && hdr->idFrom == IDC_GR_LIST &&
-                hdr->code == LVN_ITEMCHANGED) {
+            if (!ctx.refreshing && hdr->idFrom == IDC_GR_LIST && hdr->code == LVN_ITEMCHANGED) {
                 auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
                 if ((nm->uChanged & LVIF_STATE) && (nm->uNewState & LVIS_SELECTED) &&
                     !(nm->uOldState & LVIS_SELECTED))
-                    OnGroupSelected(dlg, *ctx);
+                    OnGroupSelected(dlg, ctx);
             }
             return FALSE;
         }
         case WM_COMMAND:
-            if (ctx && HIWORD(wp) == BN_CLICKED) OnCommand(dlg, *ctx, LOWORD(wp));
+            if (HIWORD(wp) == BN_CLICKED) OnCommand(dlg, ctx, LOWORD(wp));
             return TRUE;
         default:
             return FALSE;
@@ -254,8 +229,8 @@ INT_PTR CALLBACK GroupsProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 void ShowGroupsEditor(HWND owner, Model& model, GroupsEditorState& state,
                       const EditorHooks& hooks) {
     GroupsContext ctx{model, state, hooks, GroupsEditorBindings()};
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GROUPS), owner, GroupsProc,
-                    reinterpret_cast<LPARAM>(&ctx));
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GROUPS), owner,
+                    DialogProc<GroupsContext, HandleGroups>, reinterpret_cast<LPARAM>(&ctx));
 }
 
 }  // namespace movra

@@ -11,6 +11,7 @@
 #include "log/log_reader.h"
 #include "ui/table_model.h"
 #include "ui/win/resource.h"
+#include "ui/win/win_util.h"
 
 namespace movra {
 
@@ -29,15 +30,10 @@ class CLogDlg {
     }
 
     static INT_PTR CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-        CLogDlg* self;
-        if (msg == WM_INITDIALOG) {
-            SetWindowLongPtrW(h, DWLP_USER, lp);
-            self = reinterpret_cast<CLogDlg*>(lp);
-            self->hwnd_ = h;
-        } else {
-            self = reinterpret_cast<CLogDlg*>(GetWindowLongPtrW(h, DWLP_USER));
-        }
-        return self ? self->Handle(msg, wp, lp) : FALSE;
+        CLogDlg* self = DialogObject<CLogDlg>(h, msg, lp);
+        if (!self) return FALSE;
+        if (msg == WM_INITDIALOG) self->hwnd_ = h;
+        return self->Handle(msg, wp, lp);
     }
 
   private:
@@ -45,15 +41,7 @@ class CLogDlg {
         switch (msg) {
             case WM_INITDIALOG: {
                 list_ = GetDlgItem(hwnd_, IDC_LOG_LIST);
-                LVCOLUMNW c = {};
-                c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-                c.fmt = LVCFMT_LEFT;
-                c.cx = 650;
-                c.pszText = const_cast<wchar_t*>(L"События");
-                SendMessageW(list_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&c));
-                SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE,
-                             LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
-                             LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+                SetListColumns(list_, {{L"События", 650}});
                 SendMessageW(list_, LVM_SETBKCOLOR, 0, kLogWindowColours[0].back);
                 Load(kFirstBatch);
                 if (!reader_.AtEnd()) SetTimer(hwnd_, kLoadTimer, 1, nullptr);
@@ -73,35 +61,17 @@ class CLogDlg {
                     auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
                     if ((di->item.mask & LVIF_TEXT) && di->item.iItem >= 0 &&
                         static_cast<size_t>(di->item.iItem) < lines_.size()) {
-                        di->item.pszText = const_cast<wchar_t*>(
-                            reinterpret_cast<const wchar_t*>(lines_[di->item.iItem].c_str()));
+                        di->item.pszText = WMutable(lines_[di->item.iItem]);
                     }
                     return TRUE;
                 }
-                if (hdr->code == NM_CUSTOMDRAW) {
-                    auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(lp);
-                    LRESULT r = CDRF_DODEFAULT;
-                    if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) {
-                        r = CDRF_NOTIFYITEMDRAW;
-                    } else if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
-                        auto p = colors_.RowColors(static_cast<int32_t>(cd->nmcd.dwItemSpec));
-                        if (p) {
-                            cd->clrText = p->text;
-                            cd->clrTextBk = p->back;
-                        }
-                        r = CDRF_NEWFONT;
-                    }
-                    SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, r);
-                    return TRUE;
-                }
+                if (hdr->code == NM_CUSTOMDRAW)
+                    return DialogResult(
+                        hwnd_, DrawRowColors(*reinterpret_cast<NMLVCUSTOMDRAW*>(lp), colors_));
                 return FALSE;
             }
             case WM_COMMAND:
-                if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
-                    EndDialog(hwnd_, LOWORD(wp));
-                    return TRUE;
-                }
-                return FALSE;
+                return EndOnOkOrCancel(hwnd_, wp);
             case WM_CLOSE:
                 EndDialog(hwnd_, IDCANCEL);
                 return TRUE;

@@ -10,9 +10,10 @@
 #include <cwchar>
 
 #include "config/config_file.h"
-#include "ui/win/log_dlg.h"
 #include "ui/win/editors.h"
+#include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
+#include "ui/win/win_util.h"
 
 namespace movra {
 
@@ -33,8 +34,19 @@ constexpr UINT kUsersChangedQuietMs = 40;
 constexpr DWORD kUsersChangedMaxDelayMs = 300;
 constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
 
-const wchar_t* W(const Text& t) {
-    return reinterpret_cast<const wchar_t*>(t.c_str());
+// The tray icon's record: the window, the icon's id and message, the icon and its tip.
+NOTIFYICONDATAW TrayRecord(HWND window, HICON icon, const Text& tip) {
+    NOTIFYICONDATAW nid = {};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = window;
+    nid.uID = kTrayIconId;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = WM_TRAYNOTIFY;
+    nid.hIcon = icon;
+    const size_t n = std::min<size_t>(tip.size(), std::size(nid.szTip) - 1);
+    std::copy(tip.begin(), tip.begin() + static_cast<ptrdiff_t>(n), nid.szTip);
+    nid.szTip[n] = 0;
+    return nid;
 }
 
 // Handles what is queued for this thread, including the messages other threads send to it.
@@ -145,8 +157,7 @@ void CmovraDlg::ShowMessage(const Text& text) {
     // On the window's thread the box is modal to the window; a worker shows its own box without
     // an owner, so that it never waits on the window's thread.
     HWND owner = (GetCurrentThreadId() == uiThread_ && hwnd_ && IsWindow(hwnd_)) ? hwnd_ : nullptr;
-    UINT flags = MB_OK | (owner ? 0 : MB_SETFOREGROUND | MB_TOPMOST);
-    MessageBoxW(owner, W(text), L"Movra", flags);
+    ShowMessageBox(owner, text, BoxIcon::kNone);
 }
 
 // ---- Dialog plumbing ----
@@ -167,14 +178,8 @@ bool CmovraDlg::IsCommand(WPARAM wp, LPARAM lp) const {
 }
 
 INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    CmovraDlg* self = nullptr;
-    if (msg == WM_INITDIALOG) {
-        self = reinterpret_cast<CmovraDlg*>(lp);
-        SetWindowLongPtrW(h, DWLP_USER, lp);
-        self->hwnd_ = h;
-    } else {
-        self = reinterpret_cast<CmovraDlg*>(GetWindowLongPtrW(h, DWLP_USER));
-    }
+    CmovraDlg* self = DialogObject<CmovraDlg>(h, msg, lp);
+    if (self && msg == WM_INITDIALOG) self->hwnd_ = h;
     if (!self) {
         if (msg == WM_MEASUREITEM) {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
@@ -237,8 +242,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_LOGLINE:
             if (lp) OnLogLine(static_cast<uint32_t>(wp), *reinterpret_cast<const Text*>(lp));
-            SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
-            return TRUE;
+            return DialogResult(hwnd_, 0);
         case WM_REFRESHTABLE:
             RefreshTableNow();
             return TRUE;
@@ -344,17 +348,10 @@ void CmovraDlg::OnInitDialog() {
     RebuildGauges();
     FitHeight();
 
-    NOTIFYICONDATAW nid = {};
-    nid.cbSize = sizeof(nid);
-    nid.hWnd = hwnd_;
-    nid.uID = kTrayIconId;
-    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid.uCallbackMessage = WM_TRAYNOTIFY;
-    nid.hIcon = IconHandle(TrayIcon::kDisconnected);
-    wcsncpy(nid.szTip, L"Movra", 127);
-    trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
-    trayIcon_ = nid.hIcon;
+    trayIcon_ = IconHandle(TrayIcon::kDisconnected);
     trayTip_ = u"Movra";
+    NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
+    trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
 
     SetDisplayUnit();
 }
@@ -404,25 +401,13 @@ void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
     trayIcon_ = IconHandle(icon);
     trayTip_ = tip;
     if (!trayShown_ || !hwnd_) return;
-    NOTIFYICONDATAW nid = {};
-    nid.cbSize = sizeof(nid);
-    nid.hWnd = hwnd_;
-    nid.uID = kTrayIconId;
-    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid.uCallbackMessage = WM_TRAYNOTIFY;
-    nid.hIcon = trayIcon_;
-    size_t n = std::min<size_t>(tip.size(), 127);
-    std::copy(tip.begin(), tip.begin() + static_cast<ptrdiff_t>(n), nid.szTip);
-    nid.szTip[n] = 0;
+    NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
 }
 
 void CmovraDlg::RemoveTrayIcon() {
     if (!trayShown_) return;
-    NOTIFYICONDATAW nid = {};
-    nid.cbSize = sizeof(nid);
-    nid.hWnd = hwnd_;
-    nid.uID = kTrayIconId;
+    NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_DELETE, &nid);
     trayShown_ = false;
 }
@@ -686,17 +671,9 @@ void CmovraDlg::GroupsEditor() {
 }
 
 void CmovraDlg::AddUser() {
-    std::optional<Text> name = ShowAddUserDialog(hwnd_);
-    if (!name || name->empty()) return;
-    int32_t index;
-    {
-        Model::Guard g(model_);
-        index = model_.AddUserByName(*name);
-    }
-    if (index == Model::kAlreadyPresent) {
-        ShowMessage(*name + u" уже есть в списке");
-        return;
-    }
+    const AddUserOutcome added = AddUserFromDialog(model_, ShowAddUserDialog(hwnd_));
+    if (added.result == AddUserResult::kAlreadyPresent) ShowMessage(added.message);
+    if (added.result != AddUserResult::kAdded) return;
     RebuildGauges();
     FitHeight();
 }
@@ -798,10 +775,7 @@ void CmovraDlg::LoadConfiguration() {
 
 static INT_PTR CALLBACK AboutProc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_INITDIALOG) return TRUE;
-    if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
-        EndDialog(h, LOWORD(wp));
-        return TRUE;
-    }
+    if (msg == WM_COMMAND) return EndOnOkOrCancel(h, wp);
     if (msg == WM_CLOSE) {
         EndDialog(h, IDCANCEL);
         return TRUE;

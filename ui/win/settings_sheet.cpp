@@ -7,10 +7,10 @@
 #include <prsht.h>
 
 #include "core/settings.h"
-#include "ui/win/dialog_controls.h"
-#include "ui/win/editors.h"
 #include "ui/editors_model.h"
 #include "ui/editors_res.h"
+#include "ui/win/dialog_controls.h"
+#include "ui/win/editors.h"
 
 namespace movra {
 
@@ -54,10 +54,6 @@ void ShowMainPage(HWND page, SheetContext& ctx) {
     EnableAutoMeasureControls(page, ctx.model);
 }
 
-void Reply(HWND page, LONG_PTR result) {
-    SetWindowLongPtrW(page, DWLP_MSGRESULT, result);
-}
-
 void OnMainCommand(HWND page, SheetContext& ctx, int id) {
     switch (id) {
         case IDC_SETT_AUTOMEASURE:
@@ -84,75 +80,50 @@ void OnMainCommand(HWND page, SheetContext& ctx, int id) {
     }
 }
 
-INT_PTR CALLBACK MainPageProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* ctx = reinterpret_cast<SheetContext*>(GetWindowLongPtrW(page, GWLP_USERDATA));
-    switch (msg) {
-        case WM_INITDIALOG: {
-            auto* psp = reinterpret_cast<PROPSHEETPAGEW*>(lp);
-            SetWindowLongPtrW(page, GWLP_USERDATA, psp->lParam);
-            return TRUE;
-        }
-        case WM_COMMAND:
-            if (ctx && HIWORD(wp) == BN_CLICKED) OnMainCommand(page, *ctx, LOWORD(wp));
-            return TRUE;
-        case WM_NOTIFY: {
-            if (!ctx) return FALSE;
-            auto* hdr = reinterpret_cast<NMHDR*>(lp);
-            switch (hdr->code) {
-                case PSN_SETACTIVE:
-                    ShowMainPage(page, *ctx);
-                    Reply(page, 0);
-                    return TRUE;
-                case PSN_KILLACTIVE:
-                    Reply(page, TakeValues(page, ctx->model, ctx->main) ? FALSE : TRUE);
-                    return TRUE;
-                case PSN_APPLY: {
-                    // The sheet's OK: the record must be usable before the sheet closes.
-                    const Text problem = ValidateSettings(CopySettings(ctx->model));
-                    if (!problem.empty()) {
-                        ShowMessageBox(page, problem);
-                        Reply(page, PSNRET_INVALID);
-                        return TRUE;
-                    }
-                    ctx->confirmed = true;
-                    Reply(page, PSNRET_NOERROR);
-                    return TRUE;
-                }
-                default:
-                    return FALSE;
-            }
-        }
-        default:
-            return FALSE;
-    }
-}
+// The two pages differ in their bindings, and in what the main page does besides: its buttons,
+// the auto-measurement controls, and the check of the whole record on the sheet's OK.
+struct PageContext {
+    SheetContext& sheet;
+    const std::vector<Binding<Settings>>& bindings;
+    bool main;
+};
 
-INT_PTR CALLBACK TrafficPageProc(HWND page, UINT msg, WPARAM, LPARAM lp) {
-    auto* ctx = reinterpret_cast<SheetContext*>(GetWindowLongPtrW(page, GWLP_USERDATA));
+INT_PTR HandlePage(HWND page, UINT msg, WPARAM wp, LPARAM lp, PageContext& p) {
+    SheetContext& ctx = p.sheet;
     switch (msg) {
-        case WM_INITDIALOG: {
-            auto* psp = reinterpret_cast<PROPSHEETPAGEW*>(lp);
-            SetWindowLongPtrW(page, GWLP_USERDATA, psp->lParam);
+        case WM_INITDIALOG:
             return TRUE;
-        }
-        case WM_NOTIFY: {
-            if (!ctx) return FALSE;
-            auto* hdr = reinterpret_cast<NMHDR*>(lp);
-            switch (hdr->code) {
+        case WM_COMMAND:
+            if (!p.main) return FALSE;
+            if (HIWORD(wp) == BN_CLICKED) OnMainCommand(page, ctx, LOWORD(wp));
+            return TRUE;
+        case WM_NOTIFY:
+            switch (reinterpret_cast<NMHDR*>(lp)->code) {
                 case PSN_SETACTIVE:
-                    ShowValues(page, ctx->model, ctx->traffic);
-                    Reply(page, 0);
-                    return TRUE;
+                    // A page shows the record when it becomes active.
+                    if (p.main)
+                        ShowMainPage(page, ctx);
+                    else
+                        ShowValues(page, ctx.model, p.bindings);
+                    return DialogResult(page, 0);
                 case PSN_KILLACTIVE:
-                    Reply(page, TakeValues(page, ctx->model, ctx->traffic) ? FALSE : TRUE);
-                    return TRUE;
+                    // Leaving takes the values back; a refused one keeps the page open.
+                    return DialogResult(page,
+                                        TakeValues(page, ctx.model, p.bindings) ? FALSE : TRUE);
                 case PSN_APPLY:
-                    Reply(page, PSNRET_NOERROR);
-                    return TRUE;
+                    if (p.main) {
+                        // The sheet's OK: the record must be usable before the sheet closes.
+                        const Text problem = ValidateSettings(CopySettings(ctx.model));
+                        if (!problem.empty()) {
+                            ShowMessageBox(page, problem, BoxIcon::kExclamation);
+                            return DialogResult(page, PSNRET_INVALID);
+                        }
+                        ctx.confirmed = true;
+                    }
+                    return DialogResult(page, PSNRET_NOERROR);
                 default:
                     return FALSE;
             }
-        }
         default:
             return FALSE;
     }
@@ -162,16 +133,18 @@ INT_PTR CALLBACK TrafficPageProc(HWND page, UINT msg, WPARAM, LPARAM lp) {
 
 bool ShowSettings(HWND owner, Model& model, const EditorHooks& hooks) {
     SheetContext ctx{model, hooks};
+    PageContext mainPage{ctx, ctx.main, true};
+    PageContext trafficPage{ctx, ctx.traffic, false};
     HINSTANCE inst = GetModuleHandleW(nullptr);
     PROPSHEETPAGEW pages[2] = {};
     pages[0].dwSize = sizeof(PROPSHEETPAGEW);
     pages[0].hInstance = inst;
     pages[0].pszTemplate = MAKEINTRESOURCEW(IDD_SETT_MAIN);
-    pages[0].pfnDlgProc = MainPageProc;
-    pages[0].lParam = reinterpret_cast<LPARAM>(&ctx);
+    pages[0].pfnDlgProc = PageProc<PageContext, HandlePage>;
+    pages[0].lParam = reinterpret_cast<LPARAM>(&mainPage);
     pages[1] = pages[0];
     pages[1].pszTemplate = MAKEINTRESOURCEW(IDD_SPEED_TRAFF);
-    pages[1].pfnDlgProc = TrafficPageProc;
+    pages[1].lParam = reinterpret_cast<LPARAM>(&trafficPage);
 
     PROPSHEETHEADERW h = {};
     h.dwSize = sizeof(h);

@@ -11,14 +11,11 @@
 
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
+#include "ui/win/win_util.h"
 
 namespace movra {
 
 namespace {
-
-const wchar_t* W(const Text& t) {
-    return reinterpret_cast<const wchar_t*>(t.c_str());
-}
 
 // What a refresh reads from the lists, copied under the lock so that no list-view call runs
 // while the lock is held.
@@ -34,23 +31,13 @@ struct TableSnapshot {
 }  // namespace
 
 void CmovraDlg::BuildColumns() {
-    SendMessageW(table_, LVM_DELETEALLITEMS, 0, 0);
-    while (SendMessageW(table_, LVM_DELETECOLUMN, 0, 0)) {
-    }
     shownTexts_.clear();
     shownSummary_ = {};
     rows_.clear();
-    for (int i = 0; i < ui::kColumnCount; ++i) {
-        LVCOLUMNW c = {};
-        c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-        c.fmt = LVCFMT_LEFT;
-        c.cx = ui::kColumns[i].width;
-        c.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(ui::kColumns[i].header));
-        c.iSubItem = i;
-        SendMessageW(table_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&c));
-    }
-    SendMessageW(table_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
-                 LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    std::array<ListColumn, ui::kColumnCount> columns;
+    for (int i = 0; i < ui::kColumnCount; ++i)
+        columns[i] = {W(ui::kColumns[i].header), ui::kColumns[i].width};
+    SetListColumns(table_, columns);
 }
 
 int CmovraDlg::RowCount() const {
@@ -75,7 +62,7 @@ std::vector<int> CmovraDlg::SelectedRows() const {
 void CmovraDlg::SetCell(int row, int col, const Text& text) {
     LVITEMW it = {};
     it.iSubItem = col;
-    it.pszText = const_cast<wchar_t*>(W(text));
+    it.pszText = WMutable(text);
     SendMessageW(table_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&it));
 }
 
@@ -337,29 +324,12 @@ void CmovraDlg::PlaceGauges() {
 }
 
 LRESULT CmovraDlg::OnTableCustomDraw(NMLVCUSTOMDRAW* cd) {
-    switch (cd->nmcd.dwDrawStage) {
-        case CDDS_PREPAINT:
-            return CDRF_NOTIFYITEMDRAW;
-        case CDDS_ITEMPREPAINT: {
-            std::optional<ColorPair> p =
-                tableColors_.RowColors(static_cast<int32_t>(cd->nmcd.dwItemSpec));
-            if (p) {
-                cd->clrText = p->text;
-                cd->clrTextBk = p->back;
-            }
-            return CDRF_NEWFONT;
-        }
-        default:
-            return CDRF_DODEFAULT;
-    }
+    return DrawRowColors(*cd, tableColors_);
 }
 
 INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
     if (hdr->idFrom != IDC_TABLE) return FALSE;
-    auto result = [this](LRESULT v) {
-        SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, v);
-        return TRUE;
-    };
+    auto result = [this](LRESULT v) { return DialogResult(hwnd_, v); };
     switch (hdr->code) {
         case NM_CUSTOMDRAW:
             return result(OnTableCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(hdr)));
