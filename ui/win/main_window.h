@@ -13,8 +13,8 @@
 
 #include "core/events.h"
 #include "core/model.h"
-#include "engine/tiserver.h"
 #include "core/window_link.h"
+#include "engine/tiserver.h"
 #include "engine/workers.h"
 #include "log/color_index.h"
 #include "log/event_log.h"
@@ -85,8 +85,7 @@ class CmovraDlg : public WindowLink {
 
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                      DWORD_PTR self);
+    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
     // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
@@ -145,6 +144,7 @@ class CmovraDlg : public WindowLink {
     bool modal_ = false;
     HWND hwnd_ = nullptr;
     HWND table_ = nullptr;
+    WNDPROC tableBaseProc_ = nullptr;  // the list view's own procedure
     HWND eventList_ = nullptr;
     HWND status_ = nullptr;
     HICON icons_[3] = {};  // regulating, monitoring, disconnected

@@ -387,9 +387,9 @@ INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
     return FALSE;
 }
 
-LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                      DWORD_PTR selfPtr) {
-    auto* self = reinterpret_cast<CmovraDlg*>(selfPtr);
+LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<CmovraDlg*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    const WNDPROC base = self->tableBaseProc_;
     switch (msg) {
         case WM_KEYDOWN:
             // Only the Delete key of the editing block carries the extended-key bit; the
@@ -400,12 +400,12 @@ LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UI
             }
             {
                 // Keyboard scrolling moves rows under the gauges.
-                LRESULT r = DefSubclassProc(h, msg, wp, lp);
+                LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
                 self->PlaceGauges();
                 return r;
             }
         case WM_NOTIFY: {
-            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
             auto* nm = reinterpret_cast<NMHDR*>(lp);
             if (nm->code == HDN_ITEMCHANGEDW || nm->code == HDN_ITEMCHANGEDA ||
                 nm->code == HDN_ENDTRACKW || nm->code == HDN_ENDTRACKA)
@@ -416,15 +416,16 @@ LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UI
         case WM_HSCROLL:
         case WM_MOUSEWHEEL:
         case WM_MOUSEHWHEEL: {
-            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
             self->PlaceGauges();
             return r;
         }
         case WM_NCDESTROY:
-            RemoveWindowSubclass(h, TableProc, 1);
+            SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+            SetWindowLongPtrW(h, GWLP_USERDATA, 0);
             break;
     }
-    return DefSubclassProc(h, msg, wp, lp);
+    return CallWindowProcW(base, h, msg, wp, lp);
 }
 
 }  // namespace movra
