@@ -131,6 +131,10 @@ class CmovraDlg : public WindowLink {
     int MirrorRowOf(uint64_t userId) const;
     std::vector<int> SelectedRows() const;
     void SetCell(int row, int col, const Text& text);
+    // Writes the cells of a user's row that differ from what the row shows.
+    void WriteUserRow(int row, const CTiUserData& u);
+    // The row's gauge position and colour class from its user.
+    void ShowRowState(int row, const CTiUserData& u, uint32_t conn);
 
     Model& model_;
     WorkerEvents& events_;
@@ -174,6 +178,19 @@ class CmovraDlg : public WindowLink {
     // The list's rows as this window put them there, with the user each row stands for.
     std::vector<ui::TableRow> rows_;
     std::vector<int> gaugePos_;
+    // What the last refresh showed, so that the next formats, sorts and places only what
+    // changed: the users and groups as shown, the unit, connection, filter and sort, the sizes
+    // of rows_ and shownTexts_ it left (anything else that changes them forces a full pass),
+    // and each user's row (-1: none) while the rows stay in place.
+    ui::ShownUsers shownUsers_;
+    std::vector<Group> shownGroups_;
+    double shownDivisor_ = 0;
+    uint32_t shownConn_ = 0;
+    bool shownUnauthorised_ = true;
+    ui::SortState shownSort_;
+    size_t shownRows_ = 0;
+    size_t shownTextRows_ = 0;
+    std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
 };
