@@ -1,6 +1,8 @@
 #include "ui/table_model.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "core/log_flags.h"
@@ -210,6 +212,72 @@ int CompareRowsTotal(int32_t a, int32_t b, const SortState& sort, const SortRows
     const int c = CompareRows(a, b, sort, rows);
     if (c != 0) return c;
     return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+template <class T>
+static bool SameBits(T a, T b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+bool SameShown(const CTiUserData& a, const CTiUserData& b) {
+    return a.Id == b.Id && a.UserName == b.UserName && a.Online == b.Online &&
+           a.ActivityClass == b.ActivityClass && SameBits(a.RxLoad, b.RxLoad) && a.IP == b.IP &&
+           SameBits(a.Balance, b.Balance) && a.LimitIn == b.LimitIn && a.LimitOut == b.LimitOut &&
+           SameBits(a.RxTotal, b.RxTotal) && SameBits(a.TxTotal, b.TxTotal) &&
+           SameBits(a.RxSpeed, b.RxSpeed) && SameBits(a.TxSpeed, b.TxSpeed) &&
+           SameBits(a.TiRxSpeed, b.TiRxSpeed) && SameBits(a.TiTxSpeed, b.TiTxSpeed) &&
+           a.LastActivity == b.LastActivity && SameBits(a.UserKTraff, b.UserKTraff) &&
+           a.UserGrID == b.UserGrID && a.UserLimitMaxIn == b.UserLimitMaxIn &&
+           a.UserLimitMaxOut == b.UserLimitMaxOut;
+}
+
+bool SameSortKey(const CTiUserData& a, const CTiUserData& b, int column) {
+    switch (column) {
+        case 0:
+            return a.UserName == b.UserName;
+        case 1:
+            return a.IP == b.IP;
+        case 2:
+            return SameBits(a.Balance, b.Balance);
+        case 3:
+            return a.LimitIn == b.LimitIn;
+        case 4:
+            return SameBits(a.RxTotal, b.RxTotal);
+        case 5:
+            return SameBits(a.TxTotal, b.TxTotal);
+        case 6:
+        case 7:
+            return SameBits(a.RxSpeed, b.RxSpeed);
+        case 8:
+            return SameBits(a.TiRxSpeed, b.TiRxSpeed);
+        case 9:
+            return a.LastActivity == b.LastActivity;
+        case 10:
+            return SameBits(a.UserKTraff, b.UserKTraff);
+        case 11:
+            return a.UserGrID == b.UserGrID;
+        default:
+            return true;
+    }
+}
+
+TableChanges ShownUsers::Update(std::span<const CTiUserData> users, int sortColumn) {
+    TableChanges c;
+    const size_t kept = std::min(users.size(), users_.size());
+    if (users.size() != users_.size()) c.rowSet = true;
+    users_.resize(users.size());
+    for (size_t i = 0; i < users.size(); ++i) {
+        const CTiUserData& now = users[i];
+        CTiUserData& was = users_[i];
+        const bool fresh = i >= kept;
+        if (!fresh && SameShown(was, now)) continue;
+        if (fresh || was.UserName != now.UserName) c.rowSet = true;
+        if (fresh || was.Online != now.Online) c.online = true;
+        if (fresh || !SameSortKey(was, now, sortColumn)) c.order = true;
+        was = now;
+        c.changed.push_back(static_cast<int32_t>(i));
+    }
+    return c;
 }
 
 int FitHeight(uint32_t gridSize) {

@@ -3,6 +3,7 @@
 // it is tested natively: cell texts, row colour classes, gauge positions, sorting, sizing.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/model.h"
@@ -99,6 +100,32 @@ int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& row
 // and the window sorts its copy of them with different algorithms; only a total order keeps the
 // two alike.
 int CompareRowsTotal(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
+
+// Whether two records show alike in the table: the same cells, colour class, gauge, presence
+// (name, online) and identity. Numbers compare by their bits, so a value that formats
+// differently never passes for the same.
+bool SameShown(const CTiUserData& a, const CTiUserData& b);
+// Whether the two records sort alike under the column (CompareRows reads nothing else).
+bool SameSortKey(const CTiUserData& a, const CTiUserData& b, int column);
+
+// What changed in the users since the table last took them.
+struct TableChanges {
+    std::vector<int32_t> changed;  // users that show differently (or are new at their index)
+    bool rowSet = false;           // users came or went, or a user at an index was renamed
+    bool online = false;           // a changed user went on- or offline
+    bool order = false;            // a changed user's value under the sort column moved
+};
+// The table's own copy of the users as its last refresh showed them. A refresh brings it up to
+// date from the lists and learns what changed, so that it formats, sorts and places only then.
+class ShownUsers {
+  public:
+    // Takes the lists' users (under their lock).
+    TableChanges Update(std::span<const CTiUserData> users, int sortColumn);
+    const std::vector<CTiUserData>& Users() const { return users_; }
+
+  private:
+    std::vector<CTiUserData> users_;
+};
 
 // Outer window height for a number of user rows: 14 x GridSize + 105 (clamped to stay sane).
 int FitHeight(uint32_t gridSize);

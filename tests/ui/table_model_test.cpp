@@ -287,6 +287,128 @@ TEST(TableSort, NanFromTheServerKeepsEveryNumericColumnAStrictWeakOrder) {
     }
 }
 
+// A refresh redoes a row only when its record no longer compares the same, and re-sorts only
+// when the sort key moved: a field that the table shows but the comparison misses leaves a stale
+// cell, colour, gauge or order. Each case changes one field of a full record.
+TEST(TableChanges, EveryShownFieldAndEverySortKeyIsSeen) {
+    CTiUserData base = MakeUser(u"petr");
+    base.Id = 7;
+    base.Online = 1;
+    base.ActivityClass = kActive;
+    base.RxLoad = 40;
+    base.IP = u"10.0.0.7";
+    base.Balance = 12.5;
+    base.LimitIn = 256;
+    base.LimitOut = 64;
+    base.RxTotal = 1048576;
+    base.TxTotal = 2097152;
+    base.RxSpeed = 100;
+    base.TxSpeed = 20;
+    base.TiRxSpeed = 8;
+    base.TiTxSpeed = 4;
+    base.LastActivity = {2026, 12, 0, 7, 9, 5, 3, 0};
+    base.UserKTraff = 1.5f;
+    base.UserGrID = 1;
+    base.UserLimitMaxIn = 512;
+    base.UserLimitMaxOut = 128;
+    std::vector<Group> groups(2);
+    groups[0].GroupID = 1;
+    groups[0].GroupName = u"офис";
+    groups[1].GroupID = 2;
+    groups[1].GroupName = u"склад";
+    using Change = void (*)(CTiUserData&);
+    const Change changes[] = {
+        [](CTiUserData& u) { u.Id = 8; },
+        [](CTiUserData& u) { u.UserName = u"Petr"; },
+        [](CTiUserData& u) { u.Online = 0; },
+        [](CTiUserData& u) { u.ActivityClass = kSleeping; },
+        [](CTiUserData& u) { u.RxLoad = 90; },
+        [](CTiUserData& u) { u.IP = u"10.0.0.8"; },
+        [](CTiUserData& u) { u.Balance = 13; },
+        [](CTiUserData& u) { u.LimitIn = 128; },
+        [](CTiUserData& u) { u.LimitOut = 32; },
+        [](CTiUserData& u) { u.RxTotal *= 2; },
+        [](CTiUserData& u) { u.TxTotal *= 2; },
+        [](CTiUserData& u) { u.RxSpeed = 50; },
+        [](CTiUserData& u) { u.TxSpeed = 10; },
+        [](CTiUserData& u) { u.TiRxSpeed = 16; },
+        [](CTiUserData& u) { u.TiTxSpeed = 2; },
+        [](CTiUserData& u) { u.LastActivity.wMinute = 6; },
+        [](CTiUserData& u) { u.UserKTraff = 2; },
+        [](CTiUserData& u) { u.UserGrID = 2; },
+        [](CTiUserData& u) { u.UserLimitMaxIn = 0; },
+        [](CTiUserData& u) { u.UserLimitMaxOut = 0; },
+        // Fields the table never shows: no row is redone for them.
+        [](CTiUserData& u) { u.TxLoad = 70; },
+        [](CTiUserData& u) { u.StartLimitIn = 1; },
+        [](CTiUserData& u) { u.StartLimitOut = 1; },
+        [](CTiUserData& u) { u.NewLimitIn = 1; },
+        [](CTiUserData& u) { u.NewLimitOut = 1; },
+        [](CTiUserData& u) { u.StartLimitsRun = 3; },
+    };
+    ManualClock clock;
+    for (size_t k = 0; k < std::size(changes); ++k) {
+        CTiUserData changed = base;
+        changes[k](changed);
+        const bool shows =
+            UserRowTexts(base, 1.0, groups, 2) != UserRowTexts(changed, 1.0, groups, 2) ||
+            RowClass(base.ActivityClass, 0, 0) != RowClass(changed.ActivityClass, 0, 0) ||
+            GaugePosition(base.RxLoad) != GaugePosition(changed.RxLoad) ||
+            base.Online != changed.Online || base.Id != changed.Id;
+        EXPECT_EQ(SameShown(base, changed), !shows) << "change " << k;
+        std::vector<CTiUserData> users = {changed, base};
+        SortRows rows;
+        rows.users = &users;
+        for (auto& u : users) rows.activityTimes.push_back(ActivitySortTime(u.LastActivity, clock));
+        SortState sort;
+        for (int col = 0; col < kColumnCount; ++col) {
+            sort.column = col;
+            EXPECT_EQ(SameSortKey(base, changed, col), CompareRows(0, 1, sort, rows) == 0)
+                << "change " << k << ", column " << col;
+        }
+    }
+    CTiUserData nan = base;
+    nan.RxSpeed = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(SameShown(nan, nan));
+}
+
+TEST(TableChanges, UpdateReportsWhatMovedAndKeepsItsCopyCurrent) {
+    std::vector<CTiUserData> users = {MakeUser(u"a"), MakeUser(u"b"), MakeUser(u"c")};
+    ShownUsers shown;
+    TableChanges c = shown.Update(users, 0);
+    EXPECT_EQ(c.changed, (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_TRUE(c.rowSet && c.online && c.order);
+
+    c = shown.Update(users, 0);
+    EXPECT_TRUE(c.changed.empty());
+    EXPECT_FALSE(c.rowSet || c.online || c.order);
+
+    users[1].RxTotal = 5e6;  // not the sort key of column 0
+    c = shown.Update(users, 0);
+    EXPECT_EQ(c.changed, std::vector<int32_t>{1});
+    EXPECT_FALSE(c.rowSet || c.online || c.order);
+    EXPECT_EQ(shown.Users()[1].RxTotal, 5e6);
+
+    users[1].RxTotal = 6e6;
+    EXPECT_TRUE(shown.Update(users, 4).order);
+
+    users[0].Online = 1;
+    c = shown.Update(users, 4);
+    EXPECT_TRUE(c.online);
+    EXPECT_FALSE(c.rowSet || c.order);
+
+    users[2].UserName = u"d";
+    c = shown.Update(users, 4);
+    EXPECT_EQ(c.changed, std::vector<int32_t>{2});
+    EXPECT_TRUE(c.rowSet);
+
+    users.pop_back();
+    c = shown.Update(users, 4);
+    EXPECT_TRUE(c.changed.empty());
+    EXPECT_TRUE(c.rowSet);
+    EXPECT_EQ(shown.Users().size(), 2u);
+}
+
 TEST(TableSizing, FitHeightAndLayOut) {
     EXPECT_EQ(FitHeight(4), 161);
     EXPECT_EQ(FitHeight(0), 105);

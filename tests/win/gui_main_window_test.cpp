@@ -650,6 +650,149 @@ TEST_F(MainWindowTest, StatusLinesAndControlNotificationsRunNoCommand) {
     EXPECT_EQ(status, "Польз:2 Онлайн:1 Акт:1 Слабоакт:0 Спит:0");
 }
 
+// A refresh writes, sorts and places only what changed since the last one. Whatever happened in
+// between, the table must read exactly as a new window's first refresh of the same lists: the
+// same rows in the same order, cells, item data, colour classes and gauge positions.
+TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
+    struct Shown {
+        std::vector<std::vector<std::string>> cells;
+        std::vector<LPARAM> data;
+        std::vector<int> colours, gauges;
+        bool operator==(const Shown&) const = default;
+    };
+    auto shown = [](CmovraDlg& d) {
+        Shown s;
+        HWND t = d.Table();
+        const int rows = static_cast<int>(SendMessageW(t, LVM_GETITEMCOUNT, 0, 0));
+        for (int r = 0; r < rows; ++r) {
+            std::vector<std::string> row;
+            for (int c = 0; c < ui::kColumnCount; ++c) {
+                wchar_t buf[512] = {};
+                LVITEMW it = {};
+                it.iSubItem = c;
+                it.pszText = buf;
+                it.cchTextMax = 512;
+                SendMessageW(t, LVM_GETITEMTEXTW, r, reinterpret_cast<LPARAM>(&it));
+                row.push_back(U8(Text(reinterpret_cast<const char16_t*>(buf))));
+            }
+            s.cells.push_back(row);
+            LVITEMW it = {};
+            it.mask = LVIF_PARAM;
+            it.iItem = r;
+            SendMessageW(t, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+            s.data.push_back(it.lParam);
+            s.colours.push_back(d.TableColors().ItemColor(r));
+            // The summary row's bar is hidden and keeps whatever an earlier row left in it.
+            if (static_cast<size_t>(r) < d.Gauges().size() && it.lParam != ui::kSummaryRowData)
+                s.gauges.push_back(static_cast<int>(SendMessageW(d.Gauges()[r], PBM_GETPOS, 0, 0)));
+        }
+        return s;
+    };
+    auto click = [](CmovraDlg& d, int col) {
+        NMLISTVIEW nm = {};
+        nm.hdr.hwndFrom = d.Table();
+        nm.hdr.idFrom = IDC_TABLE;
+        nm.hdr.code = LVN_COLUMNCLICK;
+        nm.iItem = -1;
+        nm.iSubItem = col;
+        SendMessageW(d.Hwnd(), WM_NOTIFY, IDC_TABLE, reinterpret_cast<LPARAM>(&nm));
+    };
+    int32_t groupA, groupB;
+    {
+        Model::Guard g(model);
+        groupA = model.FindOrAddGroup(u"офис");
+        groupB = model.FindOrAddGroup(u"склад");
+    }
+    for (int i = 0; i < 24; ++i) {
+        int k = AddUser(Fmt(u"u%02d", i).c_str(), i % 4, i % 5 != 0, i * 7 % 110);
+        Model::Guard g(model);
+        model.Users[k].UserGrID = i % 3 ? groupA : groupB;
+        model.Users[k].RxSpeed = i % 6;
+    }
+    Connected();
+    dlg->RebuildGauges();
+    dlg->RefreshTableNow();
+    std::vector<int> clicks = {7};
+    click(*dlg, 7);
+    bool hidden = false;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 40; ++round) {
+        for (int m = 0, changes = 1 + next(3); m < changes; ++m) {
+            const uint32_t what = next(10);
+            if (what == 6) {
+                // Columns whose values change below, so that a changed key must move rows.
+                const int sortable[] = {4, 6, 7, 10, 0};
+                clicks.push_back(sortable[next(5)]);
+                click(*dlg, clicks.back());
+                continue;
+            }
+            if (what == 7) {
+                dlg->RunCommand(ID_TOGGLE_UNAUTHORISED);
+                hidden = !hidden;
+                continue;
+            }
+            bool usersChanged = false;
+            {
+                Model::Guard g(model);
+                CTiUserData& u = model.Users[next(static_cast<uint32_t>(model.NumUsers))];
+                switch (what) {
+                    case 0:
+                        u.RxTotal += 1048576.0 * (1 + next(5));
+                        break;
+                    case 1:
+                        u.RxSpeed = next(6);  // ties with other users' speeds
+                        break;
+                    case 2:
+                        u.Online = !u.Online;
+                        break;
+                    case 3:
+                        u.ActivityClass = static_cast<int32_t>(next(4));
+                        u.RxLoad = next(130);
+                        u.UserKTraff = static_cast<float>(next(4));
+                        break;
+                    case 4:
+                        model.settings.DisplaySpeed_in_kBytes_s =
+                            !model.settings.DisplaySpeed_in_kBytes_s;
+                        break;
+                    case 5:
+                        model.Groups[groupB].GroupName = Fmt(u"склад%d", round);
+                        break;
+                    case 8:
+                        model.AddUserByName(Fmt(u"new%02d", round));
+                        usersChanged = true;
+                        break;
+                    default:
+                        if (model.NumUsers > 2) {
+                            model.RemoveUser(static_cast<int32_t>(next(model.NumUsers)));
+                            usersChanged = true;
+                        }
+                        break;
+                }
+            }
+            if (usersChanged) dlg->RebuildGauges();
+        }
+        dlg->RefreshTableNow();
+
+        CmovraDlg fresh(model, events, server, clock);
+        ASSERT_NE(fresh.CreateModeless(GetModuleHandleW(nullptr)), nullptr);
+        fresh.OnLogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация...OK");
+        fresh.RebuildGauges();
+        for (int col : clicks) click(fresh, col);
+        if (hidden) fresh.RunCommand(ID_TOGGLE_UNAUTHORISED);
+        fresh.RefreshTableNow();
+        const Shown a = shown(*dlg), b = shown(fresh);
+        EXPECT_EQ(a.cells, b.cells) << "round " << round;
+        EXPECT_EQ(a.data, b.data) << "round " << round;
+        EXPECT_EQ(a.colours, b.colours) << "round " << round;
+        EXPECT_EQ(a.gauges, b.gauges) << "round " << round;
+        if (!(a == b)) break;
+    }
+}
+
 TEST_F(MainWindowTest, RefreshTableTimings) {
     for (int n : {500, 2000}) {
         {

@@ -13,8 +13,8 @@
 
 #include "core/events.h"
 #include "core/model.h"
-#include "engine/tiserver.h"
 #include "core/window_link.h"
+#include "engine/tiserver.h"
 #include "engine/workers.h"
 #include "log/color_index.h"
 #include "log/event_log.h"
@@ -85,8 +85,7 @@ class CmovraDlg : public WindowLink {
 
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                      DWORD_PTR self);
+    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
     // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
@@ -132,6 +131,10 @@ class CmovraDlg : public WindowLink {
     int MirrorRowOf(uint64_t userId) const;
     std::vector<int> SelectedRows() const;
     void SetCell(int row, int col, const Text& text);
+    // Writes the cells of a user's row that differ from what the row shows.
+    void WriteUserRow(int row, const CTiUserData& u);
+    // The row's gauge position and colour class from its user.
+    void ShowRowState(int row, const CTiUserData& u, uint32_t conn);
 
     Model& model_;
     WorkerEvents& events_;
@@ -145,6 +148,7 @@ class CmovraDlg : public WindowLink {
     bool modal_ = false;
     HWND hwnd_ = nullptr;
     HWND table_ = nullptr;
+    WNDPROC tableBaseProc_ = nullptr;  // the list view's own procedure
     HWND eventList_ = nullptr;
     HWND status_ = nullptr;
     HICON icons_[3] = {};  // regulating, monitoring, disconnected
@@ -174,6 +178,19 @@ class CmovraDlg : public WindowLink {
     // The list's rows as this window put them there, with the user each row stands for.
     std::vector<ui::TableRow> rows_;
     std::vector<int> gaugePos_;
+    // What the last refresh showed, so that the next formats, sorts and places only what
+    // changed: the users and groups as shown, the unit, connection, filter and sort, the sizes
+    // of rows_ and shownTexts_ it left (anything else that changes them forces a full pass),
+    // and each user's row (-1: none) while the rows stay in place.
+    ui::ShownUsers shownUsers_;
+    std::vector<Group> shownGroups_;
+    double shownDivisor_ = 0;
+    uint32_t shownConn_ = 0;
+    bool shownUnauthorised_ = true;
+    ui::SortState shownSort_;
+    size_t shownRows_ = 0;
+    size_t shownTextRows_ = 0;
+    std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
 };

@@ -15,21 +15,6 @@
 
 namespace movra {
 
-namespace {
-
-// What a refresh reads from the lists, copied under the lock so that no list-view call runs
-// while the lock is held.
-struct TableSnapshot {
-    std::vector<CTiUserData> users;
-    std::vector<Group> groups;
-    int32_t numGroups = 0;
-    CTiUserData server;
-    std::array<Text, 8> serverTexts;
-    Settings settings;
-};
-
-}  // namespace
-
 void CmovraDlg::BuildColumns() {
     shownTexts_.clear();
     shownSummary_ = {};
@@ -72,6 +57,31 @@ int CALLBACK CmovraDlg::CompareProc(LPARAM a, LPARAM b, LPARAM self) {
                                 d->sortRows_);
 }
 
+void CmovraDlg::WriteUserRow(int row, const CTiUserData& u) {
+    static const int kOrder[] = {3, 4, 5, 7, 8, 9, 10, 11, 12, 1, 2};
+    ui::RowTexts t =
+        ui::UserRowTexts(u, divisor_, shownGroups_, static_cast<int32_t>(shownGroups_.size()));
+    auto shown = shownTexts_.find(rows_[row].name);
+    for (int col : kOrder)
+        if (shown == shownTexts_.end() || shown->second[col] != t[col]) SetCell(row, col, t[col]);
+    if (shown == shownTexts_.end())
+        shownTexts_.emplace(rows_[row].name, std::move(t));
+    else
+        shown->second = std::move(t);
+}
+
+void CmovraDlg::ShowRowState(int row, const CTiUserData& u, uint32_t conn) {
+    if (static_cast<size_t>(row) < gauges_.size()) {
+        int pos = ui::GaugePosition(u.RxLoad);
+        if (gaugePos_[row] != pos) {
+            SendMessageW(gauges_[row], PBM_SETPOS, pos, 0);
+            gaugePos_[row] = pos;
+        }
+    }
+    tableColors_.SetItemColor(row,
+                              ui::RowClass(u.ActivityClass, conn, tableColors_.ItemColor(row)));
+}
+
 void CmovraDlg::RefreshTableNow() {
     if (!hwnd_ || !table_) return;
     if (hideAgain_) {
@@ -82,131 +92,175 @@ void CmovraDlg::RefreshTableNow() {
     const uint32_t conn = log_.ConnState();
     if (conn == EXIT_PENDING) return;
 
-    TableSnapshot s;
+    // The lists are compared with the table's own copy under the lock; no list-view call runs
+    // while it is held.
+    ui::TableChanges changes;
+    bool groupsChanged = false;
+    CTiUserData server;
+    std::array<Text, 8> serverTexts;
+    movra::Settings settings;  // the type, not the command of this class
     {
         Model::Guard g(model_);
-        s.users.assign(model_.Users.begin(), model_.Users.begin() + model_.NumUsers);
-        s.groups.assign(model_.Groups.begin(), model_.Groups.begin() + model_.NumGroups);
-        s.numGroups = model_.NumGroups;
-        s.server = model_.ServerRow;
-        s.serverTexts = model_.ServerRowTexts;
-        s.settings = model_.settings;
+        changes = shownUsers_.Update({model_.Users.data(), static_cast<size_t>(model_.NumUsers)},
+                                     sort_.column);
+        groupsChanged = shownGroups_.size() != static_cast<size_t>(model_.NumGroups);
+        for (size_t k = 0; !groupsChanged && k < shownGroups_.size(); ++k)
+            groupsChanged = shownGroups_[k].GroupID != model_.Groups[k].GroupID ||
+                            shownGroups_[k].GroupName != model_.Groups[k].GroupName;
+        if (groupsChanged)
+            shownGroups_.assign(model_.Groups.begin(), model_.Groups.begin() + model_.NumGroups);
+        server = model_.ServerRow;
+        serverTexts = model_.ServerRowTexts;
+        settings = model_.settings;
     }
-    ui::DisplayUnit unit = ui::DisplayUnitFor(s.settings);
+    const std::vector<CTiUserData>& users = shownUsers_.Users();
+    const int32_t numUsers = static_cast<int32_t>(users.size());
+    ui::DisplayUnit unit = ui::DisplayUnitFor(settings);
     divisor_ = unit.divisor;
     unit_ = unit.unit;
-
-    SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
+    // A group's name or the unit is in every row.
+    const bool formatAll = groupsChanged || divisor_ != shownDivisor_;
+    shownDivisor_ = divisor_;
+    sortRows_.activityTimes.resize(users.size());
+    for (int32_t i : changes.changed)
+        sortRows_.activityTimes[i] = ui::ActivitySortTime(users[i].LastActivity, clock_);
 
     // Rows are found by the exact name in column 0; the summary row by its item data, so that a
     // user called "Server_TI" or two names differing only in case each keep a row of their own.
     // rows_ mirrors the list's rows, so a refresh never reads the list back.
     if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
-    const int n0 = static_cast<int>(rows_.size());
-    std::unordered_map<Text, int> rowOf;
-    for (int r = 0; r < n0; ++r)
-        if (!rows_[r].summary) rowOf.emplace(rows_[r].name, r);
+    // Rows come or go when users do, when the hidden users are shown or hidden, and when rows
+    // were taken out of the list since the last refresh (deleted, reloaded, columns rebuilt).
+    const bool rowSet = changes.rowSet || (changes.online && !showUnauthorised_) ||
+                        showUnauthorised_ != shownUnauthorised_ || rows_.size() != shownRows_ ||
+                        shownTexts_.size() != shownTextRows_ || rowOfUser_.size() != users.size();
+    const bool reorder =
+        rowSet || changes.order || sort_.column != shownSort_.column || sort_.dir != shownSort_.dir;
+    // A cell written to a drawn list asks for its own repaint (about 0.2 ms each under Wine);
+    // turning drawing off and on repaints the whole list instead (tens of ms). Past some hundred
+    // changed rows the whole repaint costs less.
+    constexpr size_t kQuietRows = 100;
+    const bool quiet = reorder || formatAll || changes.changed.size() > kQuietRows;
+    if (quiet) SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
 
-    // Which users get a row, and which rows go: hidden users, and users no longer monitored.
-    std::unordered_map<Text, int32_t> userOf;
-    std::vector<int32_t> toInsert;
-    std::vector<bool> dropRow(static_cast<size_t>(n0), false);
-    for (int32_t i = 0; i < static_cast<int32_t>(s.users.size()); ++i) {
-        const CTiUserData& u = s.users[i];
-        if (u.UserName.empty()) continue;
-        auto it = rowOf.find(u.UserName);
-        bool shown = u.Online || showUnauthorised_;
-        if (!shown) {
-            if (it != rowOf.end()) dropRow[it->second] = true;
-            continue;
-        }
-        userOf.emplace(u.UserName, i);
-        if (it == rowOf.end()) toInsert.push_back(i);
-    }
-    for (int r = 0; r < n0; ++r)
-        if (!rows_[r].summary && !userOf.count(rows_[r].name)) dropRow[r] = true;
-    for (int r = n0 - 1; r >= 0; --r) {
-        if (!dropRow[r]) continue;
-        SendMessageW(table_, LVM_DELETEITEM, r, 0);
-        shownTexts_.erase(rows_[r].name);
-        rows_.erase(rows_.begin() + r);
-    }
-    for (int32_t i : toInsert) {
-        LVITEMW it = {};
-        it.mask = LVIF_TEXT | LVIF_PARAM;
-        it.iItem = 0;
-        it.pszText = const_cast<wchar_t*>(W(s.users[i].UserName));
-        it.lParam = i;
-        if (SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)) != 0) {
-            SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
-            ShowMessage(u"Error add to list ");
-            SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
-            if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
-            continue;
-        }
-        rows_.insert(rows_.begin(), ui::TableRow{s.users[i].UserName, i, s.users[i].Id, false});
-        shownTexts_.erase(s.users[i].UserName);
-    }
+    if (rowSet) {
+        const int n0 = static_cast<int>(rows_.size());
+        std::unordered_map<Text, int> rowOf;
+        for (int r = 0; r < n0; ++r)
+            if (!rows_[r].summary) rowOf.emplace(rows_[r].name, r);
 
-    // Every user row: its item data and the cells that changed since the last refresh.
-    static const int kOrder[] = {3, 4, 5, 7, 8, 9, 10, 11, 12, 1, 2};
-    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
-        ui::TableRow& row = rows_[r];
-        if (row.summary) continue;
-        auto u = userOf.find(row.name);
-        if (u == userOf.end()) continue;
-        row.userId = s.users[u->second].Id;
-        if (row.data != u->second) {
-            LVITEMW it = {};
-            it.mask = LVIF_PARAM;
-            it.iItem = r;
-            it.lParam = u->second;
-            SendMessageW(table_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-            row.data = u->second;
-        }
-        ui::RowTexts t = ui::UserRowTexts(s.users[u->second], divisor_, s.groups, s.numGroups);
-        auto shown = shownTexts_.find(row.name);
-        for (int col : kOrder)
-            if (shown == shownTexts_.end() || shown->second[col] != t[col]) SetCell(r, col, t[col]);
-        shownTexts_[row.name] = std::move(t);
-    }
-
-    // Sort by the chosen column; the comparison reads the snapshot. Ties are broken by the
-    // user's place in the list, so the mirror sorted the same way matches the list exactly.
-    sortRows_.users = &s.users;
-    sortRows_.activityTimes.resize(s.users.size());
-    for (size_t i = 0; i < s.users.size(); ++i)
-        sortRows_.activityTimes[i] = ui::ActivitySortTime(s.users[i].LastActivity, clock_);
-    SendMessageW(table_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
-                 reinterpret_cast<LPARAM>(&CmovraDlg::CompareProc));
-    std::sort(rows_.begin(), rows_.end(), [this](const ui::TableRow& a, const ui::TableRow& b) {
-        return CompareProc(a.data, b.data, reinterpret_cast<LPARAM>(this)) < 0;
-    });
-    sortRows_.users = nullptr;
-
-    // Gauges and colour classes follow the rows' new places.
-    int summaryRow = -1;
-    if (gaugePos_.size() != gauges_.size()) gaugePos_.assign(gauges_.size(), -1);
-    for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
-        const int32_t data = rows_[r].data;
-        if (rows_[r].summary) {
-            summaryRow = r;
-            continue;
-        }
-        if (data < 0 || data >= static_cast<int32_t>(s.users.size())) continue;
-        const CTiUserData& u = s.users[data];
-        if (static_cast<size_t>(r) < gauges_.size()) {
-            int pos = ui::GaugePosition(u.RxLoad);
-            if (gaugePos_[r] != pos) {
-                SendMessageW(gauges_[r], PBM_SETPOS, pos, 0);
-                gaugePos_[r] = pos;
+        // Which users get a row, and which rows go: hidden users, and users no longer monitored.
+        std::unordered_map<Text, int32_t> userOf;
+        std::vector<int32_t> toInsert;
+        std::vector<bool> dropRow(static_cast<size_t>(n0), false);
+        for (int32_t i = 0; i < numUsers; ++i) {
+            const CTiUserData& u = users[i];
+            if (u.UserName.empty()) continue;
+            auto it = rowOf.find(u.UserName);
+            bool shown = u.Online || showUnauthorised_;
+            if (!shown) {
+                if (it != rowOf.end()) dropRow[it->second] = true;
+                continue;
             }
+            userOf.emplace(u.UserName, i);
+            if (it == rowOf.end()) toInsert.push_back(i);
         }
-        tableColors_.SetItemColor(r,
-                                  ui::RowClass(u.ActivityClass, conn, tableColors_.ItemColor(r)));
+        for (int r = 0; r < n0; ++r)
+            if (!rows_[r].summary && !userOf.count(rows_[r].name)) dropRow[r] = true;
+        for (int r = n0 - 1; r >= 0; --r) {
+            if (!dropRow[r]) continue;
+            SendMessageW(table_, LVM_DELETEITEM, r, 0);
+            shownTexts_.erase(rows_[r].name);
+            rows_.erase(rows_.begin() + r);
+        }
+        for (int32_t i : toInsert) {
+            LVITEMW it = {};
+            it.mask = LVIF_TEXT | LVIF_PARAM;
+            it.iItem = 0;
+            it.pszText = const_cast<wchar_t*>(W(users[i].UserName));
+            it.lParam = i;
+            if (SendMessageW(table_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it)) != 0) {
+                SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
+                ShowMessage(u"Error add to list ");
+                SendMessageW(table_, WM_SETREDRAW, FALSE, 0);
+                if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
+                continue;
+            }
+            rows_.insert(rows_.begin(), ui::TableRow{users[i].UserName, i, users[i].Id, false});
+            shownTexts_.erase(users[i].UserName);
+        }
+
+        // Every user row: its item data, and its cells when its user changed or moved.
+        std::vector<bool> changed(users.size(), false);
+        for (int32_t i : changes.changed) changed[i] = true;
+        for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+            ui::TableRow& row = rows_[r];
+            if (row.summary) continue;
+            auto u = userOf.find(row.name);
+            if (u == userOf.end()) continue;
+            row.userId = users[u->second].Id;
+            bool write = formatAll || changed[u->second];
+            if (row.data != u->second) {
+                LVITEMW it = {};
+                it.mask = LVIF_PARAM;
+                it.iItem = r;
+                it.lParam = u->second;
+                SendMessageW(table_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+                row.data = u->second;
+                write = true;
+            }
+            if (write || !shownTexts_.count(row.name)) WriteUserRow(r, users[u->second]);
+        }
+    } else {
+        // The same rows in the same places: only the changed users' rows are written.
+        for (int32_t i : changes.changed) {
+            const int r = rowOfUser_[i];
+            if (r < 0) continue;
+            rows_[r].userId = users[i].Id;
+            if (!formatAll) WriteUserRow(r, users[i]);
+        }
+        if (formatAll)
+            for (int r = 0; r < static_cast<int>(rows_.size()); ++r)
+                if (!rows_[r].summary && rows_[r].data >= 0 && rows_[r].data < numUsers)
+                    WriteUserRow(r, users[rows_[r].data]);
+    }
+
+    // Sort by the chosen column; the comparison reads the table's copy of the users. Ties are
+    // broken by the user's place in the list, so the mirror sorted the same way matches the
+    // list exactly. Unless a row came, went or changed its sort value, the order stands.
+    if (reorder) {
+        sortRows_.users = &users;
+        SendMessageW(table_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
+                     reinterpret_cast<LPARAM>(&CmovraDlg::CompareProc));
+        std::sort(rows_.begin(), rows_.end(), [this](const ui::TableRow& a, const ui::TableRow& b) {
+            return CompareProc(a.data, b.data, reinterpret_cast<LPARAM>(this)) < 0;
+        });
+        sortRows_.users = nullptr;
+    }
+
+    // Gauges and colour classes follow the rows' new places; rows that stayed change only with
+    // their user or with the connection.
+    bool allStates = reorder || conn != shownConn_;
+    if (gaugePos_.size() != gauges_.size()) {
+        gaugePos_.assign(gauges_.size(), -1);
+        allStates = true;
+    }
+    if (allStates) {
+        for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
+            const int32_t data = rows_[r].data;
+            if (rows_[r].summary || data < 0 || data >= numUsers) continue;
+            ShowRowState(r, users[data], conn);
+        }
+    } else {
+        for (int32_t i : changes.changed)
+            if (rowOfUser_[i] >= 0) ShowRowState(rowOfUser_[i], users[i], conn);
     }
 
     // The summary row, always last.
+    int summaryRow = -1;
+    for (int r = static_cast<int>(rows_.size()) - 1; r >= 0 && summaryRow < 0; --r)
+        if (rows_[r].summary) summaryRow = r;
+    bool placed = reorder;
     if (summaryRow < 0) {
         LVITEMW it = {};
         it.mask = LVIF_TEXT | LVIF_PARAM;
@@ -220,10 +274,11 @@ void CmovraDlg::RefreshTableNow() {
                          ui::TableRow{ui::kSummaryRowName, ui::kSummaryRowData, 0, true});
             // A new row has no texts yet: every cell is written below.
             shownSummary_ = {};
+            placed = true;
         }
     }
     if (summaryRow >= 0) {
-        ui::RowTexts t = ui::SummaryRowTexts(s.server, s.settings, s.serverTexts, divisor_);
+        ui::RowTexts t = ui::SummaryRowTexts(server, settings, serverTexts, divisor_);
         for (int col = 0; col < ui::kColumnCount; ++col)
             if (col != ui::kGaugeColumn && shownSummary_[col] != t[col])
                 SetCell(summaryRow, col, t[col]);
@@ -231,8 +286,19 @@ void CmovraDlg::RefreshTableNow() {
         tableColors_.SetItemColor(summaryRow, ui::kSummaryClass);
     }
 
-    SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
-    PlaceGauges();
+    if (quiet) SendMessageW(table_, WM_SETREDRAW, TRUE, 0);
+    if (placed) {
+        rowOfUser_.assign(users.size(), -1);
+        for (int r = 0; r < static_cast<int>(rows_.size()); ++r)
+            if (!rows_[r].summary && rows_[r].data >= 0 && rows_[r].data < numUsers)
+                rowOfUser_[rows_[r].data] = r;
+        PlaceGauges();
+    }
+    shownRows_ = rows_.size();
+    shownTextRows_ = shownTexts_.size();
+    shownSort_ = sort_;
+    shownConn_ = conn;
+    shownUnauthorised_ = showUnauthorised_;
 }
 
 void CmovraDlg::ReloadRowMirror() {
@@ -357,9 +423,9 @@ INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
     return FALSE;
 }
 
-LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                      DWORD_PTR selfPtr) {
-    auto* self = reinterpret_cast<CmovraDlg*>(selfPtr);
+LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<CmovraDlg*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    const WNDPROC base = self->tableBaseProc_;
     switch (msg) {
         case WM_KEYDOWN:
             // Only the Delete key of the editing block carries the extended-key bit; the
@@ -370,12 +436,12 @@ LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UI
             }
             {
                 // Keyboard scrolling moves rows under the gauges.
-                LRESULT r = DefSubclassProc(h, msg, wp, lp);
+                LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
                 self->PlaceGauges();
                 return r;
             }
         case WM_NOTIFY: {
-            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
             auto* nm = reinterpret_cast<NMHDR*>(lp);
             if (nm->code == HDN_ITEMCHANGEDW || nm->code == HDN_ITEMCHANGEDA ||
                 nm->code == HDN_ENDTRACKW || nm->code == HDN_ENDTRACKA)
@@ -386,15 +452,16 @@ LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UI
         case WM_HSCROLL:
         case WM_MOUSEWHEEL:
         case WM_MOUSEHWHEEL: {
-            LRESULT r = DefSubclassProc(h, msg, wp, lp);
+            LRESULT r = CallWindowProcW(base, h, msg, wp, lp);
             self->PlaceGauges();
             return r;
         }
         case WM_NCDESTROY:
-            RemoveWindowSubclass(h, TableProc, 1);
+            SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+            SetWindowLongPtrW(h, GWLP_USERDATA, 0);
             break;
     }
-    return DefSubclassProc(h, msg, wp, lp);
+    return CallWindowProcW(base, h, msg, wp, lp);
 }
 
 }  // namespace movra

@@ -1,0 +1,179 @@
+// The main window's user table refresh in-process, timed per refresh (run under Wine or on
+// Windows, on a display; tests/win/editors_xvfb.sh gives it a private Xvfb one):
+//   table_bench.exe [refreshes]
+// Google Benchmark is not built for MinGW here, so this is a plain timing loop. Each case makes
+// its changes in the lists, then times RefreshTableNow alone and the painting it causes (the
+// messages pumped after it) separately, and prints the means.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/log_flags.h"
+#include "ui/win/main_window.h"
+#include "ui/win/resource.h"
+
+namespace movra {
+namespace {
+
+using Clock_ = std::chrono::steady_clock;
+
+class NoServer : public TiConnector {
+  public:
+    std::unique_ptr<TiServer> Connect(const Text&) override {
+        throw TiError(static_cast<int32_t>(0x80040154));
+    }
+};
+
+void Pump() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
+
+double Ms(Clock_::time_point from) {
+    return std::chrono::duration<double, std::milli>(Clock_::now() - from).count();
+}
+
+struct Bench {
+    ManualClock clock;
+    Model model{clock};
+    WorkerEvents events;
+    NoServer server;
+    std::unique_ptr<CmovraDlg> dlg;
+    HWND hwnd = nullptr;
+
+    bool Open(const std::string& logName) {
+        {
+            Model::Guard g(model);
+            model.settings.LogFileName = FromUtf8(logName);
+            model.settings.Server = u"ti.test";
+        }
+        events.idle.Set();
+        dlg = std::make_unique<CmovraDlg>(model, events, server, clock);
+        hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
+        if (!hwnd) return false;
+        ShowWindow(hwnd, SW_SHOW);
+        Pump();
+        return true;
+    }
+
+    void Fill(int n) {
+        {
+            Model::Guard g(model);
+            model.ClearUsers();
+            for (int i = 0; i < n; ++i) {
+                const int k = model.AddUserByName(Fmt(u"user%04d", i));
+                CTiUserData& u = model.Users[k];
+                u.ActivityClass = i % 4;
+                u.Online = 1;
+                u.RxLoad = i % 120;
+                u.RxSpeed = i * 1.5;
+                u.UserKTraff = float(i % 7);
+                u.IP = Fmt(u"10.0.%d.%d", i / 250, i % 250);
+                u.LastActivity = {2026, 12, 0, 1, 12, 0, 0, 0};
+            }
+        }
+        dlg->RebuildGauges();
+        dlg->OnLogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация...OK");
+        dlg->RefreshTableNow();  // inserts the rows
+        Pump();
+    }
+
+    void ClickHeader(int col) {
+        NMLISTVIEW nm = {};
+        nm.hdr.hwndFrom = dlg->Table();
+        nm.hdr.idFrom = IDC_TABLE;
+        nm.hdr.code = LVN_COLUMNCLICK;
+        nm.iItem = -1;
+        nm.iSubItem = col;
+        SendMessageW(hwnd, WM_NOTIFY, IDC_TABLE, reinterpret_cast<LPARAM>(&nm));
+        Pump();
+    }
+
+    // `change(refresh)` edits the lists before each refresh.
+    void Run(const char* what, int refreshes, const std::function<void(int)>& change) {
+        // One refresh first, untimed: the first after a change of case also pays for one-off work.
+        {
+            Model::Guard g(model);
+            change(refreshes);
+        }
+        dlg->RefreshTableNow();
+        Pump();
+        double refresh = 0, paint = 0, worst = 0;
+        for (int i = 0; i < refreshes; ++i) {
+            {
+                Model::Guard g(model);
+                change(i);
+            }
+            auto t0 = Clock_::now();
+            dlg->RefreshTableNow();
+            const double ms = Ms(t0);
+            auto t1 = Clock_::now();
+            Pump();
+            paint += Ms(t1);
+            refresh += ms;
+            if (ms > worst) worst = ms;
+        }
+        std::printf("%-46s %5d refreshes  refresh %8.2f ms (max %8.2f)  paint after %7.2f ms\n",
+                    what, refreshes, refresh / refreshes, worst, paint / refreshes);
+        std::fflush(stdout);
+    }
+};
+
+}  // namespace
+}  // namespace movra
+
+int main(int argc, char** argv) {
+    using namespace movra;
+    const int refreshes = argc > 1 ? std::atoi(argv[1]) : 100;
+    constexpr int kUsers = 2000;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), 0xFF};
+    InitCommonControlsEx(&icc);
+    const std::string logName = "table_bench_" + std::to_string(GetCurrentProcessId()) + ".log";
+
+    Bench b;
+    if (!b.Open(logName)) {
+        std::fprintf(stderr, "table_bench: the main window cannot be created\n");
+        return 1;
+    }
+    b.Fill(kUsers);
+    std::printf("RefreshTableNow, %d users, mean per refresh:\n", kUsers);
+
+    // A usual cycle: a few users' received totals move (column 4), nothing else.
+    b.Run("20 cells changed", refreshes, [&](int r) {
+        for (int k = 0; k < 20; ++k) b.model.Users[(r * 20 + k) % kUsers].RxTotal += 1048576.0;
+    });
+    // Nothing changed at all.
+    b.Run("nothing changed", refreshes, [](int) {});
+    // Every user's speed, total and load move; the order (by name) stays.
+    b.Run("all users changed, order kept", refreshes, [&](int r) {
+        for (int i = 0; i < kUsers; ++i) {
+            CTiUserData& u = b.model.Users[i];
+            u.RxSpeed += 1;
+            u.RxTotal += 1048576.0;
+            u.RxLoad = (i + r) % 120;
+        }
+    });
+    // Sorted by speed, and every speed moves so that the order changes each time.
+    b.ClickHeader(7);
+    b.Run("all users changed, sorted by a changed column", refreshes, [&](int r) {
+        for (int i = 0; i < kUsers; ++i) {
+            CTiUserData& u = b.model.Users[i];
+            u.RxSpeed = double((i * 7919 + r * 104729) % 100000);
+            u.RxLoad = (i + r) % 120;
+        }
+    });
+    b.dlg.reset();
+    Pump();
+    std::remove(logName.c_str());
+    return 0;
+}
