@@ -9,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "deadline.h"
 #include "engine/workers.h"
 #include "engine_fixture.h"
 
@@ -60,7 +61,7 @@ TEST_F(ExitTest, NothingStartsOnceTheExitHasBegun) {
     EXPECT_FALSE(w.StartControl());
     EXPECT_FALSE(w.StartImport(1));
     EXPECT_FALSE(w.Running());
-    w.JoinAll();
+    JoinWithin(w);
     EXPECT_EQ(srv->connects, 0);
     EXPECT_EQ(link.Count(LinkEvent::kLine), 0);
 }
@@ -80,7 +81,7 @@ TEST_F(ExitTest, TheWaitForWorkersEndsWhenTheyMakeNoProgress) {
     srv->connectFails = true;  // the worker shows a box and waits for it
     Workers w(m, box, conn, ev);
     ASSERT_TRUE(w.StartControl());
-    while (box.Messages().empty()) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(WaitUntil([&] { return !box.Messages().empty(); }));
     w.BeginExit();
     int pumps = 0;
     EXPECT_FALSE(w.WaitForExit([&] { ++pumps; }, 50ms, 20s));  // silent: gives up

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "deadline.h"
 #include "engine/import_thread.h"
 #include "engine/workers.h"
 #include "engine_fixture.h"
@@ -140,9 +141,9 @@ TEST_F(ImportTest, StartingAnImportStopsTheControlThreadFirst) {
     {
         Workers w(m, link, conn, ev);
         w.StartControl();
-        while (link.Count(LinkEvent::kRefresh) == 0) std::this_thread::yield();
+        ASSERT_TRUE(WaitUntil([&] { return link.Count(LinkEvent::kRefresh) > 0; }));
         w.StartImport(1);
-        w.JoinAll();
+        JoinWithin(w);
     }
     auto lines = LinesOf(link);
     auto at = [&](const Text& t) {
@@ -169,12 +170,12 @@ TEST_F(ImportTest, ControlStartedDuringAnotherRunRestartsAfterIt) {
     Edit([](Model& m) { m.settings.RefreshTimer_msec = 60000; });
     Workers w(m, link, conn, ev);
     w.StartControl();
-    while (link.Count(LinkEvent::kRefresh) == 0) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return link.Count(LinkEvent::kRefresh) > 0; }));
     w.StartControl();
-    while (link.Count(LinkEvent::kRefresh) < 2) std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return link.Count(LinkEvent::kRefresh) >= 2; }));
     EXPECT_TRUE(HasLine(link, 0x18, u"Поток завершен.Перезапускаю..."));
     ev.stop.Set();
-    w.JoinAll();
+    JoinWithin(w);
     EXPECT_EQ(srv->released, 2);
 }
 

@@ -8,9 +8,10 @@
 #include <set>
 #include <thread>
 
+#include "core/log_flags.h"
+#include "deadline.h"
 #include "engine/workers.h"
 #include "fake_server.h"
-#include "core/log_flags.h"
 
 namespace movra::testing {
 namespace {
@@ -74,7 +75,12 @@ TEST(EngineStress, WindowEditsWhileTheControlThreadPolls) {
     int32_t nextValue = 1;
     int torn = 0;
     int steps = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kWorkerDeadline;
     while (link.refreshes < kCycles && link.fatal == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "the control thread stalled";
+            break;
+        }
         ++steps;
         Model::Guard g(m);
         int action = rng() % 10;
@@ -115,7 +121,7 @@ TEST(EngineStress, WindowEditsWhileTheControlThreadPolls) {
         if (steps % 64 == 0) std::this_thread::yield();
     }
     ev.stop.Set();
-    w.JoinAll();
+    JoinWithin(w);
 
     EXPECT_EQ(link.fatal, 0);
     EXPECT_EQ(link.messages, 0);
