@@ -50,68 +50,39 @@ Refusal RefusalOf(const FaultSwitch& f) {
 
 }  // namespace
 
-void Faults::Switch(const FaultSwitch& f) {
+void Faults::Set(const FaultSwitch& f, bool on) {
     using K = FaultSwitch::Kind;
+    // Lists keep each entry once, so a fault switched on by a repeating schedule stays listed
+    // once.
+    auto list = [on](auto& entries, const auto& entry) {
+        std::erase(entries, entry);
+        if (on) entries.push_back(entry);
+    };
     switch (f.kind) {
         case K::Create:
-            createFails = true;
+            createFails = on;
             break;
         case K::Login:
-            loginFails = true;
+            loginFails = on;
             break;
         case K::List:
-            listUsersFails = true;
+            listUsersFails = on;
             break;
         case K::Info:
-            if (std::find(infoFailsFor.begin(), infoFailsFor.end(), f.user) == infoFailsFor.end())
-                infoFailsFor.push_back(f.user);
-            break;
-        case K::Get:
-        case K::Set: {
-            const Refusal r = RefusalOf(f);
-            if (std::find(refusals.begin(), refusals.end(), r) == refusals.end())
-                refusals.push_back(r);
-            break;
-        }
-        case K::CountersI4:
-            countersAsI4 = true;
-            break;
-        case K::ShortInfo:
-            shortInfo = f.shortInfo;
-            break;
-        case K::Delay:
-            delayMs = f.delayMs;
-            break;
-    }
-}
-
-void Faults::Clear(const FaultSwitch& f) {
-    using K = FaultSwitch::Kind;
-    switch (f.kind) {
-        case K::Create:
-            createFails = false;
-            break;
-        case K::Login:
-            loginFails = false;
-            break;
-        case K::List:
-            listUsersFails = false;
-            break;
-        case K::Info:
-            std::erase(infoFailsFor, f.user);
+            list(infoFailsFor, f.user);
             break;
         case K::Get:
         case K::Set:
-            std::erase(refusals, RefusalOf(f));
+            list(refusals, RefusalOf(f));
             break;
         case K::CountersI4:
-            countersAsI4 = false;
+            countersAsI4 = on;
             break;
         case K::ShortInfo:
-            shortInfo = 0;
+            shortInfo = on ? f.shortInfo : 0;
             break;
         case K::Delay:
-            delayMs = 0;
+            delayMs = on ? f.delayMs : 0;
             break;
     }
 }

@@ -118,12 +118,13 @@ struct Faults {
     size_t shortInfo = 0;            // when > 0: GetUserInfo returns only this many elements
     int delayMs = 0;                 // every call waits this long first
 
-    // Switches one fault on. A user or refusal already listed is not listed twice, so a
-    // repeating schedule does not grow the lists.
-    void Switch(const FaultSwitch& f);
-    // Switches it off: the same words clear what they switched on (a refusal or user other
-    // than the one named stays; short-info and delay go off whatever their value).
-    void Clear(const FaultSwitch& f);
+    // Switches one fault on or off. A user or refusal already listed is not listed twice, so a
+    // repeating schedule does not grow the lists; the same words clear what they switched on
+    // (a refusal or user other than the one named stays; short-info and delay go off whatever
+    // their value).
+    void Set(const FaultSwitch& f, bool on);
+    void Switch(const FaultSwitch& f) { Set(f, true); }
+    void Clear(const FaultSwitch& f) { Set(f, false); }
 };
 
 enum class TimeMode {
