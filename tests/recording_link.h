@@ -1,9 +1,11 @@
 #pragma once
 // A window link for tests: records every call in order.
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/log_flags.h"
 #include "core/window_link.h"
 
 namespace movra::testing {
@@ -55,6 +57,19 @@ class RecordingLink : public WindowLink {
   private:
     mutable std::mutex m_;
     std::vector<LinkEvent> events_;
+};
+
+// A window link for long runs: counts what arrives from any thread instead of keeping it.
+class CountingLink : public WindowLink {
+  public:
+    std::atomic<int> lines{0}, refreshes{0}, messages{0}, fatal{0};
+    void LogLine(uint32_t flags, const Text&) override {
+        ++lines;
+        if (flags == LOG_FATAL) ++fatal;
+    }
+    void RefreshTable() override { ++refreshes; }
+    void UsersChanged() override {}
+    void ShowMessage(const Text&) override { ++messages; }
 };
 
 }  // namespace movra::testing

@@ -92,16 +92,6 @@ TEST_F(ExitTest, TheWaitForWorkersEndsWhenTheyMakeNoProgress) {
     EXPECT_FALSE(w.Running());
 }
 
-// A window that counts what arrives from any thread.
-class CountingLink : public WindowLink {
-  public:
-    std::atomic<int> refreshes{0}, lines{0};
-    void LogLine(uint32_t, const Text&) override { ++lines; }
-    void RefreshTable() override { ++refreshes; }
-    void UsersChanged() override {}
-    void ShowMessage(const Text&) override {}
-};
-
 TEST(ExitRaces, RestartsAndImportsRacingTheExitAlwaysEnd) {
     constexpr int kRounds = 1000;
     constexpr int kUsers = 6;

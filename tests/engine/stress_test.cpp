@@ -12,20 +12,10 @@
 #include "deadline.h"
 #include "engine/workers.h"
 #include "fake_server.h"
+#include "recording_link.h"
 
 namespace movra::testing {
 namespace {
-
-class CountingLink : public WindowLink {
-  public:
-    std::atomic<int> refreshes{0}, messages{0}, fatal{0};
-    void LogLine(uint32_t flags, const Text&) override {
-        if (flags == (LOG_ERROR | LOG_DISCONNECTED)) ++fatal;
-    }
-    void RefreshTable() override { ++refreshes; }
-    void UsersChanged() override {}
-    void ShowMessage(const Text&) override { ++messages; }
-};
 
 Text NameOf(int k) {
     return u"u" + FromUtf8(std::to_string(k));
