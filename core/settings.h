@@ -43,6 +43,8 @@ struct Settings {
     Text DOWNLOADER_USERNAME;
     int32_t UserSleep_TimeOut_sec = 20;
     int32_t Use_Sleepers_Traffic = 1;
+    // Mode 3 lends what users and groups leave unused to those who want more; off by default.
+    int32_t ChanalBorrowing = 0;
     int32_t StartMinimized = 0;  // presence of "StartMinimized:"
 
     // Fixed at construction, opened by its bare name in the current directory.

@@ -4,6 +4,7 @@
 // them. Nobody may hold the model's lock while calling any of these.
 #include <cstdint>
 
+#include "core/cycle_summary.h"
 #include "core/text.h"
 
 namespace movra {
@@ -24,6 +25,9 @@ class WindowLink : public MessagePort {
     virtual void RefreshTable() = 0;
     // WM_USERSCHANGED: the number of monitored users changed.
     virtual void UsersChanged() = 0;
+    // WM_CYCLESUMMARY: one control cycle's figures for the channel chart. Links that keep no
+    // chart ignore it.
+    virtual void CycleSummaryReady(const CycleSummary& summary) { (void)summary; }
 };
 
 }  // namespace movra

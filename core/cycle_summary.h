@@ -1,0 +1,31 @@
+#pragma once
+// What one control cycle hands the window for the channel chart: only values the cycle already
+// has, so the chart costs the server nothing.
+#include <cstdint>
+#include <vector>
+
+#include "core/text.h"
+
+namespace movra {
+
+// One group's figures for one cycle, all in kbit/s.
+struct GroupCycleFigures {
+    uint64_t key = 0;  // the group's Group::Key: stable while the program runs, never saved
+    Text name;         // the group's name at this cycle
+    double rxSpeed = 0;  // summed measured incoming speed of its users (negatives count as 0)
+    double txSpeed = 0;
+    double limitIn = 0;  // summed limits of its users after this cycle's writes
+    double limitOut = 0;
+};
+
+struct CycleSummary {
+    int64_t time = 0;  // local wall-clock time in seconds (Clock::LocalToUnix of LocalNow)
+    std::vector<GroupCycleFigures> groups;  // every group, group 0 first
+    double widthIn = 0;                     // RXMAXkbit
+    double widthOut = 0;                    // TXMAXkbit
+    bool measuredArmed = false;             // the incoming-width measurement is armed
+    double measuredIn = 0;                  // the measured incoming width, when armed
+    int32_t online = 0, active = 0, weak = 0, sleeping = 0;
+};
+
+}  // namespace movra

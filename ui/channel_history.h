@@ -1,0 +1,86 @@
+#pragma once
+// The channel chart's memory: what the control cycles reported, one sample per second for the
+// last hour and one-minute buckets (min, mean, max) for the last 24 hours, kept by the window
+// thread from connect to exit. Views cut out of it are what the chart draws, what its tooltip
+// reads and what "Сохранить CSV..." writes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/cycle_summary.h"
+#include "core/text.h"
+#include "ui/table_model.h"
+
+namespace movra::chart {
+
+enum class Range : int32_t { k10Min = 0, k1Hour = 1, k24Hours = 2 };
+// 600, 3600 or 86400.
+int64_t RangeSeconds(Range r);
+// "10 мин", "1 час", "24 часа".
+const char16_t* RangeName(Range r);
+
+// The merged series of the groups beyond the legend.
+constexpr uint64_t kOthersKey = 0;
+
+// One area of the chart: a group, or "Прочие" (key kOthersKey) for the merged rest.
+struct Series {
+    uint64_t key = 0;
+    Text name;
+    uint32_t rgb = 0;  // 0xRRGGBB, stable for the key while the program runs
+};
+
+// One slot of a view: a second (10 min, 1 hour) or a minute (24 hours).
+struct Point {
+    int64_t time = 0;  // the slot's first second
+    bool gap = true;   // no cycle fell in this slot (or a reconnect broke it)
+    // Per series of the view, same order, kbit/s; the mean over a minute slot.
+    std::vector<double> in, out;
+    double widthIn = 0, widthOut = 0;
+    bool measured = false;  // measuredIn is valid
+    double measuredIn = 0;
+};
+
+struct View {
+    Range range = Range::k10Min;
+    int64_t step = 1;  // seconds per point
+    std::vector<Series> series;  // stacking order, bottom first; legend order
+    std::vector<Point> points;   // oldest first, one per slot of the range, gaps included
+};
+
+class ChannelHistory {
+  public:
+    ChannelHistory();
+    ~ChannelHistory();
+    ChannelHistory(const ChannelHistory&) = delete;
+    ChannelHistory& operator=(const ChannelHistory&) = delete;
+
+    // One cycle's figures. Cycles that fall in the same second are merged into one sample.
+    void Add(const CycleSummary& s);
+    // A reconnect: the next sample does not join the one before it.
+    void MarkGap();
+
+    // The range ending at `now` (local seconds), with at most `legend` named series: the
+    // largest of the range by their incoming and outgoing use, the rest merged as "Прочие".
+    View Shown(Range r, int64_t now, size_t legend = 11) const;
+    // The same range with every group as its own series (for the CSV file).
+    View Full(Range r, int64_t now) const;
+
+    // The bytes the history holds now; never more than MaxBytes(groups) for `groups` groups.
+    size_t MemoryBytes() const;
+    static size_t MaxBytes(size_t groups);
+
+  private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// The tooltip over point `index` of `v`: the time, each series' incoming and outgoing value and
+// the totals, in the table's unit.
+Text TooltipText(const View& v, size_t index, const DisplayUnit& unit);
+
+// The CSV file of a view: UTF-8 with a BOM, ';' between fields, a decimal comma whatever the
+// locale, names quoted when they hold ';' or '"', time as "ДД.ММ.ГГГГ ЧЧ:ММ:СС", one row per
+// point, per series incoming and outgoing, then the widths.
+std::string CsvBytes(const View& v, const DisplayUnit& unit);
+
+}  // namespace movra::chart
