@@ -12,6 +12,8 @@
 //   blackbox_helper sheet-ok <id>   press OK of the property sheet that holds the control
 //   blackbox_helper ended <ms>      wait for the process (pid=) to end
 //   blackbox_helper kill            end the process (pid=) at once
+//   blackbox_helper chart <ms>      wait for the visible top-level window "Movra - график
+//                                   канала", print 1
 //   blackbox_helper dismiss <ms> [ok]  wait for any dialog or message box besides the main
 //                                   window and close every one that is up (a property sheet
 //                                   with Cancel, or OK when asked); print a line for each
@@ -252,6 +254,20 @@ int main(int argc, char** argv) {
             limit = 500;
         }
         return closed > 0 ? 0 : 1;
+    }
+    if (what == "chart") {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            for (HWND h = nullptr;
+                 (h = FindWindowExW(nullptr, h, nullptr, L"Movra - график канала")) != nullptr;) {
+                if (Ours(h) && IsWindowVisible(h)) {
+                    std::printf("1\n");
+                    return 0;
+                }
+            }
+            Sleep(50);
+        }
+        return 1;
     }
     if (what == "box") {
         DWORD limit = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;

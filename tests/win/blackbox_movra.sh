@@ -111,6 +111,8 @@ setup connect-regulate-exit 48213 "" ""
 wait_log "Авторизация пользователя TI...OK" 30 && pass "connected" || fail "no connected line"
 wait_log "Изменение ограничения для" 30 && pass "regulates" || fail "no limit change"
 rows="$(help rows)"; [ "${rows:-0}" -ge 4 ] && pass "table has $rows rows" || fail "table rows: $rows"
+help command 32801 >/dev/null
+[ "$(help chart 10000)" = 1 ] && pass "channel chart open" || fail "no channel chart window"
 before="$(journal_count 'SetProperty')"
 help command 32791 >/dev/null
 wait_log "Жду завершения потока..." 10 && pass "waits for the thread" || fail "no waiting line"

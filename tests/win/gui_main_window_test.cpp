@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -822,5 +823,185 @@ TEST_F(MainWindowTest, RefreshTableTimings) {
     }
 }
 
+
+// ---- The channel chart ----
+
+// Two groups over ten minutes with a 20-second gap: incoming 1000 + 500 under a 1800-wide
+// channel, outgoing 300 + 300.
+chart::View TwoGroupView() {
+    chart::View v;
+    v.range = chart::Range::k10Min;
+    v.step = 1;
+    v.series = {{1, u"Бухгалтерия", 0x1F77B4}, {2, u"Склад", 0xFF7F0E}};
+    for (int i = 0; i < 600; ++i) {
+        chart::Point p;
+        p.time = 1'800'000'000 + i;
+        p.gap = i >= 300 && i < 320;
+        if (!p.gap) {
+            p.in = {1000, 500};
+            p.out = {300, 300};
+            p.widthIn = p.widthOut = 1800;
+        }
+        v.points.push_back(p);
+    }
+    return v;
+}
+
+TEST(ChartPaint, AreasStackInOrderUnderTheWidthLineAndGapsStayEmpty) {
+    const chart::View v = TwoGroupView();
+    const RECT area = {0, 0, 1200, 600};
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof(bi.bmiHeader), 1200, -600, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(bmp, nullptr);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    PaintChart(dc, area, v, {1.0, u"кбит/с"});
+
+    const ChartPlots plots = ChartPlotRects(area, v);
+    // 1800 puts the scale's top at 2000.
+    auto y = [](const RECT& plot, double kbit) {
+        return plot.bottom - static_cast<int>(std::lround(kbit / 2000 * (plot.bottom - plot.top)));
+    };
+    auto x = [&](const RECT& plot, size_t i) {
+        return (ChartColumnOf(plot, v, i) + ChartColumnOf(plot, v, i + 1)) / 2;
+    };
+    const COLORREF blue = RGB(0x1F, 0x77, 0xB4), orange = RGB(0xFF, 0x7F, 0x0E);
+    const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0);
+    const RECT& in = plots.in;
+    for (size_t i : {50u, 200u, 500u}) {
+        EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 700)), blue) << i;
+        EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 1250)), orange) << i;
+        EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 1650)), white) << i;
+        const int wy = y(in, 1800);
+        const bool line = GetPixel(dc, x(in, i), wy) == black ||
+                          GetPixel(dc, x(in, i), wy - 1) == black;
+        EXPECT_TRUE(line) << i;
+        EXPECT_NE(GetPixel(dc, x(in, i), wy + 4), black) << i;
+        EXPECT_NE(GetPixel(dc, x(in, i), wy - 5), black) << i;
+    }
+    // The gap: neither areas nor line.
+    for (size_t i : {301u, 310u, 318u}) {
+        EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 700)), white) << i;
+        EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 1800)), white) << i;
+        EXPECT_EQ(GetPixel(dc, x(plots.out, i), y(plots.out, 150)), white) << i;
+    }
+    // Outgoing below, with its own figures: 300 + 300 on the same scale top as its width.
+    EXPECT_GT(plots.out.top, in.bottom);
+    EXPECT_EQ(GetPixel(dc, x(plots.out, 100), y(plots.out, 150)), blue);
+    EXPECT_EQ(GetPixel(dc, x(plots.out, 100), y(plots.out, 450)), orange);
+    EXPECT_EQ(GetPixel(dc, x(plots.out, 100), y(plots.out, 1200)), white);
+    // The column under the mouse names the point drawn there.
+    EXPECT_EQ(ChartPointAt(in, v, x(in, 310)), 310);
+    EXPECT_EQ(ChartPointAt(in, v, in.left - 1), -1);
+
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+}
+
+constexpr wchar_t kChart[] = L"Movra - график канала";
+
+int CountOwnWindows(const wchar_t* title) {
+    struct S {
+        const wchar_t* title;
+        int n;
+    } s{title, 0};
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<S*>(lp);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            wchar_t t[256] = {};
+            GetWindowTextW(h, t, 256);
+            if (pid == GetCurrentProcessId() && wcscmp(t, s->title) == 0) ++s->n;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.n;
+}
+
+TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAndReopens) {
+    // The item sits just above Exit in both menus.
+    for (int menu : {IDR_TABLE_MENU, IDR_TRAY_MENU}) {
+        HMENU m = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(menu));
+        HMENU sub = GetSubMenu(m, 0);
+        const int n = GetMenuItemCount(sub);
+        EXPECT_EQ(GetMenuItemID(sub, n - 1), static_cast<UINT>(ID_EXIT)) << menu;
+        EXPECT_EQ(GetMenuItemID(sub, n - 2), static_cast<UINT>(ID_SHOW_CHART)) << menu;
+        DestroyMenu(m);
+    }
+
+    // Cycles reach the history from a worker thread through the window link.
+    ASSERT_TRUE(PumpUntil([&] { return dlg->LogWindow() != nullptr; }));
+    std::atomic<bool> sent{false};
+    std::thread worker([&] {
+        CycleSummary s;
+        s.time = CivilSeconds(clock.LocalNow());
+        s.groups = {{0, u"Без группы", 800, 200, 0, 0}};
+        s.widthIn = s.widthOut = 2000;
+        dlg->CycleSummaryReady(s);
+        sent = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return sent.load(); }));
+    worker.join();
+
+    PostMessageW(hwnd, WM_COMMAND, ID_SHOW_CHART, 0);
+    ASSERT_TRUE(PumpUntil([&] { return FindOwnWindow(kChart) != nullptr; }));
+    HWND chartWnd = FindOwnWindow(kChart);
+    EXPECT_EQ(chartWnd, dlg->Chart().Hwnd());
+    EXPECT_EQ(GetWindow(chartWnd, GW_OWNER), nullptr);
+    const chart::View& shown = dlg->Chart().Shown();
+    EXPECT_EQ(shown.points.size(), 600u);
+    EXPECT_TRUE(std::any_of(shown.points.begin(), shown.points.end(),
+                            [](const chart::Point& p) { return !p.gap; }));
+
+    dlg->RunCommand(ID_SHOW_CHART);
+    Pump(50ms);
+    EXPECT_EQ(dlg->Chart().Hwnd(), chartWnd);
+    EXPECT_EQ(CountOwnWindows(kChart), 1);
+
+    // The "1 час" button.
+    HWND hour = FindWindowExW(chartWnd, nullptr, WC_BUTTONW, L"1 час");
+    ASSERT_NE(hour, nullptr);
+    SendMessageW(hour, BM_CLICK, 0, 0);
+    EXPECT_EQ(dlg->Chart().Range(), chart::Range::k1Hour);
+    EXPECT_EQ(dlg->Chart().Shown().points.size(), 3600u);
+
+    SendMessageW(chartWnd, WM_CLOSE, 0, 0);
+    Pump(50ms);
+    EXPECT_FALSE(IsWindow(chartWnd));
+    EXPECT_EQ(dlg->Chart().Hwnd(), nullptr);
+    dlg->RunCommand(ID_SHOW_CHART);
+    ASSERT_TRUE(PumpUntil([&] { return FindOwnWindow(kChart) != nullptr; }));
+    EXPECT_EQ(CountOwnWindows(kChart), 1);
+}
+
+TEST_F(MainWindowTest, ChartOpensBesideAModalDialogWhichStaysTheOneBroughtForward) {
+    HWND picked = nullptr, about = nullptr, chartWnd = nullptr;
+    bool shown = false;
+    std::thread driver = Drive(
+        L"О программе Movra",
+        [&](HWND box) {
+            about = box;
+            PostMessageW(hwnd, WM_COMMAND, ID_SHOW_CHART, 0);
+            auto end = std::chrono::steady_clock::now() + 10s;
+            while (!(chartWnd = FindOwnWindow(kChart)) && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(20ms);
+            // The chart is now the window last activated; a refused command still finds the box.
+            SendMessageW(chartWnd, WM_NULL, 0, 0);
+            picked = dlg->ModalDialog();
+            PostMessageW(hwnd, WM_COMMAND, IDC_OPTIONS, 0);
+            std::this_thread::sleep_for(kQuietWindow);
+        },
+        &shown);
+    dlg->RunCommand(IDM_ABOUTBOX);
+    driver.join();
+    ASSERT_TRUE(shown);
+    ASSERT_NE(chartWnd, nullptr);
+    EXPECT_EQ(picked, about);
+    EXPECT_TRUE(IsWindow(chartWnd));
+}
 }  // namespace
 }  // namespace movra

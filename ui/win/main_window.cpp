@@ -10,6 +10,7 @@
 #include <cwchar>
 
 #include "config/config_file.h"
+#include "core/file_system.h"
 #include "ui/win/editors.h"
 #include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
@@ -58,10 +59,20 @@ void PumpMessages() {
     }
 }
 
+bool SaveChartCsv(const std::string& bytes, const Text& path, Text& error) {
+    PlatformFileSystem fs;
+    return chart::SaveCsv(bytes, path, fs, error);
+}
+
 }  // namespace
 
 CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector, const Clock& clock)
-    : model_(model), events_(events), clock_(clock), log_(model, clock) {
+    : model_(model),
+      events_(events),
+      clock_(clock),
+      log_(model, clock),
+      chart_({&history_, [this] { return ChartUnit(); },
+              [this] { return CivilSeconds(clock_.LocalNow()); }, SaveChartCsv}) {
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
@@ -151,6 +162,11 @@ void CmovraDlg::UsersChanged() {
     // Workers know the window only through the published handle.
     if (!w && GetCurrentThreadId() == uiThread_) w = hwnd_;
     if (w) SendMessageW(w, WM_USERSCHANGED, 0, 0);
+}
+
+void CmovraDlg::CycleSummaryReady(const CycleSummary& summary) {
+    HWND w = logWindow_.load();
+    if (w) SendMessageW(w, WM_CYCLESUMMARY, 0, reinterpret_cast<LPARAM>(&summary));
 }
 
 void CmovraDlg::ShowMessage(const Text& text) {
@@ -243,6 +259,9 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_LOGLINE:
             if (lp) OnLogLine(static_cast<uint32_t>(wp), *reinterpret_cast<const Text*>(lp));
             return DialogResult(hwnd_, 0);
+        case WM_CYCLESUMMARY:
+            if (lp) OnCycleSummary(*reinterpret_cast<const CycleSummary*>(lp));
+            return TRUE;
         case WM_REFRESHTABLE:
             RefreshTableNow();
             return TRUE;
@@ -305,6 +324,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             KillTimer(hwnd_, kExitPendingTimer);
             RemoveTrayIcon();
             logWindow_.store(nullptr);
+            chart_.Close();
             return FALSE;
         case WM_NCDESTROY:
             hwnd_ = nullptr;
@@ -382,6 +402,11 @@ void CmovraDlg::AfterFirstPaint() {
 
 void CmovraDlg::OnLogLine(uint32_t flags, const Text& text) {
     ApplyLogEffects(log_.OnLogLine(flags, text));
+}
+
+void CmovraDlg::OnCycleSummary(const CycleSummary& summary) {
+    history_.Add(summary);
+    chart_.DataArrived();
 }
 
 void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
@@ -484,6 +509,28 @@ bool CmovraDlg::ModalOpen() const {
     return hwnd_ && !IsWindowEnabled(hwnd_);
 }
 
+HWND CmovraDlg::ModalDialog() const {
+    if (!ModalOpen()) return nullptr;
+    HWND popup = GetLastActivePopup(hwnd_);
+    if (popup && popup != hwnd_ && popup != chart_.Hwnd()) return popup;
+    // The last active window was not the dialog: look for it among the window's own.
+    struct Search {
+        HWND owner, skip, found;
+    } s = {hwnd_, chart_.Hwnd(), nullptr};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(hwnd_, nullptr),
+        [](HWND w, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            if (w == s->skip || GetWindow(w, GW_OWNER) != s->owner || !IsWindowVisible(w) ||
+                !IsWindowEnabled(w))
+                return TRUE;
+            s->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
 void CmovraDlg::RunCommand(int id) {
     if (ModalOpen()) {
         // A dialog of ours is open (the tray menu, or a command posted from outside, still
@@ -495,10 +542,10 @@ void CmovraDlg::RunCommand(int id) {
             case ID_MODE_DIVIDE:
             case IDC_CONNECT:
             case IDC_DISCONNECT:
+            case ID_SHOW_CHART:
                 break;
             default: {
-                HWND popup = GetLastActivePopup(hwnd_);
-                if (popup && popup != hwnd_) SetForegroundWindow(popup);
+                if (HWND dialog = ModalDialog()) SetForegroundWindow(dialog);
                 return;
             }
         }
@@ -555,6 +602,9 @@ void CmovraDlg::RunCommand(int id) {
         case IDM_ABOUTBOX:
             About();
             break;
+        case ID_SHOW_CHART:
+            ShowChart();
+            break;
         case ID_EXIT:
             if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
             break;
@@ -589,6 +639,8 @@ void CmovraDlg::Connect() {
         RebuildGauges();
         FitHeight();
     }
+    // The history goes on across connections; the chart shows the pause as a gap.
+    history_.MarkGap();
     workers_->StartControl();  // resets the stop event, then starts the thread
 }
 
@@ -799,6 +851,15 @@ void CmovraDlg::ShowLogWindow() {
         name = model_.settings.LogFileName;
     }
     ShowLogFile(inst_, hwnd_, name, *this);
+}
+
+void CmovraDlg::ShowChart() {
+    chart_.Open(inst_);
+}
+
+ui::DisplayUnit CmovraDlg::ChartUnit() const {
+    Model::Guard g(model_);
+    return ui::DisplayUnitFor(model_.settings);
 }
 
 // ---- Sizing ----

@@ -20,6 +20,7 @@
 #include "log/event_log.h"
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
+#include "ui/win/chart_window.h"
 
 namespace movra {
 
@@ -27,6 +28,7 @@ constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
 constexpr UINT WM_REFRESHTABLE = WM_USER + 106;
 constexpr UINT WM_LOGLINE = WM_USER + 107;
 constexpr UINT WM_USERSCHANGED = WM_USER + 108;
+constexpr UINT WM_CYCLESUMMARY = WM_USER + 109;
 constexpr UINT kTrayIconId = 1234;
 
 class CmovraDlg : public WindowLink {
@@ -50,9 +52,12 @@ class CmovraDlg : public WindowLink {
     void RefreshTable() override;
     void UsersChanged() override;
     void ShowMessage(const Text& text) override;
+    void CycleSummaryReady(const CycleSummary& summary) override;
 
     // ---- The window's own operations (window thread). ----
     void OnLogLine(uint32_t flags, const Text& text);
+    // A cycle's figures into the chart's history; an open chart shows them with its next redraw.
+    void OnCycleSummary(const CycleSummary& summary);
     // Rewrites the table from the lists (window thread).
     void RefreshTableNow();
     void RebuildGauges();
@@ -63,6 +68,11 @@ class CmovraDlg : public WindowLink {
     // the window is open, only commands that open nothing and close nothing run.
     void RunCommand(int id);
     void ShowLogWindow();
+    // Opens the channel chart, or brings it forward.
+    void ShowChart();
+    // The dialog of this window that is open now (null: none), which refused commands bring
+    // forward; never the chart, which is no dialog of the window.
+    HWND ModalDialog() const;
 
     HWND Hwnd() const { return hwnd_; }
     HWND Table() const { return table_; }
@@ -82,6 +92,8 @@ class CmovraDlg : public WindowLink {
     int GaugeRebuilds() const { return gaugeRebuilds_; }
     // The window published for the workers (null before the first paint).
     HWND LogWindow() const { return logWindow_.load(); }
+    const chart::ChannelHistory& History() const { return history_; }
+    ChartWindow& Chart() { return chart_; }
 
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
@@ -124,6 +136,7 @@ class CmovraDlg : public WindowLink {
     bool ReportOrphanGroups();
     void FillServerRow();
     void SetDisplayUnit();
+    ui::DisplayUnit ChartUnit() const;
 
     void BuildColumns();
     int RowCount() const;
@@ -193,6 +206,9 @@ class CmovraDlg : public WindowLink {
     std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
+    // Every cycle's figures from the first connect to the exit, and the window that shows them.
+    chart::ChannelHistory history_;
+    ChartWindow chart_;
 };
 
 }  // namespace movra

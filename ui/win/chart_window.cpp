@@ -1,0 +1,631 @@
+#include "ui/win/chart_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "ui/win/resource.h"
+#include "ui/win/win_util.h"
+
+namespace movra {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"MovraChannelChart";
+constexpr UINT_PTR kRedrawTimer = 1;
+constexpr UINT kRedrawMs = 1000;
+constexpr int kIdRangeFirst = 101;  // three range buttons, in Range order
+constexpr int kIdSave = 104;
+constexpr int kToolbarHeight = 36;
+
+// Layout of the painted area, in pixels.
+constexpr int kScaleWidth = 64;     // speed labels left of the plots
+constexpr int kLegendWidth = 190;   // legend right of the plots
+constexpr int kTitleHeight = 20;    // panel title above each plot
+constexpr int kTimeHeight = 18;     // time labels below each plot
+constexpr int kMargin = 6;
+
+constexpr COLORREF kBackground = RGB(255, 255, 255);
+constexpr COLORREF kGrid = RGB(225, 225, 225);
+constexpr COLORREF kAxisText = RGB(60, 60, 60);
+constexpr COLORREF kWidthLine = RGB(0, 0, 0);
+
+COLORREF ToColorRef(uint32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+HFONT ChartFont() {
+    static HFONT font = [] {
+        NONCLIENTMETRICSW m = {};
+        m.cbSize = sizeof(m);
+        if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(m), &m, 0))
+            return CreateFontIndirectW(&m.lfMessageFont);
+        return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    }();
+    return font;
+}
+
+// A scale of 1, 2 or 5 times a power of ten that puts about four lines over `top`.
+struct Scale {
+    double step = 1;
+    double top = 4;
+};
+
+Scale NiceScale(double top) {
+    Scale s;
+    if (!(top > 0)) return s;
+    const double raw = top / 4;
+    const double p = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        s.step = m * p;
+        if (s.step >= raw) break;
+    }
+    s.top = std::ceil(top / s.step - 1e-9) * s.step;
+    return s;
+}
+
+// "12 500" or "2,5": digits grouped by a space, a decimal comma when the step needs one.
+std::wstring ScaleLabel(double v, double step) {
+    if (step < 1) {
+        wchar_t buf[32];
+        swprintf(buf, 32, L"%.1f", v);
+        std::wstring s = buf;
+        std::replace(s.begin(), s.end(), L'.', L',');
+        return s;
+    }
+    std::wstring digits = std::to_wstring(static_cast<long long>(std::llround(v)));
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, 1, L' ');
+    return digits;
+}
+
+int YOf(const RECT& plot, double value, double top) {
+    const double f = std::clamp(value / top, 0.0, 1.0);
+    return plot.bottom - static_cast<int>(std::lround(f * (plot.bottom - plot.top)));
+}
+
+void Text_(HDC dc, const std::wstring& s, RECT r, UINT flags) {
+    DrawTextW(dc, s.c_str(), static_cast<int>(s.size()), &r,
+              flags | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+}
+
+class GdiPen {
+  public:
+    GdiPen(HDC dc, HPEN pen) : dc_(dc), pen_(pen), old_(SelectObject(dc, pen)) {}
+    ~GdiPen() {
+        SelectObject(dc_, old_);
+        DeleteObject(pen_);
+    }
+    GdiPen(const GdiPen&) = delete;
+    GdiPen& operator=(const GdiPen&) = delete;
+
+  private:
+    HDC dc_;
+    HPEN pen_;
+    HGDIOBJ old_;
+};
+
+HPEN DashedPen(COLORREF c, int width) {
+    LOGBRUSH b = {BS_SOLID, c, 0};
+    const DWORD dashes[2] = {6, 4};
+    return ExtCreatePen(PS_GEOMETRIC | PS_USERSTYLE | PS_ENDCAP_FLAT | PS_JOIN_MITER,
+                        static_cast<DWORD>(width), &b, 2, dashes);
+}
+
+// One panel: the series' stacked areas over its plot, the width lines and both scales.
+struct Panel {
+    const wchar_t* title;
+    bool incoming;
+};
+
+double Value(const chart::Point& p, bool incoming, size_t s) {
+    const std::vector<double>& v = incoming ? p.in : p.out;
+    return s < v.size() ? std::max(0.0, v[s]) : 0.0;
+}
+
+double PanelTop(const chart::View& v, bool incoming) {
+    double top = 0;
+    for (const chart::Point& p : v.points) {
+        if (p.gap) continue;
+        double sum = 0;
+        for (size_t s = 0; s < v.series.size(); ++s) sum += Value(p, incoming, s);
+        top = std::max({top, sum, incoming ? p.widthIn : p.widthOut});
+        if (incoming && p.measured) top = std::max(top, p.measuredIn);
+    }
+    return top;
+}
+
+// A line along the points that pass `has`, broken where they do not.
+template <class Has, class Y>
+void StepLine(HDC dc, const RECT& plot, const chart::View& v, Has has, Y y) {
+    std::vector<POINT> run;
+    auto flush = [&] {
+        if (run.size() >= 2) Polyline(dc, run.data(), static_cast<int>(run.size()));
+        run.clear();
+    };
+    for (size_t i = 0; i < v.points.size(); ++i) {
+        const chart::Point& p = v.points[i];
+        if (!has(p)) {
+            flush();
+            continue;
+        }
+        const int yy = y(p);
+        run.push_back({ChartColumnOf(plot, v, i), yy});
+        run.push_back({ChartColumnOf(plot, v, i + 1), yy});
+    }
+    flush();
+}
+
+void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const ui::DisplayUnit& unit,
+                const Panel& panel) {
+    const double divisor = unit.divisor > 0 ? unit.divisor : 1.0;
+    const Scale scale = NiceScale(PanelTop(v, panel.incoming) / divisor);
+    const double top = scale.top * divisor;  // in kbit/s
+
+    // Title and speed scale with light grid lines.
+    SetTextColor(dc, kAxisText);
+    Text_(dc, std::wstring(panel.title) + L", " + W(unit.unit),
+          {plot.left, plot.top - kTitleHeight, plot.right, plot.top - 2}, DT_LEFT | DT_BOTTOM);
+    {
+        GdiPen pen(dc, CreatePen(PS_SOLID, 1, kGrid));
+        for (double t = 0; t <= scale.top + scale.step / 2; t += scale.step) {
+            const int y = YOf(plot, t * divisor, top);
+            MoveToEx(dc, plot.left, y, nullptr);
+            LineTo(dc, plot.right, y);
+            Text_(dc, ScaleLabel(t, scale.step),
+                  {plot.left - kScaleWidth, y - 9, plot.left - 4, y + 9}, DT_RIGHT | DT_VCENTER);
+        }
+    }
+
+    // Stacked areas, bottom series first, one polygon per run of points without a gap.
+    const size_t n = v.points.size();
+    std::vector<double> base(n, 0.0);
+    std::vector<POINT> poly;
+    poly.reserve(n * 4);
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    for (size_t s = 0; s < v.series.size(); ++s) {
+        HBRUSH brush = CreateSolidBrush(ToColorRef(v.series[s].rgb));
+        HGDIOBJ oldBrush = SelectObject(dc, brush);
+        size_t i = 0;
+        while (i < n) {
+            if (v.points[i].gap) {
+                ++i;
+                continue;
+            }
+            size_t end = i;
+            while (end < n && !v.points[end].gap) ++end;
+            poly.clear();
+            for (size_t k = i; k < end; ++k) {
+                const int y = YOf(plot, base[k] + Value(v.points[k], panel.incoming, s), top);
+                poly.push_back({ChartColumnOf(plot, v, k), y});
+                poly.push_back({ChartColumnOf(plot, v, k + 1), y});
+            }
+            for (size_t k = end; k-- > i;) {
+                const int y = YOf(plot, base[k], top);
+                poly.push_back({ChartColumnOf(plot, v, k + 1), y + 1});
+                poly.push_back({ChartColumnOf(plot, v, k), y + 1});
+            }
+            Polygon(dc, poly.data(), static_cast<int>(poly.size()));
+            for (size_t k = i; k < end; ++k) base[k] += Value(v.points[k], panel.incoming, s);
+            i = end;
+        }
+        SelectObject(dc, oldBrush);
+        DeleteObject(brush);
+    }
+    SelectObject(dc, oldPen);
+
+    // The channel width, solid; the measured incoming width, dashed.
+    {
+        GdiPen pen(dc, CreatePen(PS_SOLID, 2, kWidthLine));
+        StepLine(
+            dc, plot, v, [&](const chart::Point& p) { return !p.gap; },
+            [&](const chart::Point& p) {
+                return YOf(plot, panel.incoming ? p.widthIn : p.widthOut, top);
+            });
+    }
+    if (panel.incoming) {
+        GdiPen pen(dc, DashedPen(kWidthLine, 2));
+        StepLine(
+            dc, plot, v, [](const chart::Point& p) { return !p.gap && p.measured; },
+            [&](const chart::Point& p) { return YOf(plot, p.measuredIn, top); });
+    }
+
+    // Axes and the time scale: a label every so many minutes, at least 80 px apart.
+    {
+        GdiPen pen(dc, CreatePen(PS_SOLID, 1, kAxisText));
+        MoveToEx(dc, plot.left, plot.top, nullptr);
+        LineTo(dc, plot.left, plot.bottom);
+        LineTo(dc, plot.right, plot.bottom);
+        if (n == 0) return;
+        const int64_t first = v.points.front().time;
+        const int64_t span = static_cast<int64_t>(n) * v.step;
+        const int width = std::max(1L, plot.right - plot.left);
+        int64_t every = 86400;
+        for (int64_t e : {60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200}) {
+            if (static_cast<double>(e) / span * width >= 80) {
+                every = e;
+                break;
+            }
+        }
+        for (int64_t t = (first + every - 1) / every * every; t < first + span; t += every) {
+            const int x = plot.left + static_cast<int>((t - first) * width / span);
+            MoveToEx(dc, x, plot.bottom, nullptr);
+            LineTo(dc, x, plot.bottom + 4);
+            const int64_t day = ((t % 86400) + 86400) % 86400;
+            wchar_t buf[16];
+            swprintf(buf, 16, L"%02d:%02d", static_cast<int>(day / 3600),
+                     static_cast<int>(day / 60 % 60));
+            Text_(dc, buf, {x - 40, plot.bottom + 3, x + 40, plot.bottom + kTimeHeight},
+                  DT_CENTER | DT_TOP);
+        }
+    }
+}
+
+// The legend: the series from the top of the stack down, as they are seen, then the lines.
+void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
+    const int line = 20;
+    int y = box.top;
+    SetTextColor(dc, kAxisText);
+    for (size_t k = v.series.size(); k-- > 0;) {
+        if (y + line > box.bottom) break;
+        RECT sq = {box.left, y + 4, box.left + 12, y + 16};
+        HBRUSH brush = CreateSolidBrush(ToColorRef(v.series[k].rgb));
+        FillRect(dc, &sq, brush);
+        DeleteObject(brush);
+        Text_(dc, W(v.series[k].name), {box.left + 18, y, box.right, y + line},
+              DT_LEFT | DT_VCENTER);
+        y += line;
+    }
+    y += line / 2;
+    const std::pair<const wchar_t*, bool> lines[2] = {{L"Ширина канала", false},
+                                                      {L"Измеренная ширина", true}};
+    for (const auto& [name, dashed] : lines) {
+        if (y + line > box.bottom) break;
+        {
+            GdiPen pen(dc, dashed ? DashedPen(kWidthLine, 2) : CreatePen(PS_SOLID, 2, kWidthLine));
+            MoveToEx(dc, box.left, y + line / 2, nullptr);
+            LineTo(dc, box.left + 16, y + line / 2);
+        }
+        Text_(dc, name, {box.left + 22, y, box.right, y + line}, DT_LEFT | DT_VCENTER);
+        y += line;
+    }
+}
+
+}  // namespace
+
+ChartPlots ChartPlotRects(const RECT& area, const chart::View&) {
+    ChartPlots p;
+    const int w = area.right - area.left;
+    const int legend = std::min(kLegendWidth, std::max(0, w / 4));
+    const int left = area.left + kScaleWidth;
+    const int right = std::max(left + 1, static_cast<int>(area.right) - legend - kMargin);
+    const int half = (area.bottom - area.top) / 2;
+    p.in = {left, area.top + kTitleHeight + kMargin, right, area.top + half - kTimeHeight};
+    p.out = {left, area.top + half + kTitleHeight, right, area.bottom - kTimeHeight - kMargin};
+    for (RECT* r : {&p.in, &p.out}) r->bottom = std::max(r->bottom, r->top + 1);
+    return p;
+}
+
+int ChartColumnOf(const RECT& plot, const chart::View& v, size_t index) {
+    const int64_t n = std::max<int64_t>(1, static_cast<int64_t>(v.points.size()));
+    return plot.left + static_cast<int>(static_cast<int64_t>(index) * (plot.right - plot.left) / n);
+}
+
+int ChartPointAt(const RECT& plot, const chart::View& v, int x) {
+    if (x < plot.left || x >= plot.right || v.points.empty()) return -1;
+    const int64_t n = static_cast<int64_t>(v.points.size());
+    int64_t i = (static_cast<int64_t>(x - plot.left) * n) / (plot.right - plot.left);
+    // Columns are cut like ChartColumnOf cuts them; step back where rounding crossed over.
+    while (i > 0 && ChartColumnOf(plot, v, static_cast<size_t>(i)) > x) --i;
+    while (i + 1 < n && ChartColumnOf(plot, v, static_cast<size_t>(i + 1)) <= x) ++i;
+    return static_cast<int>(i);
+}
+
+void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::DisplayUnit& unit) {
+    HBRUSH back = CreateSolidBrush(kBackground);
+    FillRect(dc, &area, back);
+    DeleteObject(back);
+    HGDIOBJ oldFont = SelectObject(dc, ChartFont());
+    SetBkMode(dc, TRANSPARENT);
+    const ChartPlots plots = ChartPlotRects(area, v);
+    PaintPanel(dc, plots.in, v, unit, {L"Вход", true});
+    PaintPanel(dc, plots.out, v, unit, {L"Выход", false});
+    PaintLegend(dc, {plots.in.right + 2 * kMargin, plots.in.top, area.right - kMargin, area.bottom},
+                v);
+    SelectObject(dc, oldFont);
+}
+
+// ---- The window ----
+
+ChartWindow::ChartWindow(Sources sources) : src_(std::move(sources)) {}
+
+ChartWindow::~ChartWindow() {
+    Close();
+}
+
+void ChartWindow::Open(HINSTANCE inst) {
+    if (!hwnd_) {
+        Create(inst);
+        if (!hwnd_) return;
+        ShowWindow(hwnd_, SW_SHOWNORMAL);
+        Redraw();
+    } else if (IsIconic(hwnd_)) {
+        ShowWindow(hwnd_, SW_RESTORE);
+    } else {
+        ShowWindow(hwnd_, SW_SHOW);
+    }
+    SetForegroundWindow(hwnd_);
+}
+
+void ChartWindow::Close() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void ChartWindow::Create(HINSTANCE inst) {
+    static const bool registered = [inst] {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = inst;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(IDR_MAINFRAME));
+        wc.lpszClassName = kClassName;
+        return RegisterClassExW(&wc) != 0;
+    }();
+    if (!registered) return;
+    // No owner: the window lives beside the main window and its modal dialogs, not under them.
+    CreateWindowExW(0, kClassName, kChartTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                    CW_USEDEFAULT, CW_USEDEFAULT, 980, 640, nullptr, nullptr, inst, this);
+}
+
+LRESULT CALLBACK ChartWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<ChartWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        self->hwnd_ = h;
+        SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<ChartWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(h, msg, wp, lp);
+    return self->Handle(msg, wp, lp);
+}
+
+LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_CREATE: {
+            HINSTANCE inst = reinterpret_cast<CREATESTRUCTW*>(lp)->hInstance;
+            font_ = ChartFont();
+            auto button = [&](const char16_t* text, int id, DWORD style) {
+                HWND b = CreateWindowExW(0, WC_BUTTONW, W(text), WS_CHILD | WS_VISIBLE | style, 0,
+                                         0, 10, 10, hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)),
+                                         inst, nullptr);
+                SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+                return b;
+            };
+            for (int r = 0; r < 3; ++r)
+                rangeButtons_[r] =
+                    button(chart::RangeName(static_cast<chart::Range>(r)), kIdRangeFirst + r,
+                           BS_AUTORADIOBUTTON | BS_PUSHLIKE | (r == 0 ? WS_GROUP : 0));
+            saveButton_ = button(u"Сохранить CSV...", kIdSave, BS_PUSHBUTTON | WS_GROUP);
+            SendMessageW(rangeButtons_[static_cast<int>(range_)], BM_SETCHECK, BST_CHECKED, 0);
+
+            tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                   WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, 0, 0, 0, 0, hwnd_,
+                                   nullptr, inst, nullptr);
+            TOOLINFOW ti = {};
+            ti.cbSize = sizeof(ti);
+            ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+            ti.hwnd = hwnd_;
+            ti.uId = 1;
+            ti.lpszText = const_cast<wchar_t*>(L"");
+            SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+            SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, 600);
+            SetTimer(hwnd_, kRedrawTimer, kRedrawMs, nullptr);
+            LayOut();
+            return 0;
+        }
+        case WM_COMMAND:
+            if (HIWORD(wp) == BN_CLICKED) {
+                const int id = LOWORD(wp);
+                if (id >= kIdRangeFirst && id < kIdRangeFirst + 3)
+                    SetRange(static_cast<chart::Range>(id - kIdRangeFirst));
+                else if (id == kIdSave)
+                    AskAndSave();
+            }
+            return 0;
+        case WM_TIMER:
+            if (wp == kRedrawTimer) Tick();
+            return 0;
+        case WM_SIZE:
+            LayOut();
+            if (wp != SIZE_MINIMIZED) Redraw();
+            return 0;
+        case WM_GETMINMAXINFO: {
+            auto* mm = reinterpret_cast<MINMAXINFO*>(lp);
+            mm->ptMinTrackSize = {520, 380};
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;  // WM_PAINT covers everything from the back buffer
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd_, &ps);
+            RECT client;
+            GetClientRect(hwnd_, &client);
+            RECT bar = {0, 0, client.right, kToolbarHeight};
+            FillRect(dc, &bar, GetSysColorBrush(COLOR_BTNFACE));
+            const RECT area = ChartArea();
+            if (memDc_)
+                BitBlt(dc, area.left, area.top, bufSize_.cx, bufSize_.cy, memDc_, 0, 0, SRCCOPY);
+            EndPaint(hwnd_, &ps);
+            return 0;
+        }
+        case WM_MOUSEMOVE:
+            OnMouseMove(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+            return 0;
+        case WM_MOUSELEAVE:
+            tracking_ = false;
+            tipPoint_ = -1;
+            SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, 0);
+            return 0;
+        case WM_DESTROY:
+            KillTimer(hwnd_, kRedrawTimer);
+            if (memDc_) {
+                SelectObject(memDc_, oldBitmap_);
+                DeleteDC(memDc_);
+                DeleteObject(bitmap_);
+                memDc_ = nullptr;
+                bitmap_ = nullptr;
+                bufSize_ = {};
+            }
+            return 0;
+        case WM_NCDESTROY: {
+            HWND h = hwnd_;
+            SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+            hwnd_ = tip_ = saveButton_ = nullptr;
+            for (HWND& b : rangeButtons_) b = nullptr;
+            tracking_ = false;
+            tipPoint_ = -1;
+            dirty_ = true;
+            return DefWindowProcW(h, msg, wp, lp);
+        }
+    }
+    return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+RECT ChartWindow::ChartArea() const {
+    RECT c = {};
+    if (hwnd_) GetClientRect(hwnd_, &c);
+    c.top = std::min<LONG>(kToolbarHeight, c.bottom);
+    return c;
+}
+
+void ChartWindow::LayOut() {
+    int x = 8;
+    for (HWND b : rangeButtons_) {
+        if (b) MoveWindow(b, x, 6, 80, 24, TRUE);
+        x += 84;
+    }
+    if (saveButton_) MoveWindow(saveButton_, x + 16, 6, 140, 24, TRUE);
+}
+
+void ChartWindow::SetRange(chart::Range r) {
+    range_ = r;
+    for (int i = 0; i < 3; ++i)
+        if (rangeButtons_[i])
+            SendMessageW(rangeButtons_[i], BM_SETCHECK,
+                         i == static_cast<int>(r) ? BST_CHECKED : BST_UNCHECKED, 0);
+    Redraw();
+}
+
+void ChartWindow::Tick() {
+    if (!hwnd_ || IsIconic(hwnd_)) return;
+    // Without new data the picture only moves when the range's slot does.
+    if (dirty_ || src_.now() - builtAt_ >= view_.step) Redraw();
+}
+
+void ChartWindow::Redraw() {
+    if (!hwnd_ || !src_.history) return;
+    unit_ = src_.unit();
+    builtAt_ = src_.now();
+    view_ = src_.history->Shown(range_, builtAt_);
+    dirty_ = false;
+
+    const RECT area = ChartArea();
+    const SIZE size = {std::max<LONG>(1, area.right - area.left),
+                       std::max<LONG>(1, area.bottom - area.top)};
+    if (!memDc_ || size.cx != bufSize_.cx || size.cy != bufSize_.cy) {
+        if (memDc_) {
+            SelectObject(memDc_, oldBitmap_);
+            DeleteObject(bitmap_);
+        } else {
+            memDc_ = CreateCompatibleDC(nullptr);
+        }
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = size.cx;
+        bi.bmiHeader.biHeight = -size.cy;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(memDc_, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        oldBitmap_ = SelectObject(memDc_, bitmap_);
+        bufSize_ = size;
+    }
+    PaintChart(memDc_, {0, 0, size.cx, size.cy}, view_, unit_);
+    ++redraws_;
+    InvalidateRect(hwnd_, &area, FALSE);
+    // The tooltip follows the data under the cursor.
+    if (tipPoint_ >= 0) {
+        tipPoint_ = -1;
+        POINT pt;
+        GetCursorPos(&pt);
+        ScreenToClient(hwnd_, &pt);
+        OnMouseMove(pt.x, pt.y);
+    }
+}
+
+void ChartWindow::OnMouseMove(int x, int y) {
+    if (!tip_) return;
+    if (!tracking_) {
+        TRACKMOUSEEVENT tme = {sizeof(tme), TME_LEAVE, hwnd_, 0};
+        tracking_ = TrackMouseEvent(&tme) != FALSE;
+    }
+    const RECT area = ChartArea();
+    const ChartPlots plots =
+        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_);
+    const int cy = y - area.top;
+    int index = -1;
+    for (const RECT& p : {plots.in, plots.out})
+        if (cy >= p.top && cy < p.bottom) index = ChartPointAt(p, view_, x - area.left);
+    if (index < 0) {
+        if (tipPoint_ >= 0) SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, 0);
+        tipPoint_ = -1;
+        return;
+    }
+    if (index != tipPoint_) {
+        tipPoint_ = index;
+        const Text text = chart::TooltipText(view_, static_cast<size_t>(index), unit_);
+        TOOLINFOW ti = {};
+        ti.cbSize = sizeof(ti);
+        ti.hwnd = hwnd_;
+        ti.uId = 1;
+        ti.lpszText = WMutable(text);
+        SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+        SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+    }
+    POINT pt = {x + 16, y + 16};
+    ClientToScreen(hwnd_, &pt);
+    SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(pt.x, pt.y));
+}
+
+bool ChartWindow::SaveCsv(const Text& path) {
+    if (!src_.history || !src_.save) return false;
+    const std::string bytes =
+        chart::CsvBytes(src_.history->Full(range_, src_.now()), src_.unit());
+    Text error;
+    if (src_.save(bytes, path, error)) return true;
+    ShowMessageBox(hwnd_, error.empty() ? Fmt(u"Не удалось записать файл %s", path) : error,
+                   BoxIcon::kExclamation);
+    return false;
+}
+
+void ChartWindow::AskAndSave() {
+    wchar_t file[MAX_PATH] = L"channel.csv";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = hwnd_;
+    ofn.lpstrFilter = L"CSV (*.csv)\0*.csv\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = L"csv";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&ofn)) return;
+    SaveCsv(FromWide(file));
+}
+
+}  // namespace movra

@@ -1,0 +1,93 @@
+#pragma once
+// "Movra - график канала": the channel chart, a modeless window of its own (no owner, so that
+// it stays usable beside a modal dialog of the main window and is never taken for one). It
+// shows a view of the history the main window keeps and redraws at most once a second.
+#include <windows.h>
+
+#include <functional>
+
+#include "ui/channel_history.h"
+#include "ui/table_model.h"
+
+namespace movra {
+
+constexpr const wchar_t* kChartTitle = L"Movra - график канала";
+
+// Where PaintChart puts the two plots inside the rectangle it is given.
+struct ChartPlots {
+    RECT in = {};   // incoming, above
+    RECT out = {};  // outgoing, below
+};
+ChartPlots ChartPlotRects(const RECT& area, const chart::View& v);
+// The point of `v` drawn in column `x` of a plot (-1: outside it).
+int ChartPointAt(const RECT& plot, const chart::View& v, int x);
+// The plot's column where point `index` starts.
+int ChartColumnOf(const RECT& plot, const chart::View& v, size_t index);
+// The chart of `v` on a white background: legend, incoming above, outgoing below, stacked
+// areas, the widths as lines, speed and time scales. Gaps draw nothing.
+void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::DisplayUnit& unit);
+
+class ChartWindow {
+  public:
+    struct Sources {
+        const chart::ChannelHistory* history = nullptr;
+        std::function<ui::DisplayUnit()> unit;  // the table's unit now
+        std::function<int64_t()> now;           // local seconds
+        // Writes the CSV bytes to the path; false with the message to show when it failed.
+        std::function<bool(const std::string& bytes, const Text& path, Text& error)> save;
+    };
+    explicit ChartWindow(Sources sources);
+    ~ChartWindow();
+    ChartWindow(const ChartWindow&) = delete;
+    ChartWindow& operator=(const ChartWindow&) = delete;
+
+    // Opens the window, or brings it forward when it is open.
+    void Open(HINSTANCE inst);
+    void Close();
+    // New data in the history: drawn with the next once-a-second redraw.
+    void DataArrived() { dirty_ = true; }
+    void SetRange(chart::Range r);
+    // Saves the shown range to `path`, reporting a failure with a message box.
+    bool SaveCsv(const Text& path);
+
+    HWND Hwnd() const { return hwnd_; }
+    chart::Range Range() const { return range_; }
+    const chart::View& Shown() const { return view_; }
+    int Redraws() const { return redraws_; }
+    // Redraws now if anything changed since the last redraw (the timer's work).
+    void Tick();
+
+  private:
+    static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+    void Create(HINSTANCE inst);
+    void LayOut();
+    void Redraw();
+    void OnMouseMove(int x, int y);
+    void AskAndSave();
+    RECT ChartArea() const;
+
+    Sources src_;
+    HWND hwnd_ = nullptr;
+    HWND rangeButtons_[3] = {};
+    HWND saveButton_ = nullptr;
+    HWND tip_ = nullptr;
+    HFONT font_ = nullptr;
+    bool tracking_ = false;
+    int tipPoint_ = -1;
+
+    chart::Range range_ = chart::Range::k10Min;
+    chart::View view_;
+    ui::DisplayUnit unit_ = {1.0, u""};
+    bool dirty_ = true;
+    int64_t builtAt_ = 0;
+    int redraws_ = 0;
+
+    // The back buffer the chart is drawn into and painted from.
+    HDC memDc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ oldBitmap_ = nullptr;
+    SIZE bufSize_ = {};
+};
+
+}  // namespace movra
