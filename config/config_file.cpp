@@ -256,26 +256,10 @@ bool ToFloat(double d, float& f) {
 
 // ---- Writing ----
 
-// Writes `text` to a temporary file beside `name`, pushes it to the disk and only then puts it
-// in place of `name` in one step, so a failed save (or a power cut) never destroys the previous
-// file. Returns the message to show, or nothing on success.
+// The file as UTF-16LE with a byte-order mark, written so that a failed save never destroys
+// the previous one. Returns the message to show, or nothing on success.
 std::optional<Text> WriteConfigFile(const Text& name, const Text& text, FileSystem& fs) {
-    const Text temp = name + u".tmp";
-    FILE* f = OpenFile(temp, "wb");
-    if (!f) return u"Ошибка создания файла " + name;
-    std::string bytes = "\xFF\xFE" + EncodeUtf16Lines(text);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = fs.FlushAndClose(f) && ok;
-    if (!ok) {
-        RemoveFile(temp);
-        return u"Ошибка записи в " + name;
-    }
-    if (!fs.ReplaceExisting(temp, name)) {
-        // A failed replace leaves the old file untouched.
-        RemoveFile(temp);
-        return u"Ошибка создания файла " + name;
-    }
-    return std::nullopt;
+    return WriteFileReplacing(name, "\xFF\xFE" + EncodeUtf16Lines(text), fs);
 }
 
 }  // namespace

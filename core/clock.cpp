@@ -76,7 +76,7 @@ Clock& SystemClock() {
     return clock;
 }
 
-SystemTime ManualClock::UnixToUtc(int64_t t) {
+SystemTime CivilTime(int64_t t) {
     int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
     int64_t secs = t - days * 86400;
     int64_t y;
@@ -93,7 +93,7 @@ SystemTime ManualClock::UnixToUtc(int64_t t) {
     return st;
 }
 
-int64_t ManualClock::UtcToUnix(const SystemTime& t) {
+int64_t CivilSeconds(const SystemTime& t) {
     return DaysFromCivil(t.wYear, t.wMonth, t.wDay) * 86400 + t.wHour * 3600 + t.wMinute * 60 +
            t.wSecond;
 }

@@ -10,8 +10,8 @@ namespace movra {
 
 // One group's figures for one cycle, all in kbit/s.
 struct GroupCycleFigures {
-    uint64_t key = 0;  // the group's Group::Key: stable while the program runs, never saved
-    Text name;         // the group's name at this cycle
+    uint64_t key = 0;    // the group's Group::Key: stable while the program runs, never saved
+    Text name;           // the group's name at this cycle
     double rxSpeed = 0;  // summed measured incoming speed of its users (negatives count as 0)
     double txSpeed = 0;
     double limitIn = 0;  // summed limits of its users after this cycle's writes
@@ -19,7 +19,9 @@ struct GroupCycleFigures {
 };
 
 struct CycleSummary {
-    int64_t time = 0;  // local wall-clock time in seconds (Clock::LocalToUnix of LocalNow)
+    // Local wall-clock time in seconds, CivilSeconds(clock.LocalNow()): counted without the time
+    // zone, so the chart prints it back as the wall clock showed it.
+    int64_t time = 0;
     std::vector<GroupCycleFigures> groups;  // every group, group 0 first
     double widthIn = 0;                     // RXMAXkbit
     double widthOut = 0;                    // TXMAXkbit

@@ -24,6 +24,24 @@ bool RemoveFile(const Text& name) {
 #endif
 }
 
+std::optional<Text> WriteFileReplacing(const Text& name, const std::string& bytes, FileSystem& fs) {
+    const Text temp = name + u".tmp";
+    FILE* f = OpenFile(temp, "wb");
+    if (!f) return u"Ошибка создания файла " + name;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = fs.FlushAndClose(f) && ok;
+    if (!ok) {
+        RemoveFile(temp);
+        return u"Ошибка записи в " + name;
+    }
+    if (!fs.ReplaceExisting(temp, name)) {
+        // A failed replace leaves the old file untouched.
+        RemoveFile(temp);
+        return u"Ошибка создания файла " + name;
+    }
+    return std::nullopt;
+}
+
 Text DecodeText(const std::string& b) {
     if (b.size() >= 3 && static_cast<unsigned char>(b[0]) == 0xEF &&
         static_cast<unsigned char>(b[1]) == 0xBB && static_cast<unsigned char>(b[2]) == 0xBF)

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/file_system.h"
 #include "core/text.h"
 
 namespace movra {
@@ -18,6 +19,10 @@ bool RemoveFile(const Text& name);
 Text DecodeText(const std::string& bytes);
 // The bytes of `text` as UTF-16LE, with "\n" written as CR LF.
 std::string EncodeUtf16Lines(TextView text);
+// Writes `bytes` to a temporary file beside `name`, pushes it to the disk and only then puts it
+// in place of `name` in one step, so a failed save (or a power cut) never destroys the previous
+// file. Returns the message to show, or nothing on success.
+std::optional<Text> WriteFileReplacing(const Text& name, const std::string& bytes, FileSystem& fs);
 // Reads a whole file; nullopt when it cannot be opened or read.
 std::optional<std::string> ReadFileBytes(const Text& name);
 

@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "core/cycle_summary.h"
+#include "core/file_system.h"
 #include "core/text.h"
 #include "ui/table_model.h"
 
 namespace movra::chart {
+
+using ui::DisplayUnit;
 
 enum class Range : int32_t { k10Min = 0, k1Hour = 1, k24Hours = 2 };
 // 600, 3600 or 86400.
@@ -21,6 +24,11 @@ const char16_t* RangeName(Range r);
 
 // The merged series of the groups beyond the legend.
 constexpr uint64_t kOthersKey = 0;
+inline constexpr char16_t kOthersName[] = u"Прочие";
+
+// A series' colour: a fixed palette of colours told apart easily, picked by the key; grey for
+// "Прочие".
+uint32_t SeriesColour(uint64_t key);
 
 // One area of the chart: a group, or "Прочие" (key kOthersKey) for the merged rest.
 struct Series {
@@ -33,6 +41,10 @@ struct Series {
 struct Point {
     int64_t time = 0;  // the slot's first second
     bool gap = true;   // no cycle fell in this slot (or a reconnect broke it)
+    // A second without its own cycle between two cycles at most kHoldSeconds apart (or after
+    // the last one, up to that age): it shows the cycle before, so that a refresh period longer
+    // than a second does not cut the chart into stripes. Never a gap; the CSV file skips it.
+    bool held = false;
     // Per series of the view, same order, kbit/s; the mean over a minute slot.
     std::vector<double> in, out;
     double widthIn = 0, widthOut = 0;
@@ -40,9 +52,19 @@ struct Point {
     double measuredIn = 0;
 };
 
+// The longest distance between two cycles that the chart still draws as one line.
+constexpr int64_t kHoldSeconds = 5;
+
+// One group's figures in one minute bucket, kbit/s; the mean over the minute's seconds with a
+// cycle (a second where the group was absent counts as 0, and so does the minimum then).
+struct MinuteFigures {
+    double minIn = 0, meanIn = 0, maxIn = 0;
+    double minOut = 0, meanOut = 0, maxOut = 0;
+};
+
 struct View {
     Range range = Range::k10Min;
-    int64_t step = 1;  // seconds per point
+    int64_t step = 1;            // seconds per point
     std::vector<Series> series;  // stacking order, bottom first; legend order
     std::vector<Point> points;   // oldest first, one per slot of the range, gaps included
 };
@@ -59,8 +81,13 @@ class ChannelHistory {
     // A reconnect: the next sample does not join the one before it.
     void MarkGap();
 
-    // The range ending at `now` (local seconds), with at most `legend` named series: the
-    // largest of the range by their incoming and outgoing use, the rest merged as "Прочие".
+    // The minute bucket starting at `minute` (a multiple of 60) for the group `key`; false when
+    // the history holds none.
+    bool Minute(int64_t minute, uint64_t key, MinuteFigures& out) const;
+
+    // The range ending at `now` (local seconds, as CycleSummary::time), with at most `legend` named
+    // series: the largest of the range by their incoming and outgoing use, the rest merged as
+    // "Прочие".
     View Shown(Range r, int64_t now, size_t legend = 11) const;
     // The same range with every group as its own series (for the CSV file).
     View Full(Range r, int64_t now) const;
@@ -75,12 +102,17 @@ class ChannelHistory {
 };
 
 // The tooltip over point `index` of `v`: the time, each series' incoming and outgoing value and
-// the totals, in the table's unit.
+// the totals, in the table's unit; lines end in "\r\n" (what a multi-line Win32 tooltip shows).
 Text TooltipText(const View& v, size_t index, const DisplayUnit& unit);
 
 // The CSV file of a view: UTF-8 with a BOM, ';' between fields, a decimal comma whatever the
 // locale, names quoted when they hold ';' or '"', time as "ДД.ММ.ГГГГ ЧЧ:ММ:СС", one row per
 // point, per series incoming and outgoing, then the widths.
+// Seconds that are gaps or only held (and minutes without a cycle) have no row.
 std::string CsvBytes(const View& v, const DisplayUnit& unit);
+
+// Writes the CSV bytes to `path` (through a temporary file put in its place). False with the
+// message to show in `error` when it failed.
+bool SaveCsv(const std::string& bytes, const Text& path, FileSystem& fs, Text& error);
 
 }  // namespace movra::chart

@@ -1,0 +1,665 @@
+#include "ui/channel_history.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+
+#include "core/clock.h"
+#include "core/textfile.h"
+
+namespace movra::chart {
+
+namespace {
+
+constexpr int64_t kSecondSlots = 3600;  // the last hour, one slot per second
+constexpr int64_t kMinuteSlots = 1440;  // the last 24 hours, one slot per minute
+constexpr int64_t kNone = std::numeric_limits<int64_t>::min();
+// A cycle's groups beyond this many go into "Прочие": no sample grows without bound.
+constexpr size_t kMaxGroupsPerSample = 512;
+// Distinct groups remembered at once. A group not seen for 24 hours is forgotten; while the
+// table is full, new groups go into "Прочие".
+constexpr size_t kMaxKeys = 4096;
+constexpr size_t kMaxNameUnits = 128;
+// A clock set back by more than this (a manual change, a time-zone change) starts the history
+// afresh: the slots ahead of the new time could never be told from new ones. A smaller step
+// back (a clock correction) drops cycles until the time passes the last sample again.
+constexpr int64_t kRestartStepBack = 60;
+// What one map entry of the key index costs on the heap, node and allocator overhead included.
+constexpr size_t kIndexNodeBytes = 48;
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+size_t Mod(int64_t a, int64_t n) {
+    int64_t r = a % n;
+    return static_cast<size_t>(r < 0 ? r + n : r);
+}
+float Speed(double v) {
+    // A counter reset can make a speed negative; NaN must not poison a minute's sums.
+    return v > 0 ? static_cast<float>(v) : 0.0f;
+}
+
+struct SecondEntry {
+    uint32_t idx;  // into the key table; 0 is "Прочие"
+    float in, out;
+};
+
+struct SecondSlot {
+    int64_t time = kNone;
+    bool afterBreak = false;  // a reconnect came between this sample and the one before
+    bool measured = false;
+    double widthIn = 0, widthOut = 0, measuredIn = 0;
+    std::vector<SecondEntry> entries;
+};
+
+struct MinuteEntry {
+    uint32_t idx;
+    uint32_t seconds;  // seconds of the minute in which the group had a figure
+    float minIn, maxIn, sumIn, minOut, maxOut, sumOut;
+};
+
+struct MinuteSlot {
+    int64_t minute = kNone;  // the minute's first second
+    int32_t seconds = 0;     // seconds with a cycle
+    int32_t measuredSeconds = 0;
+    size_t limit = 0;  // most entries this bucket may hold: its largest sample and "Прочие"
+    double measuredSum = 0;
+    double widthIn = 0, widthOut = 0;
+    std::vector<MinuteEntry> entries;
+};
+
+struct KeyInfo {
+    uint64_t key = 0;
+    Text name;
+    int64_t lastSeen = kNone;
+    // Where this group's figures go in the bucket of minute `bucketMinute`.
+    int64_t bucketMinute = kNone;
+    uint32_t bucketPos = 0;
+    bool used = false;
+};
+
+constexpr std::array<uint32_t, 20> kPalette = {
+    0x4E79A7, 0xF28E2B, 0x59A14F, 0xE15759, 0x76B7B2, 0xEDC948, 0xB07AA1,
+    0xFF9DA7, 0x9C755F, 0x17BECF, 0xA0CBE8, 0xFFBE7D, 0x8CD17D, 0xB6992D,
+    0xD37295, 0x86BCB6, 0xF1CE63, 0xD4A6C8, 0x499894, 0x2F4B7C,
+};
+constexpr uint32_t kOthersColour = 0xBAB0AC;
+
+}  // namespace
+
+int64_t RangeSeconds(Range r) {
+    switch (r) {
+        case Range::k10Min:
+            return 600;
+        case Range::k1Hour:
+            return 3600;
+        case Range::k24Hours:
+            return 86400;
+    }
+    return 600;
+}
+
+const char16_t* RangeName(Range r) {
+    switch (r) {
+        case Range::k10Min:
+            return u"10 мин";
+        case Range::k1Hour:
+            return u"1 час";
+        case Range::k24Hours:
+            return u"24 часа";
+    }
+    return u"10 мин";
+}
+
+uint32_t SeriesColour(uint64_t key) {
+    if (key == kOthersKey) return kOthersColour;
+    return kPalette[(key - 1) % kPalette.size()];
+}
+
+struct ChannelHistory::Impl {
+    std::vector<SecondSlot> seconds = std::vector<SecondSlot>(kSecondSlots);
+    std::vector<MinuteSlot> minutes = std::vector<MinuteSlot>(kMinuteSlots);
+    std::vector<KeyInfo> keys;  // index 0: "Прочие", always in use
+    std::unordered_map<uint64_t, uint32_t> index;
+    std::vector<uint32_t> freeIdx;
+    int64_t last = kNone;  // the latest sample's second
+    bool breakPending = false;
+    int64_t agedMinute = kNone;
+    // Reused between cycles.
+    std::vector<SecondEntry> sample;
+    std::vector<float> accIn, accOut;
+    std::vector<uint8_t> touched;
+    std::vector<uint32_t> touchedList;
+
+    Impl() {
+        keys.reserve(kMaxKeys + 1);
+        index.reserve(kMaxKeys);
+        Restart();
+    }
+
+    void Restart() {
+        for (SecondSlot& s : seconds) {
+            s.time = kNone;
+            s.entries.clear();
+        }
+        for (MinuteSlot& m : minutes) {
+            m.minute = kNone;
+            m.entries.clear();
+        }
+        keys.clear();
+        index.clear();
+        freeIdx.clear();
+        KeyInfo others;
+        others.key = kOthersKey;
+        others.name = kOthersName;
+        others.used = true;
+        keys.push_back(others);
+        last = kNone;
+        breakPending = false;
+        agedMinute = kNone;
+    }
+
+    // Forgets the groups that no slot of the history can still hold.
+    void Age(int64_t t) {
+        int64_t minute = FloorDiv(t, 60);
+        if (minute == agedMinute) return;
+        agedMinute = minute;
+        int64_t oldest = (minute - kMinuteSlots) * 60;
+        for (uint32_t i = 1; i < keys.size(); ++i) {
+            KeyInfo& k = keys[i];
+            if (!k.used || k.lastSeen >= oldest) continue;
+            index.erase(k.key);
+            k = KeyInfo{};
+            freeIdx.push_back(i);
+        }
+    }
+
+    uint32_t IndexOf(const GroupCycleFigures& g, int64_t t) {
+        if (g.key == kOthersKey) return 0;
+        uint32_t idx;
+        auto it = index.find(g.key);
+        if (it != index.end()) {
+            idx = it->second;
+        } else {
+            if (index.size() >= kMaxKeys) return 0;
+            if (!freeIdx.empty()) {
+                idx = freeIdx.back();
+                freeIdx.pop_back();
+            } else {
+                idx = static_cast<uint32_t>(keys.size());
+                keys.emplace_back();
+            }
+            keys[idx].key = g.key;
+            keys[idx].used = true;
+            index.emplace(g.key, idx);
+        }
+        KeyInfo& k = keys[idx];
+        TextView name = TextView(g.name).substr(0, kMaxNameUnits);
+        // A new string of exactly the name's size: a string grown in place may keep twice that.
+        if (k.name != name) k.name = Text(name);
+        k.lastSeen = t;
+        return idx;
+    }
+
+    // The bucket position for the group at `idx`, made when the bucket has room, else the
+    // position of "Прочие".
+    uint32_t BucketPos(MinuteSlot& b, uint32_t idx) {
+        KeyInfo& k = keys[idx];
+        if (k.bucketMinute == b.minute) return k.bucketPos;
+        KeyInfo& o = keys[0];
+        bool othersIn = o.bucketMinute == b.minute;
+        if (idx == 0 || b.entries.size() + (othersIn ? 0 : 1) < b.limit) {
+            k.bucketMinute = b.minute;
+            k.bucketPos = static_cast<uint32_t>(b.entries.size());
+            b.entries.push_back({idx, 0, 0, 0, 0, 0, 0, 0});
+            return k.bucketPos;
+        }
+        uint32_t pos = BucketPos(b, 0);
+        k.bucketMinute = b.minute;
+        k.bucketPos = pos;
+        return pos;
+    }
+
+    // Adds (sign 1) or takes back (sign -1) one second's figures to the bucket. Groups that
+    // share a position (those in "Прочие") are summed first, so that the minimum and maximum
+    // are of the second's sum. Taking back leaves the minimum and maximum: they were measured.
+    void Fold(MinuteSlot& b, const std::vector<SecondEntry>& entries, int sign) {
+        if (accIn.size() < b.limit) {
+            accIn.resize(b.limit);
+            accOut.resize(b.limit);
+            touched.resize(b.limit);
+        }
+        touchedList.clear();
+        for (const SecondEntry& e : entries) {
+            uint32_t pos = BucketPos(b, e.idx);
+            if (!touched[pos]) {
+                touched[pos] = 1;
+                accIn[pos] = accOut[pos] = 0;
+                touchedList.push_back(pos);
+            }
+            accIn[pos] += e.in;
+            accOut[pos] += e.out;
+        }
+        for (uint32_t pos : touchedList) {
+            touched[pos] = 0;
+            MinuteEntry& m = b.entries[pos];
+            float in = accIn[pos], out = accOut[pos];
+            if (sign < 0) {
+                m.sumIn = std::max(0.0f, m.sumIn - in);
+                m.sumOut = std::max(0.0f, m.sumOut - out);
+                --m.seconds;
+                continue;
+            }
+            if (m.seconds == 0) {
+                m.minIn = m.maxIn = in;
+                m.minOut = m.maxOut = out;
+            } else {
+                m.minIn = std::min(m.minIn, in);
+                m.maxIn = std::max(m.maxIn, in);
+                m.minOut = std::min(m.minOut, out);
+                m.maxOut = std::max(m.maxOut, out);
+            }
+            m.sumIn += in;
+            m.sumOut += out;
+            ++m.seconds;
+        }
+    }
+
+    void Add(const CycleSummary& s) {
+        const int64_t t = s.time;
+        if (last != kNone && t < last) {
+            if (last - t <= kRestartStepBack) return;
+            Restart();
+        }
+        Age(t);
+
+        // The cycle's groups, those beyond the cap summed into "Прочие".
+        sample.clear();
+        size_t want = std::min(s.groups.size(), kMaxGroupsPerSample) + 1;
+        if (sample.capacity() < want) sample.reserve(want);
+        float othersIn = 0, othersOut = 0;
+        bool others = false;
+        for (const GroupCycleFigures& g : s.groups) {
+            uint32_t idx = sample.size() < kMaxGroupsPerSample ? IndexOf(g, t) : 0;
+            if (idx == 0) {
+                others = true;
+                othersIn += Speed(g.rxSpeed);
+                othersOut += Speed(g.txSpeed);
+            } else {
+                sample.push_back({idx, Speed(g.rxSpeed), Speed(g.txSpeed)});
+            }
+        }
+        if (others) {
+            sample.push_back({0, othersIn, othersOut});
+            keys[0].lastSeen = t;
+        }
+
+        SecondSlot& slot = seconds[Mod(t, kSecondSlots)];
+        MinuteSlot& b = minutes[Mod(FloorDiv(t, 60), kMinuteSlots)];
+        const int64_t minute = FloorDiv(t, 60) * 60;
+        if (b.minute != minute) {
+            if (b.entries.capacity() > 2 * sample.size() + 16)
+                std::vector<MinuteEntry>().swap(b.entries);
+            b.entries.clear();
+            b.minute = minute;
+            b.seconds = b.measuredSeconds = 0;
+            b.measuredSum = 0;
+            b.limit = 0;
+        }
+        b.limit = std::max(b.limit, sample.size() + 1);
+        if (b.entries.capacity() < b.limit) b.entries.reserve(b.limit);
+
+        if (t == last && slot.time == t) {
+            // A second cycle in the same second: the later one stands for the second.
+            Fold(b, slot.entries, -1);
+            --b.seconds;
+            if (slot.measured) {
+                b.measuredSum -= slot.measuredIn;
+                --b.measuredSeconds;
+            }
+        } else {
+            slot.afterBreak = breakPending;
+            breakPending = false;
+        }
+        slot.time = t;
+        slot.entries.assign(sample.begin(), sample.end());
+        if (slot.entries.capacity() > 2 * sample.size() + 16) slot.entries.shrink_to_fit();
+        slot.widthIn = s.widthIn;
+        slot.widthOut = s.widthOut;
+        slot.measured = s.measuredArmed;
+        slot.measuredIn = s.measuredArmed ? s.measuredIn : 0;
+
+        Fold(b, slot.entries, 1);
+        ++b.seconds;
+        b.widthIn = s.widthIn;
+        b.widthOut = s.widthOut;
+        if (slot.measured) {
+            b.measuredSum += slot.measuredIn;
+            ++b.measuredSeconds;
+        }
+        last = t;
+    }
+
+    const SecondSlot* SecondAt(int64_t t) const {
+        if (last == kNone || t > last || t <= last - kSecondSlots) return nullptr;
+        const SecondSlot& s = seconds[Mod(t, kSecondSlots)];
+        return s.time == t ? &s : nullptr;
+    }
+
+    const MinuteSlot* MinuteAt(int64_t minute) const {
+        if (last == kNone) return nullptr;
+        int64_t lastMinute = FloorDiv(last, 60) * 60;
+        if (minute > lastMinute || minute <= lastMinute - kMinuteSlots * 60) return nullptr;
+        const MinuteSlot& m = minutes[Mod(FloorDiv(minute, 60), kMinuteSlots)];
+        return m.minute == minute && m.seconds > 0 ? &m : nullptr;
+    }
+
+    // Whether second t (without a cycle) shows the cycle at `prev` before it.
+    bool Held(int64_t t, int64_t prev) const {
+        if (prev == kNone || t - prev >= kHoldSeconds) return false;
+        for (int64_t u = t + 1; u <= prev + kHoldSeconds && u <= last; ++u)
+            if (const SecondSlot* n = SecondAt(u)) return !n->afterBreak;
+        return prev == last && !breakPending;
+    }
+
+    View Build(Range r, int64_t now, size_t legend, bool full) const {
+        View v;
+        v.range = r;
+        v.step = r == Range::k24Hours ? 60 : 1;
+        const int64_t count = RangeSeconds(r) / v.step;
+        const int64_t first =
+            v.step == 1 ? now - count + 1 : FloorDiv(now, 60) * 60 - (count - 1) * 60;
+
+        // Which groups the range holds and how much each used.
+        std::vector<double> total(keys.size(), 0.0);
+        std::vector<uint8_t> present(keys.size(), 0);
+        for (int64_t i = 0; i < count; ++i) {
+            int64_t t = first + i * v.step;
+            if (v.step == 1) {
+                if (const SecondSlot* s = SecondAt(t))
+                    for (const SecondEntry& e : s->entries) {
+                        present[e.idx] = 1;
+                        total[e.idx] += double(e.in) + e.out;
+                    }
+            } else if (const MinuteSlot* m = MinuteAt(t)) {
+                for (const MinuteEntry& e : m->entries) {
+                    present[e.idx] = 1;
+                    total[e.idx] += double(e.sumIn) + e.sumOut;
+                }
+            }
+        }
+        std::vector<uint32_t> named;
+        for (uint32_t i = 1; i < keys.size(); ++i)
+            if (present[i]) named.push_back(i);
+        bool others = present[0] != 0;
+        if (!full && named.size() > legend) {
+            std::sort(named.begin(), named.end(), [&](uint32_t a, uint32_t b) {
+                if (total[a] != total[b]) return total[a] > total[b];
+                return keys[a].key < keys[b].key;
+            });
+            named.resize(legend);
+            others = true;
+        }
+        // Stacked in the order the groups were made, so that areas keep their place as use
+        // changes; "Прочие" on top.
+        std::sort(named.begin(), named.end(),
+                  [&](uint32_t a, uint32_t b) { return keys[a].key < keys[b].key; });
+        std::vector<int32_t> col(keys.size(), -1);
+        for (uint32_t idx : named) {
+            col[idx] = static_cast<int32_t>(v.series.size());
+            v.series.push_back({keys[idx].key, keys[idx].name, SeriesColour(keys[idx].key)});
+        }
+        if (others) {
+            int32_t oc = static_cast<int32_t>(v.series.size());
+            v.series.push_back({kOthersKey, kOthersName, SeriesColour(kOthersKey)});
+            for (size_t i = 0; i < col.size(); ++i)
+                if (col[i] < 0) col[i] = oc;
+        }
+        const size_t n = v.series.size();
+
+        auto fromSecond = [&](const SecondSlot& s, int64_t t) {
+            Point p;
+            p.time = t;
+            p.gap = false;
+            p.in.assign(n, 0.0);
+            p.out.assign(n, 0.0);
+            for (const SecondEntry& e : s.entries) {
+                if (col[e.idx] < 0) continue;
+                p.in[col[e.idx]] += e.in;
+                p.out[col[e.idx]] += e.out;
+            }
+            p.widthIn = s.widthIn;
+            p.widthOut = s.widthOut;
+            p.measured = s.measured;
+            p.measuredIn = s.measuredIn;
+            return p;
+        };
+
+        v.points.reserve(static_cast<size_t>(count));
+        if (v.step == 1) {
+            // The last cycle before the range, for the seconds it holds at the range's start.
+            int64_t prev = kNone;
+            Point prevPoint;
+            for (int64_t t = first - 1; t > first - kHoldSeconds; --t)
+                if (const SecondSlot* s = SecondAt(t)) {
+                    prev = t;
+                    prevPoint = fromSecond(*s, t);
+                    break;
+                }
+            for (int64_t t = first; t < first + count; ++t) {
+                if (const SecondSlot* s = SecondAt(t)) {
+                    prev = t;
+                    prevPoint = fromSecond(*s, t);
+                    v.points.push_back(prevPoint);
+                } else if (Held(t, prev)) {
+                    Point p = prevPoint;
+                    p.time = t;
+                    p.held = true;
+                    v.points.push_back(std::move(p));
+                } else {
+                    Point p;
+                    p.time = t;
+                    v.points.push_back(std::move(p));
+                }
+            }
+            return v;
+        }
+        for (int64_t i = 0; i < count; ++i) {
+            Point p;
+            p.time = first + i * 60;
+            if (const MinuteSlot* m = MinuteAt(p.time)) {
+                p.gap = false;
+                p.in.assign(n, 0.0);
+                p.out.assign(n, 0.0);
+                for (const MinuteEntry& e : m->entries) {
+                    if (col[e.idx] < 0) continue;
+                    p.in[col[e.idx]] += double(e.sumIn) / m->seconds;
+                    p.out[col[e.idx]] += double(e.sumOut) / m->seconds;
+                }
+                p.widthIn = m->widthIn;
+                p.widthOut = m->widthOut;
+                p.measured = m->measuredSeconds > 0;
+                if (p.measured) p.measuredIn = m->measuredSum / m->measuredSeconds;
+            }
+            v.points.push_back(std::move(p));
+        }
+        return v;
+    }
+
+    static size_t NameBytes(const Text& t) {
+        // Short names live inside the string itself.
+        return t.capacity() > 7 ? (t.capacity() + 1) * sizeof(char16_t) + 16 : 0;
+    }
+
+    size_t Bytes() const {
+        size_t b = sizeof(Impl) + seconds.capacity() * sizeof(SecondSlot) +
+                   minutes.capacity() * sizeof(MinuteSlot);
+        for (const SecondSlot& s : seconds) b += s.entries.capacity() * sizeof(SecondEntry);
+        for (const MinuteSlot& m : minutes) b += m.entries.capacity() * sizeof(MinuteEntry);
+        b += keys.capacity() * sizeof(KeyInfo);
+        for (const KeyInfo& k : keys) b += NameBytes(k.name);
+        b += index.bucket_count() * sizeof(void*) + index.size() * kIndexNodeBytes;
+        b += freeIdx.capacity() * sizeof(uint32_t) + sample.capacity() * sizeof(SecondEntry);
+        b += accIn.capacity() * sizeof(float) * 2 + touched.capacity() +
+             touchedList.capacity() * sizeof(uint32_t);
+        return b;
+    }
+};
+
+ChannelHistory::ChannelHistory() : impl_(new Impl) {}
+
+ChannelHistory::~ChannelHistory() {
+    delete impl_;
+}
+
+void ChannelHistory::Add(const CycleSummary& s) {
+    impl_->Add(s);
+}
+
+void ChannelHistory::MarkGap() {
+    impl_->breakPending = true;
+}
+
+View ChannelHistory::Shown(Range r, int64_t now, size_t legend) const {
+    return impl_->Build(r, now, legend, false);
+}
+
+View ChannelHistory::Full(Range r, int64_t now) const {
+    return impl_->Build(r, now, 0, true);
+}
+
+bool ChannelHistory::Minute(int64_t minute, uint64_t key, MinuteFigures& out) const {
+    const MinuteSlot* m = impl_->MinuteAt(minute);
+    if (!m) return false;
+    auto it = impl_->index.find(key);
+    uint32_t idx = key == kOthersKey ? 0 : it == impl_->index.end() ? UINT32_MAX : it->second;
+    for (const MinuteEntry& e : m->entries) {
+        if (e.idx != idx) continue;
+        bool always = static_cast<int32_t>(e.seconds) >= m->seconds;
+        out.minIn = always ? e.minIn : 0;
+        out.maxIn = e.maxIn;
+        out.meanIn = double(e.sumIn) / m->seconds;
+        out.minOut = always ? e.minOut : 0;
+        out.maxOut = e.maxOut;
+        out.meanOut = double(e.sumOut) / m->seconds;
+        return true;
+    }
+    return false;
+}
+
+size_t ChannelHistory::MemoryBytes() const {
+    return impl_->Bytes();
+}
+
+size_t ChannelHistory::MaxBytes(size_t groups) {
+    // Every slot holding the largest sample possible, and the key table full of the longest
+    // names (a bound, not a forecast: a steady history uses a fraction of the table).
+    const size_t e = std::min(groups, kMaxGroupsPerSample) + 1;  // with "Прочие"
+    size_t b = sizeof(Impl) + kSecondSlots * sizeof(SecondSlot) + kMinuteSlots * sizeof(MinuteSlot);
+    b += kSecondSlots * e * sizeof(SecondEntry) + kMinuteSlots * (e + 1) * sizeof(MinuteEntry);
+    b += (kMaxKeys + 1) * (sizeof(KeyInfo) + (kMaxNameUnits + 1) * sizeof(char16_t) + 16);
+    b += (2 * kMaxKeys + 64) * sizeof(void*) + kMaxKeys * kIndexNodeBytes;
+    b += kMaxKeys * sizeof(uint32_t) + e * sizeof(SecondEntry);
+    b += (e + 1) * (2 * sizeof(float) + 1 + sizeof(uint32_t)) * 2;
+    return b;
+}
+
+namespace {
+
+Text Number(double v, const DisplayUnit& unit) {
+    return Fmt(u"%.1f", v / unit.divisor);
+}
+
+Text ClockText(int64_t t, bool withDate, bool withSeconds) {
+    SystemTime s = CivilTime(t);
+    Text out;
+    if (withDate) out = Fmt(u"%02d.%02d.%04d ", int(s.wDay), int(s.wMonth), int(s.wYear));
+    out += withSeconds ? Fmt(u"%02d:%02d:%02d", int(s.wHour), int(s.wMinute), int(s.wSecond))
+                       : Fmt(u"%02d:%02d", int(s.wHour), int(s.wMinute));
+    return out;
+}
+
+}  // namespace
+
+Text TooltipText(const View& v, size_t index, const DisplayUnit& unit) {
+    if (index >= v.points.size()) return {};
+    const Point& p = v.points[index];
+    const bool minute = v.step >= 60;
+    Text t = ClockText(p.time, minute, !minute);
+    if (minute) t += u", среднее за минуту";
+    if (p.gap) return t + u"\r\nНет данных";
+    t += u"\r\nВход / выход, ";
+    t += unit.unit;
+    double sumIn = 0, sumOut = 0;
+    for (size_t i = 0; i < v.series.size() && i < p.in.size() && i < p.out.size(); ++i) {
+        t += u"\r\n" + v.series[i].name + u": " + Number(p.in[i], unit) + u" / " +
+             Number(p.out[i], unit);
+        sumIn += p.in[i];
+        sumOut += p.out[i];
+    }
+    t += u"\r\nИтого: " + Number(sumIn, unit) + u" / " + Number(sumOut, unit);
+    if (p.widthIn > 0 || p.widthOut > 0)
+        t += u"\r\nШирина канала: " + Number(p.widthIn, unit) + u" / " + Number(p.widthOut, unit);
+    if (p.measured) t += u"\r\nЗамер входа: " + Number(p.measuredIn, unit);
+    return t;
+}
+
+namespace {
+
+// A number with a decimal comma, whatever the C locale says (Fmt never reads it).
+std::string CsvNumber(double v, const DisplayUnit& unit) {
+    std::string s = ToUtf8(Number(v, unit));
+    std::replace(s.begin(), s.end(), '.', ',');
+    return s;
+}
+
+std::string CsvField(const Text& text) {
+    std::string s = ToUtf8(text);
+    if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+}  // namespace
+
+std::string CsvBytes(const View& v, const DisplayUnit& unit) {
+    const Text u = Text(u", ") + unit.unit + u")";
+    std::string out = "\xEF\xBB\xBF";
+    out += ToUtf8(u"Время");
+    for (const Series& s : v.series) {
+        out += ';' + CsvField(s.name + u" (вход" + u);
+        out += ';' + CsvField(s.name + u" (выход" + u);
+    }
+    out += ';' + ToUtf8(u"Ширина канала (вход" + u);
+    out += ';' + ToUtf8(u"Ширина канала (выход" + u);
+    out += ';' + ToUtf8(Text(u"Замер входа (") + unit.unit + u")");
+    out += "\r\n";
+    for (const Point& p : v.points) {
+        // Gaps and held seconds have no row: a row is a measured sample.
+        if (p.gap || p.held) continue;
+        out += ToUtf8(ClockText(p.time, true, true));
+        for (size_t i = 0; i < v.series.size(); ++i) {
+            out += ';' + CsvNumber(i < p.in.size() ? p.in[i] : 0, unit);
+            out += ';' + CsvNumber(i < p.out.size() ? p.out[i] : 0, unit);
+        }
+        out += ';' + CsvNumber(p.widthIn, unit) + ';' + CsvNumber(p.widthOut, unit) + ';';
+        if (p.measured) out += CsvNumber(p.measuredIn, unit);
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool SaveCsv(const std::string& bytes, const Text& path, FileSystem& fs, Text& error) {
+    std::optional<Text> failure = WriteFileReplacing(path, bytes, fs);
+    if (!failure) return true;
+    error = *failure;
+    return false;
+}
+
+}  // namespace movra::chart
