@@ -183,11 +183,46 @@ void PerCycle() {
             redraw += d;
             worst = std::max(worst, m + d);
         }
-        std::printf("  %-8s summary %.3f ms + redraw and paint %.2f ms = %.2f ms mean "
-                    "(max %.2f), %d redraws in %d cycles\n",
-                    ToUtf8(chart::RangeName(r)).c_str(), message / cycles, redraw / cycles,
-                    (message + redraw) / cycles, worst, dlg->Chart().Redraws() - redrawsBefore,
-                    cycles);
+        std::printf(
+            "  %-8s summary %.3f ms + redraw and paint %.2f ms = %.2f ms mean "
+            "(max %.2f), %d redraws in %d cycles\n",
+            ToUtf8(chart::RangeName(r)).c_str(), message / cycles, redraw / cycles,
+            (message + redraw) / cycles, worst, dlg->Chart().Redraws() - redrawsBefore, cycles);
+    }
+    // Where a redraw's time goes: cutting the view, drawing it, and showing it on the screen.
+    {
+        HWND w = dlg->Chart().Hwnd();
+        RECT c;
+        GetClientRect(w, &c);
+        for (chart::Range r :
+             {chart::Range::k10Min, chart::Range::k1Hour, chart::Range::k24Hours}) {
+            auto t0 = Steady::now();
+            const chart::View v = dlg->History().Shown(r, now);
+            const double cut = Ms(t0);
+            HDC dc = CreateCompatibleDC(nullptr);
+            BITMAPINFO bi = {};
+            bi.bmiHeader = {sizeof(bi.bmiHeader), c.right, -c.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+            void* bits = nullptr;
+            HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+            HGDIOBJ old = SelectObject(dc, bmp);
+            auto t1 = Steady::now();
+            PaintChart(dc, c, v, {1.0, u"кбит/с"});
+            GdiFlush();
+            const double paint = Ms(t1);
+            HDC wdc = GetDC(w);
+            auto t2 = Steady::now();
+            BitBlt(wdc, 0, 0, c.right, c.bottom, dc, 0, 0, SRCCOPY);
+            GdiFlush();
+            const double blit = Ms(t2);
+            ReleaseDC(w, wdc);
+            SelectObject(dc, old);
+            DeleteObject(bmp);
+            DeleteDC(dc);
+            std::printf(
+                "  %-8s of it: cut %.2f ms, draw %.2f ms, copy to the screen %.2f ms "
+                "(%ldx%ld)\n",
+                ToUtf8(chart::RangeName(r)).c_str(), cut, paint, blit, c.right, c.bottom);
+        }
     }
     std::printf("  history: %zu bytes\n", dlg->History().MemoryBytes());
     dlg.reset();

@@ -823,7 +823,6 @@ TEST_F(MainWindowTest, RefreshTableTimings) {
     }
 }
 
-
 // ---- The channel chart ----
 
 // Two groups over ten minutes with a 20-second gap: incoming 1000 + 500 under a 1800-wide
@@ -875,8 +874,8 @@ TEST(ChartPaint, AreasStackInOrderUnderTheWidthLineAndGapsStayEmpty) {
         EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 1250)), orange) << i;
         EXPECT_EQ(GetPixel(dc, x(in, i), y(in, 1650)), white) << i;
         const int wy = y(in, 1800);
-        const bool line = GetPixel(dc, x(in, i), wy) == black ||
-                          GetPixel(dc, x(in, i), wy - 1) == black;
+        const bool line =
+            GetPixel(dc, x(in, i), wy) == black || GetPixel(dc, x(in, i), wy - 1) == black;
         EXPECT_TRUE(line) << i;
         EXPECT_NE(GetPixel(dc, x(in, i), wy + 4), black) << i;
         EXPECT_NE(GetPixel(dc, x(in, i), wy - 5), black) << i;

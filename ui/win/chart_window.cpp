@@ -24,10 +24,10 @@ constexpr int kIdSave = 104;
 constexpr int kToolbarHeight = 36;
 
 // Layout of the painted area, in pixels.
-constexpr int kScaleWidth = 64;     // speed labels left of the plots
-constexpr int kLegendWidth = 190;   // legend right of the plots
-constexpr int kTitleHeight = 20;    // panel title above each plot
-constexpr int kTimeHeight = 18;     // time labels below each plot
+constexpr int kScaleWidth = 64;    // speed labels left of the plots
+constexpr int kLegendWidth = 190;  // legend right of the plots
+constexpr int kTitleHeight = 20;   // panel title above each plot
+constexpr int kTimeHeight = 18;    // time labels below each plot
 constexpr int kMargin = 6;
 
 constexpr COLORREF kBackground = RGB(255, 255, 255);
@@ -37,6 +37,10 @@ constexpr COLORREF kWidthLine = RGB(0, 0, 0);
 
 COLORREF ToColorRef(uint32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+uint32_t ColorToPixel(COLORREF c) {
+    return (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
 }
 
 HFONT ChartFont() {
@@ -50,7 +54,7 @@ HFONT ChartFont() {
     return font;
 }
 
-// A scale of 1, 2 or 5 times a power of ten that puts about four lines over `top`.
+// A scale of 1, 2 or 5 times a power of ten that puts at most five lines over `top`.
 struct Scale {
     double step = 1;
     double top = 4;
@@ -59,7 +63,7 @@ struct Scale {
 Scale NiceScale(double top) {
     Scale s;
     if (!(top > 0)) return s;
-    const double raw = top / 4;
+    const double raw = top / 5;
     const double p = std::pow(10.0, std::floor(std::log10(raw)));
     for (double m : {1.0, 2.0, 5.0, 10.0}) {
         s.step = m * p;
@@ -109,11 +113,101 @@ class GdiPen {
     HGDIOBJ old_;
 };
 
-HPEN DashedPen(COLORREF c, int width) {
-    LOGBRUSH b = {BS_SOLID, c, 0};
-    const DWORD dashes[2] = {6, 4};
-    return ExtCreatePen(PS_GEOMETRIC | PS_USERSTYLE | PS_ENDCAP_FLAT | PS_JOIN_MITER,
-                        static_cast<DWORD>(width), &b, 2, dashes);
+// Lines are drawn twice one pixel apart with a thin pen: a wide pen costs far more to draw.
+HPEN LinePen(bool dashed) {
+    return CreatePen(dashed ? PS_DASH : PS_SOLID, 1, kWidthLine);
+}
+
+// Fills rectangles of one colour into the DC's 32-bit DIB section directly, or through GDI
+// when the DC holds anything else.
+class Pixels {
+  public:
+    explicit Pixels(HDC dc) : dc_(dc) {
+        DIBSECTION ds = {};
+        HGDIOBJ bmp = GetCurrentObject(dc, OBJ_BITMAP);
+        if (GetObjectW(bmp, sizeof(ds), &ds) == sizeof(ds) && ds.dsBm.bmBitsPixel == 32 &&
+            ds.dsBm.bmBits) {
+            GdiFlush();  // what GDI drew before is in the pixels
+            bits_ = static_cast<uint32_t*>(ds.dsBm.bmBits);
+            width_ = ds.dsBm.bmWidth;
+            height_ = ds.dsBm.bmHeight;
+            stride_ = ds.dsBm.bmWidthBytes / 4;
+            // Which way the rows run is not reported alike everywhere: look where row 0 is.
+            const COLORREF was = GetPixel(dc, 0, 0);
+            SetPixelV(dc, 0, 0, was ^ 0xFFFFFF);
+            GdiFlush();
+            topDown_ = (bits_[0] & 0xFFFFFF) != ColorToPixel(was);
+            SetPixelV(dc, 0, 0, was);
+            GdiFlush();
+        }
+    }
+    // Columns [x0, x1), rows [y0, y1); rgb as 0xRRGGBB, which is also the pixel's layout.
+    void Fill(int x0, int x1, int y0, int y1, uint32_t rgb) const {
+        if (!bits_) {
+            RECT r = {x0, y0, x1, y1};
+            HBRUSH b = CreateSolidBrush(ToColorRef(rgb));
+            FillRect(dc_, &r, b);
+            DeleteObject(b);
+            return;
+        }
+        x0 = std::max(x0, 0), x1 = std::min(x1, width_);
+        y0 = std::max(y0, 0), y1 = std::min(y1, height_);
+        for (int y = y0; y < y1; ++y) {
+            uint32_t* row =
+                bits_ + static_cast<ptrdiff_t>(topDown_ ? y : height_ - 1 - y) * stride_;
+            std::fill(row + x0, row + std::max(x0, x1), rgb & 0xFFFFFF);
+        }
+    }
+
+  private:
+    HDC dc_;
+    uint32_t* bits_ = nullptr;
+    int width_ = 0, height_ = 0, stride_ = 0;
+    bool topDown_ = true;
+};
+
+// More points than columns: one point per column, the mean of the points drawn there (a gap
+// when all of them are), so that drawing costs what the width costs, not what the range holds.
+bool PerColumn(const chart::View& v, const RECT& plot, chart::View& r) {
+    const int width = plot.right - plot.left;
+    if (static_cast<int>(v.points.size()) <= width) return false;
+    r.range = v.range;
+    r.step = v.step;
+    r.series = v.series;
+    r.points.resize(static_cast<size_t>(width));
+    const size_t ns = v.series.size();
+    std::vector<int> counts(static_cast<size_t>(width), 0), measured(static_cast<size_t>(width), 0);
+    for (chart::Point& p : r.points) p.in.assign(ns, 0.0), p.out.assign(ns, 0.0);
+    for (size_t i = 0; i < v.points.size(); ++i) {
+        const size_t c = static_cast<size_t>(ChartColumnOf(plot, v, i) - plot.left);
+        chart::Point& to = r.points[c];
+        const chart::Point& from = v.points[i];
+        if (counts[c] == 0 && measured[c] == 0) to.time = from.time;
+        if (from.gap) continue;
+        ++counts[c];
+        for (size_t s = 0; s < ns && s < from.in.size() && s < from.out.size(); ++s) {
+            to.in[s] += from.in[s];
+            to.out[s] += from.out[s];
+        }
+        to.widthIn += from.widthIn;
+        to.widthOut += from.widthOut;
+        if (from.measured) {
+            ++measured[c];
+            to.measuredIn += from.measuredIn;
+        }
+    }
+    for (size_t c = 0; c < r.points.size(); ++c) {
+        chart::Point& p = r.points[c];
+        p.gap = counts[c] == 0;
+        if (p.gap) continue;
+        const double k = 1.0 / counts[c];
+        for (size_t s = 0; s < ns; ++s) p.in[s] *= k, p.out[s] *= k;
+        p.widthIn *= k;
+        p.widthOut *= k;
+        p.measured = measured[c] > 0;
+        if (p.measured) p.measuredIn /= measured[c];
+    }
+    return true;
 }
 
 // One panel: the series' stacked areas over its plot, the width lines and both scales.
@@ -144,8 +238,20 @@ template <class Has, class Y>
 void StepLine(HDC dc, const RECT& plot, const chart::View& v, Has has, Y y) {
     std::vector<POINT> run;
     auto flush = [&] {
-        if (run.size() >= 2) Polyline(dc, run.data(), static_cast<int>(run.size()));
+        if (run.size() >= 2) {
+            Polyline(dc, run.data(), static_cast<int>(run.size()));
+            for (POINT& pt : run) --pt.y;
+            Polyline(dc, run.data(), static_cast<int>(run.size()));
+        }
         run.clear();
+    };
+    // A level stretch is one segment.
+    auto add = [&run](POINT pt) {
+        const size_t k = run.size();
+        if (k >= 2 && run[k - 1].y == pt.y && run[k - 2].y == pt.y)
+            run[k - 1] = pt;
+        else
+            run.push_back(pt);
     };
     for (size_t i = 0; i < v.points.size(); ++i) {
         const chart::Point& p = v.points[i];
@@ -154,14 +260,15 @@ void StepLine(HDC dc, const RECT& plot, const chart::View& v, Has has, Y y) {
             continue;
         }
         const int yy = y(p);
-        run.push_back({ChartColumnOf(plot, v, i), yy});
-        run.push_back({ChartColumnOf(plot, v, i + 1), yy});
+        add({ChartColumnOf(plot, v, i), yy});
+        add({ChartColumnOf(plot, v, i + 1), yy});
     }
     flush();
 }
 
-void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const ui::DisplayUnit& unit,
-                const Panel& panel) {
+// `v` is what is drawn, `axis` the view whose times the time scale shows.
+void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::View& axis,
+                const ui::DisplayUnit& unit, const Panel& panel) {
     const double divisor = unit.divisor > 0 ? unit.divisor : 1.0;
     const Scale scale = NiceScale(PanelTop(v, panel.incoming) / divisor);
     const double top = scale.top * divisor;  // in kbit/s
@@ -181,46 +288,26 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const ui::Displa
         }
     }
 
-    // Stacked areas, bottom series first, one polygon per run of points without a gap.
-    const size_t n = v.points.size();
-    std::vector<double> base(n, 0.0);
-    std::vector<POINT> poly;
-    poly.reserve(n * 4);
-    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    for (size_t s = 0; s < v.series.size(); ++s) {
-        HBRUSH brush = CreateSolidBrush(ToColorRef(v.series[s].rgb));
-        HGDIOBJ oldBrush = SelectObject(dc, brush);
-        size_t i = 0;
-        while (i < n) {
-            if (v.points[i].gap) {
-                ++i;
-                continue;
-            }
-            size_t end = i;
-            while (end < n && !v.points[end].gap) ++end;
-            poly.clear();
-            for (size_t k = i; k < end; ++k) {
-                const int y = YOf(plot, base[k] + Value(v.points[k], panel.incoming, s), top);
-                poly.push_back({ChartColumnOf(plot, v, k), y});
-                poly.push_back({ChartColumnOf(plot, v, k + 1), y});
-            }
-            for (size_t k = end; k-- > i;) {
-                const int y = YOf(plot, base[k], top);
-                poly.push_back({ChartColumnOf(plot, v, k + 1), y + 1});
-                poly.push_back({ChartColumnOf(plot, v, k), y + 1});
-            }
-            Polygon(dc, poly.data(), static_cast<int>(poly.size()));
-            for (size_t k = i; k < end; ++k) base[k] += Value(v.points[k], panel.incoming, s);
-            i = end;
+    // Stacked areas, bottom series first: each point a column span per series, written
+    // straight into the back buffer's pixels (a polygon per series costs far more to fill).
+    const Pixels px(dc);
+    for (size_t i = 0; i < v.points.size(); ++i) {
+        const chart::Point& p = v.points[i];
+        if (p.gap) continue;
+        const int x0 = ChartColumnOf(plot, v, i), x1 = ChartColumnOf(plot, v, i + 1);
+        double sum = 0;
+        int below = plot.bottom;
+        for (size_t s = 0; s < v.series.size(); ++s) {
+            sum += Value(p, panel.incoming, s);
+            const int y = YOf(plot, sum, top);
+            px.Fill(x0, x1, y, below, v.series[s].rgb);
+            below = y;
         }
-        SelectObject(dc, oldBrush);
-        DeleteObject(brush);
     }
-    SelectObject(dc, oldPen);
 
     // The channel width, solid; the measured incoming width, dashed.
     {
-        GdiPen pen(dc, CreatePen(PS_SOLID, 2, kWidthLine));
+        GdiPen pen(dc, LinePen(false));
         StepLine(
             dc, plot, v, [&](const chart::Point& p) { return !p.gap; },
             [&](const chart::Point& p) {
@@ -228,7 +315,7 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const ui::Displa
             });
     }
     if (panel.incoming) {
-        GdiPen pen(dc, DashedPen(kWidthLine, 2));
+        GdiPen pen(dc, LinePen(true));
         StepLine(
             dc, plot, v, [](const chart::Point& p) { return !p.gap && p.measured; },
             [&](const chart::Point& p) { return YOf(plot, p.measuredIn, top); });
@@ -240,9 +327,9 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const ui::Displa
         MoveToEx(dc, plot.left, plot.top, nullptr);
         LineTo(dc, plot.left, plot.bottom);
         LineTo(dc, plot.right, plot.bottom);
-        if (n == 0) return;
-        const int64_t first = v.points.front().time;
-        const int64_t span = static_cast<int64_t>(n) * v.step;
+        if (axis.points.empty()) return;
+        const int64_t first = axis.points.front().time;
+        const int64_t span = static_cast<int64_t>(axis.points.size()) * axis.step;
         const int width = std::max(1L, plot.right - plot.left);
         int64_t every = 86400;
         for (int64_t e : {60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200}) {
@@ -286,11 +373,13 @@ void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
     for (const auto& [name, dashed] : lines) {
         if (y + line > box.bottom) break;
         {
-            GdiPen pen(dc, dashed ? DashedPen(kWidthLine, 2) : CreatePen(PS_SOLID, 2, kWidthLine));
-            MoveToEx(dc, box.left, y + line / 2, nullptr);
-            LineTo(dc, box.left + 16, y + line / 2);
+            GdiPen pen(dc, LinePen(dashed));
+            for (int d = 0; d < 2; ++d) {
+                MoveToEx(dc, box.left, y + line / 2 - d, nullptr);
+                LineTo(dc, box.left + 22, y + line / 2 - d);
+            }
         }
-        Text_(dc, name, {box.left + 22, y, box.right, y + line}, DT_LEFT | DT_VCENTER);
+        Text_(dc, name, {box.left + 28, y, box.right, y + line}, DT_LEFT | DT_VCENTER);
         y += line;
     }
 }
@@ -332,8 +421,10 @@ void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::Displa
     HGDIOBJ oldFont = SelectObject(dc, ChartFont());
     SetBkMode(dc, TRANSPARENT);
     const ChartPlots plots = ChartPlotRects(area, v);
-    PaintPanel(dc, plots.in, v, unit, {L"Вход", true});
-    PaintPanel(dc, plots.out, v, unit, {L"Выход", false});
+    chart::View reduced;
+    const chart::View& drawn = PerColumn(v, plots.in, reduced) ? reduced : v;
+    PaintPanel(dc, plots.in, drawn, v, unit, {L"Вход", true});
+    PaintPanel(dc, plots.out, drawn, v, unit, {L"Выход", false});
     PaintLegend(dc, {plots.in.right + 2 * kMargin, plots.in.top, area.right - kMargin, area.bottom},
                 v);
     SelectObject(dc, oldFont);
@@ -384,7 +475,8 @@ void ChartWindow::Create(HINSTANCE inst) {
 
 LRESULT CALLBACK ChartWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
-        auto* self = static_cast<ChartWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        auto* self =
+            static_cast<ChartWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         self->hwnd_ = h;
         SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
@@ -399,9 +491,9 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             HINSTANCE inst = reinterpret_cast<CREATESTRUCTW*>(lp)->hInstance;
             font_ = ChartFont();
             auto button = [&](const char16_t* text, int id, DWORD style) {
-                HWND b = CreateWindowExW(0, WC_BUTTONW, W(text), WS_CHILD | WS_VISIBLE | style, 0,
-                                         0, 10, 10, hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)),
-                                         inst, nullptr);
+                HWND b =
+                    CreateWindowExW(0, WC_BUTTONW, W(text), WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
+                                    10, hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)), inst, nullptr);
                 SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
                 return b;
             };
@@ -523,8 +615,16 @@ void ChartWindow::SetRange(chart::Range r) {
 
 void ChartWindow::Tick() {
     if (!hwnd_ || IsIconic(hwnd_)) return;
-    // Without new data the picture only moves when the range's slot does.
-    if (dirty_ || src_.now() - builtAt_ >= view_.step) Redraw();
+    // A redraw before the picture has moved by a column shows next to nothing new: the long
+    // ranges redraw less often (at least every 10 s). Without new data the picture only moves
+    // when the range's slot does.
+    const RECT area = ChartArea();
+    const RECT plot =
+        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_).in;
+    const int64_t column = chart::RangeSeconds(range_) / std::max(1L, plot.right - plot.left);
+    const int64_t every = std::clamp<int64_t>(column, 1, 10);
+    const int64_t age = src_.now() - builtAt_;
+    if (age >= every && (dirty_ || age >= view_.step)) Redraw();
 }
 
 void ChartWindow::Redraw() {
@@ -605,8 +705,7 @@ void ChartWindow::OnMouseMove(int x, int y) {
 
 bool ChartWindow::SaveCsv(const Text& path) {
     if (!src_.history || !src_.save) return false;
-    const std::string bytes =
-        chart::CsvBytes(src_.history->Full(range_, src_.now()), src_.unit());
+    const std::string bytes = chart::CsvBytes(src_.history->Full(range_, src_.now()), src_.unit());
     Text error;
     if (src_.save(bytes, path, error)) return true;
     ShowMessageBox(hwnd_, error.empty() ? Fmt(u"Не удалось записать файл %s", path) : error,
