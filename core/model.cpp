@@ -9,6 +9,7 @@ namespace movra {
 Model::Model(const Clock& clock) : clock_(clock) {
     // Group 0, the group of users without a group, always exists.
     Groups.resize(1);
+    Groups[0].Key = nextGroupKey_++;
     NumGroups = 1;
     ServerRow = BuildUserRecord();
     ServerRow.UserName = u"Server_TI";
@@ -121,6 +122,7 @@ int32_t Model::FindOrAddGroup(const Text& name) {
     g = Group{};
     g.GroupName = name;
     g.GroupID = NumGroups;
+    g.Key = nextGroupKey_++;
     g.UserCount = 1;
     ++NumGroups;
     return g.GroupID;

@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/settings.h"
 #include "core/clock.h"
+#include "core/settings.h"
 #include "core/text.h"
 
 namespace movra {
@@ -71,6 +71,9 @@ struct Group {
     float KTraffSum = 0.0f;
     float KTraffLeft = 0.0f;
     float GroupMaxIn = 0.0f;
+    // Stable while the program runs, whatever renumbering GroupID undergoes; never saved.
+    // The model hands them out from 1; 0 for records not in use.
+    uint64_t Key = 0;
 };
 
 // The index of the group with this id among the first `count` groups (an id is usually its
@@ -191,6 +194,7 @@ class Model {
     std::atomic<WindowLink*> window_{nullptr};
     int pendingNotices_ = 0;
     uint64_t nextId_ = 1;
+    uint64_t nextGroupKey_ = 1;
 };
 
 // A walk over the users for code that lets go of the lock between visits. It visits the users

@@ -6,6 +6,7 @@
 #include "engine/division.h"
 #include "engine/limits.h"
 #include "engine/polling.h"
+#include "engine/summary.h"
 
 namespace movra {
 
@@ -119,8 +120,10 @@ bool ControlRun::RunCycle() {
     }
 
     Text status;
+    CycleSummary summary;
     {
         Model::Guard g(m);
+        summary = SummarizeCycle(m, cycle, ctx_.run);
         status = Fmt(u"Польз:%d Онлайн:%d Акт:%d Слабоакт:%d Спит:%d", m.NumUsers, cycle.online,
                      cycle.active, cycle.weak, cycle.sleeping);
         auto& t = m.ServerRowTexts;
@@ -135,6 +138,7 @@ bool ControlRun::RunCycle() {
     }
     ctx_.window.LogLine(LOG_STATUS, status);
     ctx_.window.RefreshTable();
+    ctx_.window.CycleSummaryReady(summary);
     return true;
 }
 

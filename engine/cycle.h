@@ -25,6 +25,8 @@ struct CycleState {
     double SpeedSum = 0;  // sum of measured incoming speeds (kbit/s)
     int32_t online = 0, active = 0, weak = 0, sleeping = 0;
     double rxSum = 0, txSum = 0;
+    bool measured = false;  // the incoming width was measured: measuredIn holds it (kbit/s)
+    double measuredIn = 0;
 };
 
 // One pair of limits that channel division decided to write.

@@ -139,7 +139,7 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
 // order, then the walk that gives each active or weakly-active user its part of its group's
 // share, within its hard maxima and what is left. Returns whether the walk ran; `widthIn` is the
 // incoming width left after it.
-bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int32_t& widthIn,
+bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& widthIn,
                      std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
     if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);

@@ -18,8 +18,9 @@ void AddMeasuredSpeed(CycleState& cycle, double kbits);
 
 // The incoming width that mode 3 divides while the measurement is armed: the cycle's speed
 // sum plus the per-active-user allowance, bounded by the settings, less the reservation of the
-// `weak` weakly-active users. Appends its two information lines to `actions`.
-int32_t MeasuredWidthIn(const Settings& s, const CycleState& cycle, int32_t active, int32_t weak,
+// `weak` weakly-active users. Appends its two information lines to `actions` and keeps the
+// bounded measurement in the cycle for the channel chart.
+int32_t MeasuredWidthIn(const Settings& s, CycleState& cycle, int32_t active, int32_t weak,
                         std::vector<CycleAction>& actions);
 
 // Once per cycle after polling (lock held): the overload check, the division of the current

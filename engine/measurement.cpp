@@ -11,7 +11,7 @@ void AddMeasuredSpeed(CycleState& cycle, double kbits) {
     cycle.SpeedSum += kbits;
 }
 
-int32_t MeasuredWidthIn(const Settings& s, const CycleState& cycle, int32_t active, int32_t weak,
+int32_t MeasuredWidthIn(const Settings& s, CycleState& cycle, int32_t active, int32_t weak,
                         std::vector<CycleAction>& actions) {
     // The allowance is a 32-bit unsigned product, wrapping as the setting's type does.
     const uint32_t allowance = s.UseAutoChanalWithCorrection * static_cast<uint32_t>(active);
@@ -30,6 +30,8 @@ int32_t MeasuredWidthIn(const Settings& s, const CycleState& cycle, int32_t acti
         corrected = static_cast<double>(s.AutoZamer_minRXchanal);
     actions.push_back(
         {CycleAction::kLog, LOG_INFO, Fmt(u"После коррекции: %.0f кбит/с.", corrected), {}});
+    cycle.measured = true;
+    cycle.measuredIn = corrected;
 
     const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(weak);
     return TruncateToInt32(corrected - static_cast<double>(reserved), 1);

@@ -25,6 +25,15 @@ class RecordingLink : public WindowLink {
     void RefreshTable() override { Add({LinkEvent::kRefresh, 0, {}}); }
     void UsersChanged() override { Add({LinkEvent::kUsersChanged, 0, {}}); }
     void ShowMessage(const Text& text) override { Add({LinkEvent::kMessage, 0, text}); }
+    // Kept apart from the events, so that the sequences the tests expect stay as they were.
+    void CycleSummaryReady(const CycleSummary& s) override {
+        std::lock_guard<std::mutex> l(m_);
+        summaries_.push_back(s);
+    }
+    std::vector<CycleSummary> Summaries() const {
+        std::lock_guard<std::mutex> l(m_);
+        return summaries_;
+    }
 
     std::vector<LinkEvent> Events() const {
         std::lock_guard<std::mutex> l(m_);
@@ -46,6 +55,7 @@ class RecordingLink : public WindowLink {
     void Clear() {
         std::lock_guard<std::mutex> l(m_);
         events_.clear();
+        summaries_.clear();
     }
 
   protected:
@@ -57,6 +67,7 @@ class RecordingLink : public WindowLink {
   private:
     mutable std::mutex m_;
     std::vector<LinkEvent> events_;
+    std::vector<CycleSummary> summaries_;
 };
 
 // A window link for long runs: counts what arrives from any thread instead of keeping it.

@@ -175,6 +175,59 @@ TEST_F(ControlRunTest, ShortOrBrokenAnswersNeverCrashTheRun) {
     EXPECT_EQ(u.ActivityClass, kSleeping);
 }
 
+TEST_F(ControlRunTest, EachCycleHandsTheChartOneSummaryWithTheGroupsSums) {
+    AddUser(u"anna");
+    AddUser(u"bob");
+    AddUser(u"carl");
+    Edit([](Model& m) {
+        m.settings.TrafficSpeedAutoControll = kModeDivision;
+        m.settings.AutoMeasure = 1;
+        m.settings.RXMAXkbit = 2000;
+        m.settings.TXMAXkbit = 500;
+        const int32_t g = m.FindOrAddGroup(u"Склад");
+        m.User(m.FindUserByName(u"anna")).UserGrID = g;
+        m.User(m.FindUserByName(u"bob")).UserGrID = g;
+    });
+    for (const char16_t* n : {u"anna", u"bob", u"carl"})
+        srv->U(n).rx = srv->U(n).tx = Variant::R8(1000000);
+    auto run = Connected();
+    ASSERT_TRUE(run->RunCycle());
+    // 128000 bytes in the 1024 "seconds" of a 1000 ms period are 1000 kbit/s; carl's counter
+    // went back (a reset) and counts as 0.
+    srv->U(u"anna").rx = Variant::R8(1128000);
+    srv->U(u"bob").rx = Variant::R8(1064000);
+    srv->U(u"carl").rx = Variant::R8(10);
+    srv->U(u"bob").tx = Variant::R8(1012800);
+    ASSERT_TRUE(run->RunCycle());
+
+    std::vector<CycleSummary> s = link.Summaries();
+    ASSERT_EQ(s.size(), 2u);
+    const CycleSummary& c = s[1];
+    EXPECT_EQ(c.time, CivilSeconds(clock.LocalNow()));
+    ASSERT_EQ(c.groups.size(), 2u);
+    Model::Guard g(m);
+    EXPECT_EQ(c.groups[0].key, m.GroupAt(0).Key);
+    EXPECT_EQ(c.groups[0].name, u"Без группы");
+    EXPECT_EQ(c.groups[1].key, m.GroupAt(1).Key);
+    EXPECT_EQ(c.groups[1].name, u"Склад");
+    EXPECT_DOUBLE_EQ(c.groups[1].rxSpeed, 1500);
+    EXPECT_DOUBLE_EQ(c.groups[1].txSpeed, 100);
+    EXPECT_LT(m.User(m.FindUserByName(u"carl")).RxSpeed, 0);
+    EXPECT_EQ(c.groups[0].rxSpeed, 0);
+    // The limits are those this cycle wrote.
+    const CTiUserData& a = m.User(m.FindUserByName(u"anna"));
+    const CTiUserData& b = m.User(m.FindUserByName(u"bob"));
+    EXPECT_NE(a.LimitIn, 100);
+    EXPECT_EQ(c.groups[1].limitIn, a.LimitIn + b.LimitIn);
+    EXPECT_EQ(c.groups[1].limitOut, a.LimitOut + b.LimitOut);
+    EXPECT_EQ(c.widthIn, 2000);
+    EXPECT_EQ(c.widthOut, 500);
+    EXPECT_TRUE(c.measuredArmed);
+    EXPECT_TRUE(HasLine(link, LOG_INFO, Fmt(u"После коррекции: %.0f кбит/с.", c.measuredIn)));
+    EXPECT_EQ(c.online, 3);
+    EXPECT_EQ(c.active + c.weak + c.sleeping, 3);
+}
+
 // A worker that meets an unexpected exception ends its run visibly and frees the slot.
 class ThrowingLink : public RecordingLink {
   protected:

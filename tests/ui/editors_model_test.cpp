@@ -51,6 +51,21 @@ TEST_F(EditorsTest, DeletingAMiddleGroupKeepsIdsEqualToIndexesAndRenumbersUsers)
     EXPECT_EQ(m.NumGroups, 3);
 }
 
+TEST_F(EditorsTest, GroupKeysFollowTheirGroupsThroughDeletionAndAreNeverReused) {
+    Populate(3, {});
+    Model::Guard g(m);
+    std::vector<uint64_t> keys;
+    for (int32_t i = 0; i < m.NumGroups; ++i) keys.push_back(m.GroupAt(i).Key);
+    EXPECT_NE(keys[0], 0u);  // group 0 has one too; 0 is the merged rest of the chart
+    EXPECT_TRUE(DeleteGroupByName(m, u"g1"));
+    EXPECT_EQ(m.GroupAt(0).Key, keys[0]);
+    EXPECT_EQ(m.GroupAt(1).Key, keys[2]);  // g2, now id 1
+    EXPECT_EQ(m.GroupAt(2).Key, keys[3]);
+    m.FindOrAddGroup(u"g1");
+    const uint64_t fresh = m.GroupAt(3).Key;
+    for (uint64_t k : keys) EXPECT_NE(fresh, k);
+}
+
 TEST_F(EditorsTest, AddOrChangeGroupChangesAnExistingShareOrAppendsANewGroup) {
     Populate(2, {});
     Model::Guard g(m);

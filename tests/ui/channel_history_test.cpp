@@ -1,0 +1,295 @@
+#include "ui/channel_history.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "comma_locale.h"
+#include "core/textfile.h"
+#include "log/temp_dir.h"
+
+namespace movra::chart {
+namespace {
+
+constexpr int64_t kT0 = 1796126400;  // 2026-12-01 12:00:00, the start of a minute
+const DisplayUnit kKbit{1.0, u"кбит/с"};
+
+struct G {
+    uint64_t key;
+    double in, out;
+    const char16_t* name = nullptr;
+};
+
+CycleSummary Cycle(int64_t t, std::vector<G> groups, double widthIn = 2048, double widthOut = 512) {
+    CycleSummary s;
+    s.time = t;
+    s.widthIn = widthIn;
+    s.widthOut = widthOut;
+    for (const G& g : groups) {
+        GroupCycleFigures f;
+        f.key = g.key;
+        f.name = g.name ? Text(g.name) : Fmt(u"g%u", static_cast<unsigned>(g.key));
+        f.rxSpeed = g.in;
+        f.txSpeed = g.out;
+        s.groups.push_back(f);
+    }
+    return s;
+}
+
+const Point& At(const View& v, int64_t t) {
+    size_t i = static_cast<size_t>((t - v.points.front().time) / v.step);
+    EXPECT_LT(i, v.points.size());
+    return v.points.at(i);
+}
+
+TEST(ChannelHistory, OneSamplePerSecondHeldBetweenCloseCyclesAndBrokenByGapsAndReconnects) {
+    ChannelHistory h;
+    h.Add(Cycle(kT0, {{1, 100, 10}}));
+    // Two cycles in one second: the later one stands for it, widths included.
+    h.Add(Cycle(kT0 + 2, {{1, 50, 5}}));
+    h.Add(Cycle(kT0 + 2, {{1, 70, 7}}, 1000, 300));
+    // More than kHoldSeconds without a cycle: a gap.
+    h.Add(Cycle(kT0 + 2 + kHoldSeconds + 1, {{1, 30, 3}}));
+    // A reconnect: the seconds before the next cycle are a gap even though it comes soon.
+    h.MarkGap();
+    const int64_t after = kT0 + 2 + kHoldSeconds + 3;
+    h.Add(Cycle(after, {{1, 40, 4}}));
+
+    View v = h.Shown(Range::k10Min, after + 2);
+    ASSERT_EQ(v.points.size(), 600u);
+    EXPECT_EQ(v.step, 1);
+    EXPECT_EQ(v.points.back().time, after + 2);
+    ASSERT_EQ(v.series.size(), 1u);
+    EXPECT_TRUE(At(v, kT0 - 1).gap);
+    EXPECT_FALSE(At(v, kT0).held);
+    EXPECT_EQ(At(v, kT0).in[0], 100);
+    EXPECT_TRUE(At(v, kT0 + 1).held);
+    EXPECT_FALSE(At(v, kT0 + 1).gap);
+    EXPECT_EQ(At(v, kT0 + 1).in[0], 100);  // the cycle before, not the one after
+    EXPECT_EQ(At(v, kT0 + 2).in[0], 70);
+    EXPECT_EQ(At(v, kT0 + 2).out[0], 7);
+    EXPECT_EQ(At(v, kT0 + 2).widthIn, 1000);
+    EXPECT_EQ(At(v, kT0 + 2).widthOut, 300);
+    for (int64_t t = kT0 + 3; t <= kT0 + 2 + kHoldSeconds; ++t) EXPECT_TRUE(At(v, t).gap) << t;
+    EXPECT_TRUE(At(v, after - 1).gap);
+    EXPECT_FALSE(At(v, after).gap);
+    // After the last cycle the chart holds it, for less than kHoldSeconds.
+    EXPECT_TRUE(At(v, after + 2).held);
+    View later = h.Shown(Range::k10Min, after + kHoldSeconds);
+    EXPECT_TRUE(later.points.back().gap);
+    // A reconnect after the last cycle ends its hold at once.
+    h.MarkGap();
+    EXPECT_TRUE(h.Shown(Range::k10Min, after + 1).points.back().gap);
+    // The hour view is the same seconds, further back.
+    View hour = h.Shown(Range::k1Hour, after);
+    ASSERT_EQ(hour.points.size(), 3600u);
+    EXPECT_EQ(At(hour, kT0 + 2).in[0], 70);
+}
+
+TEST(ChannelHistory, MinuteBucketsKeepMinMeanMaxOverTheMinutesSeconds) {
+    ChannelHistory h;
+    // Group 1 every second of the first ten; group 2 only in three of them.
+    for (int i = 0; i < 10; ++i) {
+        std::vector<G> g = {{1, 10.0 * (i + 1), 1}};
+        if (i < 3) g.push_back({2, 6, 60});
+        CycleSummary s = Cycle(kT0 + i, g);
+        s.measuredArmed = i >= 8;
+        s.measuredIn = 1000 + i;
+        h.Add(s);
+    }
+    // A repeat within the last second replaces it in the bucket instead of counting twice.
+    h.Add(Cycle(kT0 + 9, {{1, 190, 1}}));
+    h.Add(Cycle(kT0 + 65, {{1, 7, 7}}));
+
+    MinuteFigures f;
+    ASSERT_TRUE(h.Minute(kT0, 1, f));
+    EXPECT_DOUBLE_EQ(f.minIn, 10);
+    EXPECT_DOUBLE_EQ(f.maxIn, 190);
+    EXPECT_DOUBLE_EQ(f.meanIn, 64);  // 10..90 and 190 over ten seconds
+    EXPECT_DOUBLE_EQ(f.meanOut, 1);
+    ASSERT_TRUE(h.Minute(kT0, 2, f));
+    EXPECT_DOUBLE_EQ(f.minIn, 0);  // absent in seven seconds
+    EXPECT_DOUBLE_EQ(f.maxOut, 60);
+    EXPECT_DOUBLE_EQ(f.meanOut, 18);
+    EXPECT_FALSE(h.Minute(kT0 + 60, 2, f));
+    EXPECT_FALSE(h.Minute(kT0 - 60, 1, f));
+
+    View day = h.Shown(Range::k24Hours, kT0 + 70);
+    ASSERT_EQ(day.points.size(), 1440u);
+    EXPECT_EQ(day.step, 60);
+    EXPECT_EQ(day.points.back().time, kT0 + 60);
+    const Point& p = At(day, kT0);
+    ASSERT_FALSE(p.gap);
+    EXPECT_DOUBLE_EQ(p.in[0], 64);
+    EXPECT_DOUBLE_EQ(p.in[1], 1.8);
+    EXPECT_TRUE(p.measured);
+    EXPECT_DOUBLE_EQ(p.measuredIn, 1008);  // only the seconds with the measurement armed
+    EXPECT_TRUE(At(day, kT0 - 60).gap);
+    EXPECT_DOUBLE_EQ(day.points.back().in[0], 7);
+}
+
+TEST(ChannelHistory, AClockSetBackDropsASmallStepAndRestartsOnALargeOne) {
+    ChannelHistory h;
+    h.Add(Cycle(kT0 + 100, {{1, 100, 1}}));
+    h.Add(Cycle(kT0 + 90, {{1, 5, 5}}));
+    View v = h.Shown(Range::k10Min, kT0 + 100);
+    EXPECT_TRUE(At(v, kT0 + 90).gap);
+    EXPECT_EQ(At(v, kT0 + 100).in[0], 100);
+
+    h.Add(Cycle(kT0 - 3600, {{2, 9, 9}}));
+    View back = h.Shown(Range::k10Min, kT0 - 3600);
+    ASSERT_EQ(back.series.size(), 1u);
+    EXPECT_EQ(back.series[0].key, 2u);
+    EXPECT_EQ(back.points.back().in[0], 9);
+    // What was ahead of the new time is gone, not waiting to reappear.
+    h.Add(Cycle(kT0 + 100, {{2, 1, 1}}));
+    EXPECT_EQ(h.Shown(Range::k24Hours, kT0 + 100).series.size(), 1u);
+}
+
+TEST(ChannelHistory, GroupsComeGoAndTakeTheirLatestName) {
+    ChannelHistory h;
+    h.Add(Cycle(kT0, {{1, 1, 1, u"Отдел"}, {2, 2, 2, u"Склад"}}));
+    h.Add(Cycle(kT0 + 1, {{1, 1, 1, u"Бухгалтерия"}, {3, 3, 3, u"Новая"}}));  // 2 deleted
+    View v = h.Full(Range::k10Min, kT0 + 1);
+    ASSERT_EQ(v.series.size(), 3u);
+    EXPECT_EQ(v.series[0].name, u"Бухгалтерия");  // its earlier seconds too
+    EXPECT_EQ(v.series[1].name, u"Склад");
+    EXPECT_EQ(At(v, kT0).in[1], 2);
+    EXPECT_EQ(At(v, kT0 + 1).in[1], 0);
+    EXPECT_EQ(At(v, kT0).in[2], 0);
+    EXPECT_EQ(At(v, kT0 + 1).in[2], 3);
+    // A deleted group leaves the range with its seconds.
+    EXPECT_EQ(h.Full(Range::k10Min, kT0 + 600).series.size(), 2u);
+    EXPECT_EQ(h.Full(Range::k24Hours, kT0 + 600).series.size(), 3u);
+}
+
+TEST(ChannelHistory, LegendShowsTheElevenLargestAndMergesTheRestKeepingTheSums) {
+    ChannelHistory h;
+    std::vector<G> groups;
+    for (uint64_t k = 1; k <= 14; ++k) groups.push_back({k, k == 3 ? 1.0 : 10.0 * k, 1});
+    for (int i = 0; i < 5; ++i) h.Add(Cycle(kT0 + i, groups));
+    View full = h.Full(Range::k10Min, kT0 + 4);
+    View shown = h.Shown(Range::k10Min, kT0 + 4);
+    ASSERT_EQ(full.series.size(), 14u);
+    ASSERT_EQ(shown.series.size(), 12u);
+    EXPECT_EQ(shown.series.back().key, kOthersKey);
+    EXPECT_EQ(shown.series.back().name, u"Прочие");
+    // The three smallest (3, 1, 2) are merged; the rest keep the order the groups were made in.
+    std::vector<uint64_t> keys;
+    for (const Series& s : shown.series) keys.push_back(s.key);
+    EXPECT_EQ(keys, (std::vector<uint64_t>{4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0}));
+    const Point& p = shown.points.back();
+    EXPECT_EQ(p.in.back(), 1 + 10 + 20);
+    EXPECT_EQ(std::accumulate(p.in.begin(), p.in.end(), 0.0),
+              std::accumulate(full.points.back().in.begin(), full.points.back().in.end(), 0.0));
+    // Colours follow the key, whichever view, and "Прочие" is apart from every group's.
+    for (const Series& s : shown.series) EXPECT_EQ(s.rgb, SeriesColour(s.key));
+    for (uint64_t a = 1; a <= 20; ++a) {
+        EXPECT_NE(SeriesColour(a), SeriesColour(kOthersKey));
+        for (uint64_t b = a + 1; b <= 20; ++b) EXPECT_NE(SeriesColour(a), SeriesColour(b));
+    }
+    // With room for every group there is no "Прочие".
+    EXPECT_EQ(h.Shown(Range::k10Min, kT0 + 4, 14).series.size(), 14u);
+}
+
+TEST(ChannelHistory, MemoryStaysBoundedThroughADayOfGroupsAndAChurnOfKeys) {
+    ChannelHistory h;
+    std::vector<G> groups;
+    for (uint64_t k = 1; k <= 100; ++k) groups.push_back({k, 10, 5});
+    const int64_t day = 25 * 3600;
+    for (int64_t t = 0; t < day; ++t) h.Add(Cycle(kT0 + t, groups));
+    EXPECT_LE(h.MemoryBytes(), ChannelHistory::MaxBytes(100));
+    EXPECT_LE(ChannelHistory::MaxBytes(100), 20u * 1024 * 1024);
+
+    // Every minute the groups shift by one new key: over three days more keys than the
+    // history may remember at once.
+    uint64_t next = 101;
+    int64_t t = kT0 + day;
+    for (; t < kT0 + 4 * day; t += 60) {
+        groups.erase(groups.begin());
+        groups.push_back({next++, 10, 5});
+        h.Add(Cycle(t, groups));
+    }
+    EXPECT_LE(h.MemoryBytes(), ChannelHistory::MaxBytes(100));
+    // The newest key still gets its own series: the old ones aged out and made room.
+    View v = h.Full(Range::k10Min, t - 60);
+    EXPECT_EQ(v.series.back().key, next - 1);
+    EXPECT_EQ(v.series.size(), 100u + 9);
+
+    // A cycle with more groups than a sample keeps sums them into "Прочие".
+    std::vector<G> many;
+    for (uint64_t k = 0; k < 3000; ++k) many.push_back({next + k, 1, 0});
+    h.Add(Cycle(t, many));
+    View m = h.Shown(Range::k10Min, t, 3000);
+    EXPECT_EQ(m.series.back().key, kOthersKey);
+    const Point& p = m.points.back();
+    EXPECT_EQ(std::accumulate(p.in.begin(), p.in.end(), 0.0), 3000);
+    EXPECT_LE(h.MemoryBytes(), ChannelHistory::MaxBytes(3000));
+}
+
+TEST(ChannelHistory, TooltipNamesTheTimeEachSeriesAndTheTotalInTheTablesUnit) {
+    ChannelHistory h;
+    CycleSummary s = Cycle(kT0 + 5, {{1, 80, 16, u"Отдел"}, {2, 8, 0, u"Склад"}});
+    s.measuredArmed = true;
+    s.measuredIn = 1600;
+    h.Add(s);
+    View v = h.Shown(Range::k10Min, kT0 + 10);
+    EXPECT_EQ(TooltipText(v, 599 - 5, DisplayUnit{8.0, u"кБайт/с"}),
+              u"12:00:05\r\nВход / выход, кБайт/с\r\nОтдел: 10.0 / 2.0\r\nСклад: 1.0 / 0.0\r\n"
+              u"Итого: 11.0 / 2.0\r\nШирина канала: 256.0 / 64.0\r\nЗамер входа: 200.0");
+    EXPECT_EQ(TooltipText(v, 0, kKbit), u"11:50:11\r\nНет данных");
+    EXPECT_EQ(TooltipText(v, 600, kKbit), u"");
+    View day = h.Shown(Range::k24Hours, kT0 + 10);
+    EXPECT_EQ(TooltipText(day, 1439, kKbit).rfind(u"01.12.2026 12:00, среднее за минуту\r\n", 0),
+              0u);
+}
+
+TEST(ChannelHistory, CsvHasABomSemicolonsDecimalCommasAndQuotedNamesWhateverTheLocale) {
+    testing::CommaLocale comma;
+    ASSERT_TRUE(comma.ok());
+    ChannelHistory h;
+    h.Add(Cycle(kT0 + 1, {{1, 12.26, 3, u"A;B"}, {2, 1000, 0.5, u"Дом \"7\""}}));
+    CycleSummary s = Cycle(kT0 + 3, {{1, 1.5, 2, u"A;B"}, {2, 0, 0, u"Дом \"7\""}});
+    s.measuredArmed = true;
+    s.measuredIn = 1999.96;
+    h.Add(s);
+    h.MarkGap();
+    h.Add(Cycle(kT0 + 4, {{1, 0, 0, u"A;B"}}));
+    View v = h.Full(Range::k10Min, kT0 + 5);
+    const std::string expected =
+        "\xEF\xBB\xBF"
+        "Время;\"A;B (вход, кбит/с)\";\"A;B (выход, кбит/с)\";"
+        "\"Дом \"\"7\"\" (вход, кбит/с)\";\"Дом \"\"7\"\" (выход, кбит/с)\";"
+        "Ширина канала (вход, кбит/с);Ширина канала (выход, кбит/с);Замер входа (кбит/с)\r\n"
+        "01.12.2026 12:00:01;12,3;3,0;1000,0;0,5;2048,0;512,0;\r\n"
+        "01.12.2026 12:00:03;1,5;2,0;0,0;0,0;2048,0;512,0;2000,0\r\n"
+        "01.12.2026 12:00:04;0,0;0,0;0,0;0,0;2048,0;512,0;\r\n";
+    EXPECT_EQ(CsvBytes(v, kKbit), expected);
+}
+
+class FailingFileSystem : public PlatformFileSystem {
+  public:
+    bool failFlush = false;
+    bool FlushAndClose(std::FILE* f) override {
+        bool ok = PlatformFileSystem::FlushAndClose(f);
+        return ok && !failFlush;
+    }
+};
+
+TEST(ChannelHistory, SaveCsvWritesTheBytesOrReportsTheFailure) {
+    testing::TempDir dir;
+    const Text path = dir.File("канал.csv");
+    FailingFileSystem fs;
+    Text error;
+    ASSERT_TRUE(SaveCsv("\xEF\xBB\xBFx;1,5\r\n", path, fs, error));
+    EXPECT_EQ(ReadFileBytes(path), std::optional<std::string>("\xEF\xBB\xBFx;1,5\r\n"));
+    fs.failFlush = true;
+    EXPECT_FALSE(SaveCsv("other", path, fs, error));
+    EXPECT_EQ(error, u"Ошибка записи в " + path);
+    EXPECT_EQ(ReadFileBytes(path), std::optional<std::string>("\xEF\xBB\xBFx;1,5\r\n"));
+    EXPECT_FALSE(SaveCsv("x", dir.File("нет/такой.csv"), fs, error));
+    EXPECT_EQ(error, u"Ошибка создания файла " + dir.File("нет/такой.csv"));
+}
+
+}  // namespace
+}  // namespace movra::chart
