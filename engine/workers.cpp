@@ -27,6 +27,9 @@ class ProgressLink : public WindowLink {
     void RefreshTable() override { window_.RefreshTable(); }
     void UsersChanged() override { window_.UsersChanged(); }
     void ShowMessage(const Text& text) override { window_.ShowMessage(text); }
+    void CycleSummaryReady(const CycleSummary& summary) override {
+        window_.CycleSummaryReady(summary);
+    }
 
     void Touch() { last_.store(SteadyClock::now().time_since_epoch().count()); }
     SteadyClock::time_point Last() const {

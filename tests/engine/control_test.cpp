@@ -1,12 +1,25 @@
 #include <gtest/gtest.h>
 
+#include "deadline.h"
 #include "engine/limits.h"
+#include "engine/workers.h"
 #include "engine_fixture.h"
 
 namespace movra::testing {
 namespace {
 
 using ControlRunTest = EngineFixture;
+
+TEST_F(ControlRunTest, TheWorkersPassEveryCycleSummaryOnToTheWindow) {
+    AddUser(u"anna");
+    Edit([](Model& m) { m.settings.BeforeQuit = 0; });
+    Workers w(m, link, conn, ev);
+    ASSERT_TRUE(w.StartControl());
+    EXPECT_TRUE(WaitUntil([&] { return !link.Summaries().empty(); }));
+    w.BeginExit();
+    ev.stop.Set();
+    JoinWithin(w);
+}
 
 TEST_F(ControlRunTest, NormalRunLogsEveryStageAndEndsOnStop) {
     AddUser(u"anna");
