@@ -12,8 +12,9 @@
 //   blackbox_helper sheet-ok <id>   press OK of the property sheet that holds the control
 //   blackbox_helper ended <ms>      wait for the process (pid=) to end
 //   blackbox_helper kill            end the process (pid=) at once
-//   blackbox_helper chart <ms>      wait for the visible top-level window "Movra - график
-//                                   канала", print 1
+//   blackbox_helper chart <ms> [beside]  wait for the visible top-level window "Movra - график
+//                                   канала", print 1; with "beside", move it right of the main
+//                                   window
 //   blackbox_helper dismiss <ms> [ok]  wait for any dialog or message box besides the main
 //                                   window and close every one that is up (a property sheet
 //                                   with Cancel, or OK when asked); print a line for each
@@ -25,6 +26,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +165,19 @@ std::string Utf8(const wchar_t* s) {
     return out;
 }
 
+// Puts `w` to the right of the main window, as tall as it, in what is left of the screen.
+void PlaceBeside(HWND w) {
+    HWND main = FindMainWindow();
+    if (!main) return;
+    RECT m;
+    GetWindowRect(main, &m);
+    const int screen = GetSystemMetrics(SM_CXSCREEN);
+    const int width = std::max(560, static_cast<int>(screen - m.right));
+    const int x = std::min(static_cast<int>(m.right), screen - width);
+    const int height = std::max(480, static_cast<int>(m.bottom - m.top));
+    SetWindowPos(w, nullptr, x, m.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,6 +276,7 @@ int main(int argc, char** argv) {
             for (HWND h = nullptr;
                  (h = FindWindowExW(nullptr, h, nullptr, L"Movra - график канала")) != nullptr;) {
                 if (Ours(h) && IsWindowVisible(h)) {
+                    if (argc > 3 && std::strcmp(argv[3], "beside") == 0) PlaceBeside(h);
                     std::printf("1\n");
                     return 0;
                 }

@@ -352,7 +352,8 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
     }
 }
 
-// The legend: the series from the top of the stack down, as they are seen, then the lines.
+// The legend: the series from the top of the stack down, as they are seen, then the lines (the
+// measured width only when the range has it).
 void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
     const int line = 20;
     int y = box.top;
@@ -370,13 +371,19 @@ void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
     y += line / 2;
     const std::pair<const wchar_t*, bool> lines[2] = {{L"Ширина канала", false},
                                                       {L"Измеренная ширина", true}};
+    const bool measured = std::any_of(v.points.begin(), v.points.end(),
+                                      [](const chart::Point& p) { return !p.gap && p.measured; });
     for (const auto& [name, dashed] : lines) {
         if (y + line > box.bottom) break;
+        if (dashed && !measured) continue;
         {
-            GdiPen pen(dc, LinePen(dashed));
-            for (int d = 0; d < 2; ++d) {
-                MoveToEx(dc, box.left, y + line / 2 - d, nullptr);
-                LineTo(dc, box.left + 22, y + line / 2 - d);
+            // Short dashes, so that the sample reads as dashed at its length.
+            GdiPen pen(dc, LinePen(false));
+            for (int x = box.left; x < box.left + 22; x += dashed ? 8 : 22) {
+                for (int d = 0; d < 2; ++d) {
+                    MoveToEx(dc, x, y + line / 2 - d, nullptr);
+                    LineTo(dc, std::min(x + (dashed ? 5 : 22), box.left + 22), y + line / 2 - d);
+                }
             }
         }
         Text_(dc, name, {box.left + 28, y, box.right, y + line}, DT_LEFT | DT_VCENTER);
