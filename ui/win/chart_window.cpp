@@ -382,7 +382,8 @@ void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
             for (int x = box.left; x < box.left + 22; x += dashed ? 8 : 22) {
                 for (int d = 0; d < 2; ++d) {
                     MoveToEx(dc, x, y + line / 2 - d, nullptr);
-                    LineTo(dc, std::min(x + (dashed ? 5 : 22), box.left + 22), y + line / 2 - d);
+                    LineTo(dc, std::min<int>(x + (dashed ? 5 : 22), box.left + 22),
+                           y + line / 2 - d);
                 }
             }
         }
