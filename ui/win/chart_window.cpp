@@ -568,8 +568,7 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_MOUSELEAVE:
             tracking_ = false;
-            tipPoint_ = -1;
-            SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, 0);
+            HideTip();
             return 0;
         case WM_DESTROY:
             KillTimer(hwnd_, kRedrawTimer);
@@ -587,8 +586,9 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             SetWindowLongPtrW(h, GWLP_USERDATA, 0);
             hwnd_ = tip_ = saveButton_ = nullptr;
             for (HWND& b : rangeButtons_) b = nullptr;
-            tracking_ = false;
-            tipPoint_ = -1;
+            tracking_ = tipShown_ = false;
+            tipText_.clear();
+            tipPos_ = {-1, -1};
             dirty_ = true;
             return DefWindowProcW(h, msg, wp, lp);
         }
@@ -668,8 +668,7 @@ void ChartWindow::Redraw() {
     ++redraws_;
     InvalidateRect(hwnd_, &area, FALSE);
     // The tooltip follows the data under the cursor.
-    if (tipPoint_ >= 0) {
-        tipPoint_ = -1;
+    if (tipShown_) {
         POINT pt;
         GetCursorPos(&pt);
         ScreenToClient(hwnd_, &pt);
@@ -691,24 +690,40 @@ void ChartWindow::OnMouseMove(int x, int y) {
     for (const RECT& p : {plots.in, plots.out})
         if (cy >= p.top && cy < p.bottom) index = ChartPointAt(p, view_, x - area.left);
     if (index < 0) {
-        if (tipPoint_ >= 0) SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, 0);
-        tipPoint_ = -1;
+        HideTip();
         return;
     }
-    if (index != tipPoint_) {
-        tipPoint_ = index;
-        const Text text = chart::TooltipText(view_, static_cast<size_t>(index), unit_);
-        TOOLINFOW ti = {};
-        ti.cbSize = sizeof(ti);
-        ti.hwnd = hwnd_;
-        ti.uId = 1;
-        ti.lpszText = WMutable(text);
+    // The tooltip lays itself out anew on every message: send only what changed.
+    Text text = chart::TooltipText(view_, static_cast<size_t>(index), unit_);
+    TOOLINFOW ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = hwnd_;
+    ti.uId = 1;
+    if (text != tipText_) {
+        tipText_ = std::move(text);
+        ti.lpszText = WMutable(tipText_);
         SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
-        SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
     }
     POINT pt = {x + 16, y + 16};
     ClientToScreen(hwnd_, &pt);
-    SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(pt.x, pt.y));
+    if (pt.x != tipPos_.x || pt.y != tipPos_.y) {
+        tipPos_ = pt;
+        SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(pt.x, pt.y));
+    }
+    if (!tipShown_) {
+        tipShown_ = true;
+        SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+    }
+}
+
+void ChartWindow::HideTip() {
+    if (!tipShown_) return;
+    tipShown_ = false;
+    TOOLINFOW ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = hwnd_;
+    ti.uId = 1;
+    SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
 }
 
 bool ChartWindow::SaveCsv(const Text& path) {

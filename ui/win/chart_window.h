@@ -64,6 +64,7 @@ class ChartWindow {
     void LayOut();
     void Redraw();
     void OnMouseMove(int x, int y);
+    void HideTip();
     void AskAndSave();
     RECT ChartArea() const;
 
@@ -74,7 +75,10 @@ class ChartWindow {
     HWND tip_ = nullptr;
     HFONT font_ = nullptr;
     bool tracking_ = false;
-    int tipPoint_ = -1;
+    // What the tooltip shows now, so that only changes are sent to it.
+    bool tipShown_ = false;
+    Text tipText_;
+    POINT tipPos_ = {-1, -1};
 
     chart::Range range_ = chart::Range::k10Min;
     chart::View view_;
