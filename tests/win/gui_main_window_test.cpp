@@ -1002,5 +1002,24 @@ TEST_F(MainWindowTest, ChartOpensBesideAModalDialogWhichStaysTheOneBroughtForwar
     EXPECT_EQ(picked, about);
     EXPECT_TRUE(IsWindow(chartWnd));
 }
+
+TEST_F(MainWindowTest, AChartCsvThatCannotBeWrittenIsReportedInABox) {
+    dlg->ShowChart();
+    ASSERT_NE(dlg->Chart().Hwnd(), nullptr);
+    Text reported;
+    bool shown = false;
+    std::thread driver = Drive(
+        L"Movra",
+        [&](HWND box) {
+            wchar_t text[512] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 512);
+            reported = Text(reinterpret_cast<const char16_t*>(text));
+        },
+        &shown);
+    EXPECT_FALSE(dlg->Chart().SaveCsv(u"Z:\\нет такой папки\\канал.csv"));
+    driver.join();
+    ASSERT_TRUE(shown);
+    EXPECT_NE(U8(reported).find("канал.csv"), std::string::npos) << U8(reported);
+}
 }  // namespace
 }  // namespace movra
