@@ -945,6 +945,14 @@ TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAnd
     });
     ASSERT_TRUE(PumpUntil([&] { return sent.load(); }));
     worker.join();
+    // A reconnection three seconds later: the seconds between are a gap, not held over.
+    const int64_t first = CivilSeconds(clock.LocalNow());
+    dlg->OnLogLine(LOG_OK_CONNECTED, u"Авторизация пользователя TI...OK");
+    clock.Advance(3);
+    CycleSummary again;
+    again.time = first + 3;
+    again.groups = {{0, u"Без группы", 700, 100, 0, 0}};
+    dlg->OnCycleSummary(again);
 
     PostMessageW(hwnd, WM_COMMAND, ID_SHOW_CHART, 0);
     ASSERT_TRUE(PumpUntil([&] { return FindOwnWindow(kChart) != nullptr; }));
@@ -953,8 +961,16 @@ TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAnd
     EXPECT_EQ(GetWindow(chartWnd, GW_OWNER), nullptr);
     const chart::View& shown = dlg->Chart().Shown();
     EXPECT_EQ(shown.points.size(), 600u);
-    EXPECT_TRUE(std::any_of(shown.points.begin(), shown.points.end(),
-                            [](const chart::Point& p) { return !p.gap; }));
+    auto at = [&](int64_t t) {
+        return std::find_if(shown.points.begin(), shown.points.end(),
+                            [t](const chart::Point& p) { return p.time == t; });
+    };
+    ASSERT_NE(at(first), shown.points.end());
+    ASSERT_NE(at(first + 3), shown.points.end());
+    EXPECT_FALSE(at(first)->gap);
+    EXPECT_TRUE(at(first + 1)->gap);
+    EXPECT_TRUE(at(first + 2)->gap);
+    EXPECT_FALSE(at(first + 3)->gap);
 
     dlg->RunCommand(ID_SHOW_CHART);
     Pump(50ms);

@@ -11,6 +11,7 @@
 
 #include "config/config_file.h"
 #include "core/file_system.h"
+#include "core/log_flags.h"
 #include "ui/win/editors.h"
 #include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
@@ -401,6 +402,9 @@ void CmovraDlg::AfterFirstPaint() {
 // ---- Event log rendering ----
 
 void CmovraDlg::OnLogLine(uint32_t flags, const Text& text) {
+    // Every connection, started here or by a control run restarting itself, logs in with this
+    // flag before its first cycle: the history goes on across them and shows the pause as a gap.
+    if (flags & LOG_CONNECTED) history_.MarkGap();
     ApplyLogEffects(log_.OnLogLine(flags, text));
 }
 
@@ -639,8 +643,6 @@ void CmovraDlg::Connect() {
         RebuildGauges();
         FitHeight();
     }
-    // The history goes on across connections; the chart shows the pause as a gap.
-    history_.MarkGap();
     workers_->StartControl();  // resets the stop event, then starts the thread
 }
 
