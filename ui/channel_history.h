@@ -78,7 +78,8 @@ class ChannelHistory {
 
     // One cycle's figures. Cycles that fall in the same second are merged into one sample.
     void Add(const CycleSummary& s);
-    // A reconnect: the next sample does not join the one before it.
+    // A reconnect: the next sample does not join the one before it. A cycle of another control
+    // run (CycleSummary::run) does the same by itself.
     void MarkGap();
 
     // The minute bucket starting at `minute` (a multiple of 60) for the group `key`; false when
