@@ -137,6 +137,7 @@ struct ChannelHistory::Impl {
     Impl() {
         keys.reserve(kMaxKeys + 1);
         index.reserve(kMaxKeys);
+        freeIdx.reserve(kMaxKeys);
         Restart();
     }
 

@@ -45,7 +45,7 @@ struct Point {
     // the last one, up to that age): it shows the cycle before, so that a refresh period longer
     // than a second does not cut the chart into stripes. Never a gap; the CSV file skips it.
     bool held = false;
-    // Per series of the view, same order, kbit/s; the mean over a minute slot.
+    // Per series of the view, same order, kbit/s; the mean over a minute slot. Empty in a gap.
     std::vector<double> in, out;
     double widthIn = 0, widthOut = 0;
     bool measured = false;  // measuredIn is valid
