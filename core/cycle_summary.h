@@ -28,6 +28,9 @@ struct CycleSummary {
     bool measuredArmed = false;             // the incoming-width measurement is armed
     double measuredIn = 0;                  // the measured incoming width, when armed
     int32_t online = 0, active = 0, weak = 0, sleeping = 0;
+    // The control run (one connection) the cycle belongs to: a new run draws a gap in the
+    // chart, as a reconnect should, even when nobody marked one. 0: unknown.
+    uint64_t run = 0;
 };
 
 }  // namespace movra

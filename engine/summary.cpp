@@ -40,6 +40,7 @@ CycleSummary SummarizeCycle(const Model& m, const CycleState& cycle, const RunSt
     s.active = cycle.active;
     s.weak = cycle.weak;
     s.sleeping = cycle.sleeping;
+    s.run = run.runNumber;
     return s;
 }
 

@@ -125,6 +125,7 @@ struct ChannelHistory::Impl {
     std::unordered_map<uint64_t, uint32_t> index;
     std::vector<uint32_t> freeIdx;
     int64_t last = kNone;  // the latest sample's second
+    uint64_t lastRun = 0;
     bool breakPending = false;
     int64_t agedMinute = kNone;
     // Reused between cycles.
@@ -136,6 +137,7 @@ struct ChannelHistory::Impl {
     Impl() {
         keys.reserve(kMaxKeys + 1);
         index.reserve(kMaxKeys);
+        freeIdx.reserve(kMaxKeys);
         Restart();
     }
 
@@ -157,6 +159,7 @@ struct ChannelHistory::Impl {
         others.used = true;
         keys.push_back(others);
         last = kNone;
+        lastRun = 0;
         breakPending = false;
         agedMinute = kNone;
     }
@@ -320,9 +323,10 @@ struct ChannelHistory::Impl {
                 --b.measuredSeconds;
             }
         } else {
-            slot.afterBreak = breakPending;
+            slot.afterBreak = breakPending || (s.run != 0 && s.run != lastRun);
             breakPending = false;
         }
+        lastRun = s.run;
         slot.time = t;
         slot.entries.assign(sample.begin(), sample.end());
         if (slot.entries.capacity() > 2 * sample.size() + 16) slot.entries.shrink_to_fit();

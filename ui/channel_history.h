@@ -45,7 +45,7 @@ struct Point {
     // the last one, up to that age): it shows the cycle before, so that a refresh period longer
     // than a second does not cut the chart into stripes. Never a gap; the CSV file skips it.
     bool held = false;
-    // Per series of the view, same order, kbit/s; the mean over a minute slot.
+    // Per series of the view, same order, kbit/s; the mean over a minute slot. Empty in a gap.
     std::vector<double> in, out;
     double widthIn = 0, widthOut = 0;
     bool measured = false;  // measuredIn is valid
@@ -76,9 +76,13 @@ class ChannelHistory {
     ChannelHistory(const ChannelHistory&) = delete;
     ChannelHistory& operator=(const ChannelHistory&) = delete;
 
-    // One cycle's figures. Cycles that fall in the same second are merged into one sample.
+    // One cycle's figures. Cycles that fall in the same second are merged into one sample: the
+    // later one stands for the second, speeds and widths alike. A time more than a minute
+    // before the last sample (a clock set back) starts the history afresh; a smaller step back
+    // is dropped.
     void Add(const CycleSummary& s);
-    // A reconnect: the next sample does not join the one before it.
+    // A reconnect: the next sample does not join the one before it. A cycle of another control
+    // run (CycleSummary::run) does the same by itself.
     void MarkGap();
 
     // The minute bucket starting at `minute` (a multiple of 60) for the group `key`; false when
@@ -92,7 +96,8 @@ class ChannelHistory {
     // The same range with every group as its own series (for the CSV file).
     View Full(Range r, int64_t now) const;
 
-    // The bytes the history holds now; never more than MaxBytes(groups) for `groups` groups.
+    // The bytes the history holds now; never more than MaxBytes(groups) while no cycle brings
+    // more than `groups` groups, whatever their keys.
     size_t MemoryBytes() const;
     static size_t MaxBytes(size_t groups);
 

@@ -217,6 +217,7 @@ TEST_F(ControlRunTest, EachCycleHandsTheChartOneSummaryWithTheGroupsSums) {
     ASSERT_EQ(s.size(), 2u);
     const CycleSummary& c = s[1];
     EXPECT_EQ(c.time, CivilSeconds(clock.LocalNow()));
+    EXPECT_EQ(c.run, run->context().run.runNumber);
     ASSERT_EQ(c.groups.size(), 2u);
     Model::Guard g(m);
     EXPECT_EQ(c.groups[0].key, m.GroupAt(0).Key);

@@ -80,6 +80,14 @@ TEST(ChannelHistory, OneSamplePerSecondHeldBetweenCloseCyclesAndBrokenByGapsAndR
     // A reconnect after the last cycle ends its hold at once.
     h.MarkGap();
     EXPECT_TRUE(h.Shown(Range::k10Min, after + 1).points.back().gap);
+    // A cycle of a new control run breaks the line by itself.
+    ChannelHistory runs;
+    CycleSummary a = Cycle(kT0, {{1, 1, 1}}), b = Cycle(kT0 + 2, {{1, 2, 2}});
+    a.run = 1;
+    b.run = 2;
+    runs.Add(a);
+    runs.Add(b);
+    EXPECT_TRUE(At(runs.Shown(Range::k10Min, kT0 + 2), kT0 + 1).gap);
     // The hour view is the same seconds, further back.
     View hour = h.Shown(Range::k1Hour, after);
     ASSERT_EQ(hour.points.size(), 3600u);
