@@ -165,7 +165,8 @@ std::string Utf8(const wchar_t* s) {
     return out;
 }
 
-// Puts `w` to the right of the main window, as tall as it, in what is left of the screen.
+// Puts `w` to the right of the main window, at least as tall as it, in what is left of the
+// screen.
 void PlaceBeside(HWND w) {
     HWND main = FindMainWindow();
     if (!main) return;
@@ -174,7 +175,7 @@ void PlaceBeside(HWND w) {
     const int screen = GetSystemMetrics(SM_CXSCREEN);
     const int width = std::max(560, static_cast<int>(screen - m.right));
     const int x = std::min(static_cast<int>(m.right), screen - width);
-    const int height = std::max(480, static_cast<int>(m.bottom - m.top));
+    const int height = std::max(640, static_cast<int>(m.bottom - m.top));
     SetWindowPos(w, nullptr, x, m.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

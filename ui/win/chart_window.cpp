@@ -340,6 +340,7 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         }
         for (int64_t t = (first + every - 1) / every * every; t < first + span; t += every) {
             const int x = plot.left + static_cast<int>((t - first) * width / span);
+            if (x < plot.left + 20) continue;  // would crowd the scale's "0"
             MoveToEx(dc, x, plot.bottom, nullptr);
             LineTo(dc, x, plot.bottom + 4);
             const int64_t day = ((t % 86400) + 86400) % 86400;
