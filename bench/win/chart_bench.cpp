@@ -208,6 +208,10 @@ void PerCycle() {
         ScreenToClient(w, &at);
         SendMessageW(w, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
         cycles(chart::Range::k10Min, "with tooltip");
+        HWND tip = nullptr;
+        while ((tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr)) != nullptr)
+            if (GetWindow(tip, GW_OWNER) == w) break;
+        std::printf("  (the tooltip is %s)\n", tip && IsWindowVisible(tip) ? "shown" : "NOT shown");
     }
     // Where a redraw's time goes, in a buffer made for the purpose: cutting the view, drawing it
     // (the first draw into fresh memory, which costs more than the window's redraws into its
