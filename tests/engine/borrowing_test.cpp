@@ -1,4 +1,5 @@
 #include "engine/borrowing.h"
+#include "engine/demand.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,37 @@ TEST(DivideWithBorrowingTest, RandomDivisionsConserveWorkAndRespectBounds) {
         }
         ASSERT_NEAR(sum, std::max(floors, std::min(width, wanted)), 1e-6 * (1 + width)) << run;
     }
+}
+
+TEST(EstimateDemandTest, SteadyUseBelowTheLimitAsksForItsSpeedPlusHeadroom) {
+    int32_t probes = 3;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        const DemandGuess d = EstimateDemand(50, 100, 1000, probes);
+        EXPECT_DOUBLE_EQ(d.demand, 57);  // 50 x 1.1 + 2
+        EXPECT_FALSE(d.wantsMore);
+        EXPECT_EQ(probes, 0);
+    }
+    // Without a limit the speed is all there is to go by; a broken speed counts as idle.
+    EXPECT_DOUBLE_EQ(EstimateDemand(500, 0, 1000, probes).demand, 552);
+    EXPECT_DOUBLE_EQ(EstimateDemand(std::nan(""), 100, 1000, probes).demand, 2);
+}
+
+TEST(EstimateDemandTest, RampUpProbesGeometricallyWithinABoundAndADropFollowsAtOnce) {
+    int32_t probes = 0;
+    // Running at its limit each cycle, granted what it asked for: steps of 1/2, 1 and then 2
+    // times the limit, at least 8 kbit/s and at most half the width.
+    const double asked[] = {12, 24, 72, 216, 648, 1148};
+    double limit = 4;
+    for (double want : asked) {
+        const DemandGuess d =
+            EstimateDemand(limit * 0.97, static_cast<int32_t>(limit), 1000, probes);
+        EXPECT_TRUE(d.wantsMore);
+        EXPECT_DOUBLE_EQ(d.demand, want) << "from " << limit;
+        limit = want;
+    }
+    // The download stops: the next cycle asks for what is used, and probing starts over small.
+    EXPECT_DOUBLE_EQ(EstimateDemand(10, 1148, 1000, probes).demand, 13);
+    EXPECT_DOUBLE_EQ(EstimateDemand(13, 13, 1000, probes).demand, 21);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <set>
 
 #include "core/log_flags.h"
@@ -475,6 +476,98 @@ TEST_F(DivisionTest, MeasurementLogsWithoutActiveUsersAndOnlyWhenArmed) {
     run.measurementArmed = true;
     m.settings.TrafficSpeedAutoControll = 0;
     EXPECT_TRUE(Divide().empty());
+}
+
+// ---- Mode 3 with borrowing ----
+
+// The option on, with a stand-in for the server: each user receives what it wants up to its
+// limit, so the next cycle measures that speed.
+class BorrowingTest : public DivisionTest {
+  protected:
+    BorrowingTest() { m.settings.ChanalBorrowing = 1; }
+
+    void Want(const char16_t* name, double in, double out) { wants[name] = {in, out}; }
+
+    std::vector<Pair> Cycle() {
+        for (auto& [name, w] : wants) {
+            CTiUserData& u = U(name.c_str());
+            u.RxSpeed = u.LimitIn > 0 ? std::min(w.first, static_cast<double>(u.LimitIn)) : w.first;
+            u.TxSpeed =
+                u.LimitOut > 0 ? std::min(w.second, static_cast<double>(u.LimitOut)) : w.second;
+        }
+        auto actions = Divide();
+        Apply(actions);
+        return Writes(actions);
+    }
+
+    std::map<Text, std::pair<double, double>> wants;
+};
+
+TEST_F(BorrowingTest, IdleShareIsLentAndSteadyStateWritesNothing) {
+    int32_t g1 = m.FindOrAddGroup(u"office");
+    m.SetGroupShare(g1, 0.5f);
+    Add(u"a", 1.0f);
+    Add(u"b", 3.0f).UserLimitMaxOut = 30;
+    Add(u"c", 1.0f, g1);
+    Want(u"a", 1000, 1000);
+    Want(u"b", 1000, 1000);
+    Want(u"c", 20, 4);
+    for (int i = 0; i < 6; ++i) Cycle();
+    // c asks for 20 x 1.1 + 2 = 24 in and 4 x 1.1 + 2 = 6.4 out; group 0 takes the rest of
+    // both channels, 1:3 in (58/174); out b stops at its maximum of 30 and a takes 27.6.
+    EXPECT_EQ(U(u"a").LimitIn, 58);
+    EXPECT_EQ(U(u"b").LimitIn, 174);
+    EXPECT_EQ(U(u"c").LimitIn, 24);
+    EXPECT_EQ(U(u"a").LimitOut, 27);
+    EXPECT_EQ(U(u"b").LimitOut, 30);
+    EXPECT_EQ(U(u"c").LimitOut, 6);
+    EXPECT_EQ(m.ServerRow.LimitIn, 256);
+    // The users at their limits keep probing, but nothing is left to give them.
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Cycle().empty());
+
+    // A small swing of c's use stays inside the dead band; a drop is followed at once, and
+    // the users at their limits take what c gave back (248 = 62 + 186).
+    Want(u"c", 21, 4);
+    EXPECT_TRUE(Cycle().empty());
+    Want(u"c", 5, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 62, 27, 3}, {u"b", 186, 30, 3}, {u"c", 7, 6, 3}}));
+}
+
+TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
+    Add(u"a", 1.0f);
+    Want(u"a", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    EXPECT_EQ(U(u"a").LimitIn, 256);
+
+    // b comes online with a tiny limit and a big download: it gets half the channel in its
+    // first cycle, not a probe's few kbit/s, and a gives way.
+    CTiUserData& b = Add(u"b", 1.0f);
+    b.LimitIn = 2;
+    b.LimitOut = 2;
+    Want(u"b", 1000, 1000);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
+
+    // A rating of 0 takes only what others leave, which here is nothing: still 1, never 0.
+    Add(u"z", 0.0f);
+    Want(u"z", 1000, 1000);
+    const auto w = Cycle();
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w.back(), (Pair{u"z", 1, 1, 3}));
+}
+
+TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
+    run.measurementArmed = true;
+    Add(u"a").LimitIn = 100;
+    Add(u"c").LimitIn = 100;
+    Want(u"a", 1000, 0);
+    Want(u"c", 20, 0);
+    // Measured 100 + 20 + 1 per active user = 122; both are new, so each gets its share of
+    // it without borrowing.
+    const auto w = Cycle();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0].in, 61);
+    EXPECT_EQ(w[1].in, 61);
+    EXPECT_EQ(m.ServerRow.LimitIn, 122);
 }
 
 // ---- Mode 1 ----
