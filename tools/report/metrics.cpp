@@ -32,8 +32,8 @@ double DistanceMeter::Percentile(double p) const {
     if (values_.empty()) return 0;
     std::vector<double> v = values_;
     const double rank = std::ceil(p * static_cast<double>(v.size()));
-    const size_t k = std::clamp<size_t>(rank > 0 ? static_cast<size_t>(rank) - 1 : 0, 0,
-                                        v.size() - 1);
+    const size_t k =
+        std::clamp<size_t>(rank > 0 ? static_cast<size_t>(rank) - 1 : 0, 0, v.size() - 1);
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
     return v[k];
 }
@@ -66,8 +66,8 @@ std::vector<ReferenceShare> BorrowingReference(const Model& m,
     std::vector<double> shares(claimed.size(), 0.0);
     double others = 0;
     for (size_t g = 1; g < shares.size(); ++g) {
-        shares[g] = std::clamp(static_cast<double>(m.Groups[static_cast<int32_t>(g)].GroupMaxIn),
-                               0.0, 1.0);
+        shares[g] =
+            std::clamp(static_cast<double>(m.Groups[static_cast<int32_t>(g)].GroupMaxIn), 0.0, 1.0);
         if (claimed[g]) others += shares[g];
     }
     shares[0] = std::max(0.0, 1.0 - others);

@@ -49,6 +49,7 @@ struct ReferenceShare {
 // something now (`wantIn`: their true incoming demand; online users only): the configured width,
 // the ratings as weights, the hard maxima as caps when they are on, the groups' shares with
 // group 0 taking what the groups with a claimant leave. The caller holds the model's lock.
-std::vector<ReferenceShare> BorrowingReference(const Model& m, const std::map<Text, double>& wantIn);
+std::vector<ReferenceShare> BorrowingReference(const Model& m,
+                                               const std::map<Text, double>& wantIn);
 
 }  // namespace movra::report

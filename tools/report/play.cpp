@@ -158,8 +158,8 @@ int Play(tisim::Scenario sc, const PlaySetup& setup, PlayFigures& f, std::FILE* 
                       "%d, reservation %u; %d users, %d groups; a cycle every %.3f s",
                       sc.channelIn, sc.channelOut, s.RXMAXkbit, s.TXMAXkbit,
                       s.TrafficSpeedAutoControll, s.ChanalBorrowing, s.ReUseFreeChanal,
-                      s.UserMAXSpeedLimits, s.SpeedLimTraff_Mode, s.AutoMeasure,
-                      s.UserSleepTraffic, m.NumUsers, m.NumGroups - 1, dt);
+                      s.UserMAXSpeedLimits, s.SpeedLimTraff_Mode, s.AutoMeasure, s.UserSleepTraffic,
+                      m.NumUsers, m.NumGroups - 1, dt);
         f.setup = b;
     }
     if (dt <= 0) dt = 0.001;

@@ -87,8 +87,7 @@ void PrintFigures(const report::PlayFigures& f) {
     std::printf("  channel utilisation (delivered / width): in %.1f%%, out %.1f%%\n", f.utilIn,
                 f.utilOut);
     // One line in exactly this form: scripts read it.
-    std::printf("work conservation: in %.1f%%, out %.1f%%\n", f.conservationIn,
-                f.conservationOut);
+    std::printf("work conservation: in %.1f%%, out %.1f%%\n", f.conservationIn, f.conservationOut);
     std::printf(
         "  (delivered / min(width, summed demand of online users), mean over %d/%d cycles; "
         "cycles where that minimum is under 1 kbit/s skipped)\n",
