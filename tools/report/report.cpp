@@ -137,8 +137,16 @@ void PrintComparison(const report::PlayFigures& off, const report::PlayFigures& 
     row("fair-share distance mean, %", off.borrowMean, on.borrowMean, "%.1f");
     row("fair-share distance 95th percentile, %", off.borrowP95, on.borrowP95, "%.1f");
     row("limit writes per cycle", off.writesPerCycle, on.writesPerCycle, "%.2f");
-    row("cycles to settle, mean", so.mean, sn.mean, "%.2f");
-    row("cycles to settle, max", so.max, sn.max, "%.0f");
+    // A run without changes has nothing to settle: a dash, not a perfect 0.
+    auto settleRow = [](const char* what, const report::PlayFigures& a, double x,
+                        const report::PlayFigures& b, double y, const char* format) {
+        char tx[32] = "-", ty[32] = "-";
+        if (!a.settle.empty()) std::snprintf(tx, sizeof tx, format, x);
+        if (!b.settle.empty()) std::snprintf(ty, sizeof ty, format, y);
+        std::printf("%-40s %10s %10s\n", what, tx, ty);
+    };
+    settleRow("cycles to settle, mean", off, so.mean, on, sn.mean, "%.2f");
+    settleRow("cycles to settle, max", off, so.max, on, sn.max, "%.0f");
 }
 
 int SaveModel(const Options& o, const tisim::Scenario& sc) {
