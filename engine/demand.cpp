@@ -23,8 +23,9 @@ constexpr double kAtLimit = 0.95;
 // limit: it grows geometrically so that a big download reaches its share in a few cycles, and
 // starts small so that a user that wanted only a little more gets little it cannot use.
 constexpr double kProbeGrowth[] = {0.5, 1.0, 2.0};
-constexpr double kProbeMin = 8.0;       // kbit/s, so that tiny limits still grow
-constexpr double kProbeMaxShare = 0.5;  // of the width: the step's bound
+constexpr double kProbeMin = 8.0;          // kbit/s, so that tiny limits still grow
+constexpr double kProbeLeastShare = 0.25;  // of the width: the least step
+constexpr double kProbeMaxShare = 1.0;     // of the width: the step's bound
 
 }  // namespace
 
@@ -35,8 +36,10 @@ DemandGuess EstimateDemand(double speed, int32_t limit, double width, int32_t& p
         return {speed * (1.0 + kHeadroom) + kHeadroomMin, false};
     }
     const int32_t n = std::min<int32_t>(probes, static_cast<int32_t>(std::size(kProbeGrowth)) - 1);
-    const double bound = std::max(kProbeMin, kProbeMaxShare * std::max(width, 0.0));
-    const double step = std::min(std::max(limit * kProbeGrowth[n], kProbeMin), bound);
+    width = std::max(width, 0.0);
+    const double least = std::max(kProbeMin, kProbeLeastShare * width);
+    const double bound = std::max(least, kProbeMaxShare * width);
+    const double step = std::min(std::max(limit * kProbeGrowth[n], least), bound);
     if (probes < 1000) ++probes;
     return {static_cast<double>(limit) + step, true};
 }

@@ -306,10 +306,10 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         moreOut.push_back(out.wantsMore);
         claimsIn.push_back({groupOf[i], weight(u), in.demand,
                             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
-                            isNew || in.wantsMore ? ownShare(i, width) : 0.0});
+                            in.wantsMore ? ownShare(i, width) : 0.0});
         claimsOut.push_back({groupOf[i], weight(u), out.demand,
                              hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
-                             isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
+                             out.wantsMore ? ownShare(i, widthOut) : 0.0});
     }
     run.borrowing = std::move(memory);
     const std::vector<double> gotIn =
