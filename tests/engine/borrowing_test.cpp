@@ -149,8 +149,8 @@ TEST(EstimateDemandTest, SteadyUseBelowTheLimitAsksForItsSpeedPlusHeadroom) {
 TEST(EstimateDemandTest, RampUpProbesGeometricallyWithinABoundAndADropFollowsAtOnce) {
     int32_t probes = 0;
     // Running at its limit each cycle, granted what it asked for: steps of 1/2, 1 and then 2
-    // times the limit, at least a quarter of the width and at most all of it.
-    const double asked[] = {254, 508, 1508, 2508};
+    // times the limit, at least half the width and at most all of it.
+    const double asked[] = {504, 1008, 2008, 3008};
     double limit = 4;
     for (double want : asked) {
         const DemandGuess d =
@@ -160,8 +160,8 @@ TEST(EstimateDemandTest, RampUpProbesGeometricallyWithinABoundAndADropFollowsAtO
         limit = want;
     }
     // The download stops: the next cycle asks for what is used, and probing starts over small.
-    EXPECT_DOUBLE_EQ(EstimateDemand(10, 2508, 1000, probes).demand, 13);
-    EXPECT_DOUBLE_EQ(EstimateDemand(13, 13, 1000, probes).demand, 263);
+    EXPECT_DOUBLE_EQ(EstimateDemand(10, 3008, 1000, probes).demand, 13);
+    EXPECT_DOUBLE_EQ(EstimateDemand(13, 13, 1000, probes).demand, 513);
 }
 
 }  // namespace
