@@ -276,11 +276,21 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         groupOf[i] = m.FindGroupIndex(u.UserGrID);  // a vanished group's user is skipped
         if (groupOf[i] >= 0 && u.ActivityClass == kActive) groupWeight[groupOf[i]] += weight(u);
     }
+    // Shares of the groups with active users that add up to more than the whole are taken
+    // relative to their sum, as the division takes them, so that the shares without borrowing
+    // below never promise more than the width.
+    std::vector<char> hasActive(m.NumGroups, 0);
+    for (int32_t i = 0; i < m.NumUsers; ++i)
+        if (groupOf[i] >= 0 && m.Users[i].ActivityClass == kActive) hasActive[groupOf[i]] = 1;
+    double shareSum = 0.0;
+    for (int32_t g = 0; g < m.NumGroups; ++g)
+        if (hasActive[g]) shareSum += shares[g];
+    const double whole = std::max(shareSum, 1.0);
     // A user's share without borrowing: its rating's part of its group's share of the width.
     auto ownShare = [&](int32_t i, double width) {
         const CTiUserData& u = m.Users[i];
         const double sum = groupWeight[groupOf[i]] + (u.ActivityClass == kActive ? 0.0 : weight(u));
-        return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] * width : 0.0;
+        return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] / whole * width : 0.0;
     };
 
     std::vector<BorrowClaim> claimsIn, claimsOut;

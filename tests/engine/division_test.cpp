@@ -555,6 +555,27 @@ TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
     EXPECT_EQ(w.back(), (Pair{u"z", 1, 1, 3}));
 }
 
+TEST_F(BorrowingTest, SharesAddingUpToMoreThanTheWholeNeverSqueezeAModestUser) {
+    const int32_t ga = m.FindOrAddGroup(u"a");
+    const int32_t gb = m.FindOrAddGroup(u"b");
+    m.SetGroupShare(ga, 0.75f);
+    m.SetGroupShare(gb, 0.75f);
+    Add(u"a1", 1.0f, ga);
+    Add(u"a2", 1.0f, ga);
+    Add(u"b1", 1.0f, gb);
+    Want(u"a1", 1000, 1000);
+    Want(u"a2", 20, 4);
+    Want(u"b1", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    // The downloaders' shares without borrowing (half of each group's 0.75 of 1.5) leave a2
+    // what it uses, cycle after cycle, and nothing flaps.
+    for (int i = 0; i < 6; ++i) {
+        Cycle();
+        EXPECT_GE(U(u"a2").LimitIn, 20) << "cycle " << i;
+    }
+    EXPECT_TRUE(Cycle().empty());
+}
+
 TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
     run.measurementArmed = true;
     Add(u"a").LimitIn = 100;
