@@ -13,12 +13,12 @@ namespace {
 // Room to grow for a user below its limit: relative, plus an absolute amount so that a nearly
 // idle user is not pinned to a few bit/s. Small, because what is granted and not used is lost to
 // those who would use it.
-constexpr double kHeadroom = 0.10;
+constexpr double kHeadroom = 0.05;
 constexpr double kHeadroomMin = 2.0;
 // A speed from this fraction of the limit up counts as running at the limit. It must stay above
 // 1 / (1 + kHeadroom), or a user granted its speed plus headroom would look limited next cycle
 // and probe for ever.
-constexpr double kAtLimit = 0.95;
+constexpr double kAtLimit = 0.96;
 // The probe step. At least half the width: a download that starts wants far more than its
 // limit shows, and each cycle spent climbing leaves part of the channel unused; a user that
 // wanted only a little more drops back the next cycle. Beyond that it grows with the limit over
