@@ -13,19 +13,21 @@ namespace {
 // Room to grow for a user below its limit: relative, plus an absolute amount so that a nearly
 // idle user is not pinned to a few bit/s. Small, because what is granted and not used is lost to
 // those who would use it.
-constexpr double kHeadroom = 0.10;
+constexpr double kHeadroom = 0.05;
 constexpr double kHeadroomMin = 2.0;
 // A speed from this fraction of the limit up counts as running at the limit. It must stay above
 // 1 / (1 + kHeadroom), or a user granted its speed plus headroom would look limited next cycle
 // and probe for ever.
-constexpr double kAtLimit = 0.95;
-// The probe step, as a fraction of the limit, for the 1st, 2nd and later cycles in a row at the
-// limit: it grows geometrically so that a big download reaches its share in a few cycles, and
-// starts small so that a user that wanted only a little more gets little it cannot use.
+constexpr double kAtLimit = 0.96;
+// The probe step. At least half the width: a download that starts wants far more than its
+// limit shows, and each cycle spent climbing leaves part of the channel unused; a user that
+// wanted only a little more drops back the next cycle. Beyond that it grows with the limit over
+// the cycles in a row at the limit (1/2, 1, then 2 times it), and it is never more than the
+// width.
 constexpr double kProbeGrowth[] = {0.5, 1.0, 2.0};
-constexpr double kProbeMin = 8.0;          // kbit/s, so that tiny limits still grow
-constexpr double kProbeLeastShare = 0.25;  // of the width: the least step
-constexpr double kProbeMaxShare = 1.0;     // of the width: the step's bound
+constexpr double kProbeMin = 8.0;  // kbit/s, for a width of almost nothing
+constexpr double kProbeLeastShare = 0.5;
+constexpr double kProbeMaxShare = 1.0;
 
 }  // namespace
 

@@ -229,15 +229,13 @@ bool DivideByRatings(Model& m, const CycleState& cycle, const RunState& run, int
 }
 
 // A limit is rewritten only when the new value differs from the one in force by more than this
-// band, so that the small swings of measured speeds do not turn into a write every cycle: 5 %
-// keeps the channel within a few percent of its width, 2 kbit/s keeps small limits from
-// flapping by one or two. A user running at its limit is always raised: it will use what it
-// gets, and it only climbs while there is room.
-bool WithinDeadBand(int32_t current, int32_t next, int32_t cap, bool wantsMore) {
+// band, so that the small swings of measured speeds and of the others' demands do not turn into
+// a write every cycle: 10 % halves the rewrites of 5 % on busy channels at the cost of a few
+// percent of the width, 4 kbit/s keeps small limits from flapping by a few.
+bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
     if (current <= 0) return false;              // no limit now: always set one
     if (cap > 0 && current > cap) return false;  // never keep a limit above the hard maximum
-    if (wantsMore && next > current) return false;
-    const double band = std::max(0.05 * current, 2.0);
+    const double band = std::max(0.10 * current, 4.0);
     return std::fabs(static_cast<double>(next) - current) <= band;
 }
 
@@ -278,15 +276,24 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         groupOf[i] = m.FindGroupIndex(u.UserGrID);  // a vanished group's user is skipped
         if (groupOf[i] >= 0 && u.ActivityClass == kActive) groupWeight[groupOf[i]] += weight(u);
     }
+    // Shares of the groups with active users that add up to more than the whole are taken
+    // relative to their sum, as the division takes them, so that the shares without borrowing
+    // below never promise more than the width.
+    std::vector<char> hasActive(m.NumGroups, 0);
+    for (int32_t i = 0; i < m.NumUsers; ++i)
+        if (groupOf[i] >= 0 && m.Users[i].ActivityClass == kActive) hasActive[groupOf[i]] = 1;
+    double shareSum = 0.0;
+    for (int32_t g = 0; g < m.NumGroups; ++g)
+        if (hasActive[g]) shareSum += shares[g];
+    const double whole = std::max(shareSum, 1.0);
     // A user's share without borrowing: its rating's part of its group's share of the width.
     auto ownShare = [&](int32_t i, double width) {
         const CTiUserData& u = m.Users[i];
         const double sum = groupWeight[groupOf[i]] + (u.ActivityClass == kActive ? 0.0 : weight(u));
-        return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] * width : 0.0;
+        return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] / whole * width : 0.0;
     };
 
     std::vector<BorrowClaim> claimsIn, claimsOut;
-    std::vector<char> moreIn, moreOut;  // per claim: ran at its limit
     std::vector<int32_t> claimOf(m.NumUsers, -1);
     std::unordered_map<uint64_t, BorrowMemory> memory;
     for (int32_t i = 0; i < m.NumUsers; ++i) {
@@ -302,8 +309,6 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         // A newcomer, and anyone running at its limit, gets at least its share without
         // borrowing at once, instead of waiting for its probes to climb to it.
         claimOf[i] = static_cast<int32_t>(claimsIn.size());
-        moreIn.push_back(in.wantsMore);
-        moreOut.push_back(out.wantsMore);
         claimsIn.push_back({groupOf[i], weight(u), in.demand,
                             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
                             in.wantsMore ? ownShare(i, width) : 0.0});
@@ -333,8 +338,8 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         if (static_cast<uint32_t>(out) > s.TXMAXkbit) out = static_cast<int32_t>(s.TXMAXkbit);
         if (in <= 0) in = 1;  // 0 on the server means no limit at all
         if (out <= 0) out = 1;
-        if (WithinDeadBand(u.LimitIn, in, capIn, k >= 0 && moreIn[k])) in = u.LimitIn;
-        if (WithinDeadBand(u.LimitOut, out, capOut, k >= 0 && moreOut[k])) out = u.LimitOut;
+        if (WithinDeadBand(u.LimitIn, in, capIn)) in = u.LimitIn;
+        if (WithinDeadBand(u.LimitOut, out, capOut)) out = u.LimitOut;
 
         if (u.LimitIn == in && u.LimitOut == out) continue;
         // The same rules as the rating walk: limits not yet read in this run are not the
