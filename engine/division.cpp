@@ -300,14 +300,14 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         const CTiUserData& u = m.Users[i];
         if (groupOf[i] < 0 || u.ActivityClass != kActive) continue;
         const auto it = run.borrowing.find(u.Id);
-        const bool isNew = it == run.borrowing.end();
-        BorrowMemory mem = isNew ? BorrowMemory{} : it->second;
+        BorrowMemory mem = it == run.borrowing.end() ? BorrowMemory{} : it->second;
         const double width = static_cast<double>(widthIn);
         const DemandGuess in = EstimateDemand(u.RxSpeed, u.LimitIn, width, mem.probesIn);
         const DemandGuess out = EstimateDemand(u.TxSpeed, u.LimitOut, widthOut, mem.probesOut);
         memory.emplace(u.Id, mem);
-        // A newcomer, and anyone running at its limit, gets at least its share without
-        // borrowing at once, instead of waiting for its probes to climb to it.
+        // Anyone running at its limit, a newcomer that starts a download among them too, gets
+        // at least its share without borrowing at once, instead of waiting for its probes to
+        // climb to it. One below its limit is not held back and needs no floor.
         claimOf[i] = static_cast<int32_t>(claimsIn.size());
         claimsIn.push_back({groupOf[i], weight(u), in.demand,
                             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
