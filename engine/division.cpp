@@ -300,21 +300,22 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         const CTiUserData& u = m.Users[i];
         if (groupOf[i] < 0 || u.ActivityClass != kActive) continue;
         const auto it = run.borrowing.find(u.Id);
-        BorrowMemory mem = it == run.borrowing.end() ? BorrowMemory{} : it->second;
+        const bool isNew = it == run.borrowing.end();
+        BorrowMemory mem = isNew ? BorrowMemory{} : it->second;
         const double width = static_cast<double>(widthIn);
         const DemandGuess in = EstimateDemand(u.RxSpeed, u.LimitIn, width, mem.probesIn);
         const DemandGuess out = EstimateDemand(u.TxSpeed, u.LimitOut, widthOut, mem.probesOut);
         memory.emplace(u.Id, mem);
-        // Anyone running at its limit, a newcomer that starts a download among them too, gets
-        // at least its share without borrowing at once, instead of waiting for its probes to
-        // climb to it. One below its limit is not held back and needs no floor.
+        // A newcomer (nothing is known yet of what it wants: at a run's start its speed is not
+        // even measured) and anyone running at its limit get at least their share without
+        // borrowing at once, instead of waiting for probes to climb to it.
         claimOf[i] = static_cast<int32_t>(claimsIn.size());
         claimsIn.push_back({groupOf[i], weight(u), in.demand,
                             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
-                            in.wantsMore ? ownShare(i, width) : 0.0});
+                            isNew || in.wantsMore ? ownShare(i, width) : 0.0});
         claimsOut.push_back({groupOf[i], weight(u), out.demand,
                              hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
-                             out.wantsMore ? ownShare(i, widthOut) : 0.0});
+                             isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
     }
     run.borrowing = std::move(memory);
     const std::vector<double> gotIn =
