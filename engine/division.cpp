@@ -306,15 +306,16 @@ bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t
         const DemandGuess in = EstimateDemand(u.RxSpeed, u.LimitIn, width, mem.probesIn);
         const DemandGuess out = EstimateDemand(u.TxSpeed, u.LimitOut, widthOut, mem.probesOut);
         memory.emplace(u.Id, mem);
-        // A newcomer, and anyone running at its limit, gets at least its share without
-        // borrowing at once, instead of waiting for its probes to climb to it.
+        // A newcomer (nothing is known yet of what it wants: at a run's start its speed is not
+        // even measured) and anyone running at its limit get at least their share without
+        // borrowing at once, instead of waiting for probes to climb to it.
         claimOf[i] = static_cast<int32_t>(claimsIn.size());
         claimsIn.push_back({groupOf[i], weight(u), in.demand,
                             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
-                            in.wantsMore ? ownShare(i, width) : 0.0});
+                            isNew || in.wantsMore ? ownShare(i, width) : 0.0});
         claimsOut.push_back({groupOf[i], weight(u), out.demand,
                              hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
-                             out.wantsMore ? ownShare(i, widthOut) : 0.0});
+                             isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
     }
     run.borrowing = std::move(memory);
     const std::vector<double> gotIn =

@@ -555,6 +555,13 @@ TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
     EXPECT_EQ(w.back(), (Pair{u"z", 1, 1, 3}));
 }
 
+TEST_F(BorrowingTest, ARunStartsFromTheSharesNotFromSpeedsNotYetMeasured) {
+    // The first cycle of a run reads no speed (0); without a reservation both count as active.
+    Add(u"a", 1.0f, 0, 0.0);
+    Add(u"b", 3.0f, 0, 0.0);
+    EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 64, 16, 3}, {u"b", 192, 48, 3}}));
+}
+
 TEST_F(BorrowingTest, SharesAddingUpToMoreThanTheWholeNeverSqueezeAModestUser) {
     const int32_t ga = m.FindOrAddGroup(u"a");
     const int32_t gb = m.FindOrAddGroup(u"b");
@@ -582,9 +589,9 @@ TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
     Add(u"c").LimitIn = 100;
     Want(u"a", 1000, 0);
     Want(u"c", 20, 0);
-    // Measured 100 + 20 + 1 per active user = 122: c asks for 20 x 1.05 + 2 = 23 and a may have
-    // the other 99, within the dead band of its 100 (of a configured 256 it would get 233).
-    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 100, 2, 3}, {u"c", 23, 2, 3}}));
+    // Measured 100 + 20 + 1 per active user = 122; both are new, so each gets at least its
+    // share of it without borrowing (of a configured 256 they would get 128 each).
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 61, 32, 3}, {u"c", 61, 32, 3}}));
     EXPECT_EQ(m.ServerRow.LimitIn, 122);
 }
 
