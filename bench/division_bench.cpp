@@ -49,10 +49,11 @@ void Classify(Model& m, CycleState& cycle) {
     }
 }
 
-void BM_DivideChannel(benchmark::State& state) {
+void DivideChannelBench(benchmark::State& state, int borrowing) {
     Model m;
     Model::Guard g(m);
     FillModel(m, static_cast<int>(state.range(0)));
+    m.settings.ChanalBorrowing = borrowing;
     RunState run;
     run.measurementArmed = true;
     CycleState cycle;
@@ -66,7 +67,15 @@ void BM_DivideChannel(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
+void BM_DivideChannel(benchmark::State& state) {
+    DivideChannelBench(state, 0);
+}
 BENCHMARK(BM_DivideChannel)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+// The borrowing option: demand estimates, two weighted max-min divisions and the dead band.
+void BM_DivideChannelBorrowing(benchmark::State& state) {
+    DivideChannelBench(state, 1);
+}
+BENCHMARK(BM_DivideChannelBorrowing)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 class NullLink : public WindowLink {
   public:

@@ -85,6 +85,7 @@ const std::unordered_map<Text, KeyInfo>& Keys() {
         w(u"DOWNLOADER_USERNAME:", &Settings::DOWNLOADER_USERNAME);
         i(u"UserSleep_TimeOut_sec:", &Settings::UserSleep_TimeOut_sec);
         i(u"Use_Sleepers_Traffic:", &Settings::Use_Sleepers_Traffic);
+        i(u"ChanalBorrowing:", &Settings::ChanalBorrowing);
         k[u"StartMinimized:"] = {Kind::kStartMinimized};
         k[u"User:"] = {Kind::kUser};
         k[u"UserKTraff:"] = {Kind::kUserKTraff};
@@ -316,6 +317,8 @@ Text ConfigText(const ConfigSnapshot& c) {
     if (!s.DOWNLOADER_USERNAME.empty()) t(u"DOWNLOADER_USERNAME:", s.DOWNLOADER_USERNAME);
     i(u"UserSleep_TimeOut_sec:", s.UserSleep_TimeOut_sec);
     i(u"Use_Sleepers_Traffic:", s.Use_Sleepers_Traffic);
+    // Only when on, so that a file saved with the option off is what it always was.
+    if (s.ChanalBorrowing) i(u"ChanalBorrowing:", 1);
     if (s.StartMinimized) t(u"StartMinimized:", u"TRUE");
 
     for (const auto& user : c.users) {
@@ -340,6 +343,7 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     // Reset. The auto-measurement flag and the group list stay as they are.
     s.StorePassword = 0;
     s.StartMinimized = 0;
+    s.ChanalBorrowing = 0;  // a file without the line has the option off
     s.LogFileName.clear();
     // A user who is still in the file keeps its record (identity, polled and regulation state);
     // everyone else starts from a built record.

@@ -52,6 +52,7 @@ std::vector<Binding<Settings>> TrafficPageBindings() {
     b.push_back(Bind<S>(K::kReal, {IDC_TRAFF_START_KOEFF}, &S::SpeedLimTraff_StartKoeff));
     b.push_back(Bind<S>(K::kReal, {IDC_TRAFF_END_KOEFF}, &S::SpeedLimTraff_EndKoeff));
     b.push_back(Bind<S>(K::kInteger, {IDC_TRAFF_DNO_LIMIT}, &S::SpeedLimTraff_DnoLimitKbits));
+    b.push_back(Bind<S>(K::kCheck, {IDC_TRAFF_BORROWING}, &S::ChanalBorrowing));
     return b;
 }
 

@@ -2,12 +2,19 @@
 // What one control run and one control cycle carry between polling, channel division,
 // measurement and the limit writer.
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "core/settings.h"
 #include "core/text.h"
 
 namespace movra {
+
+// What the borrowing division remembers of an active user from one cycle to the next.
+struct BorrowMemory {
+    int32_t probesIn = 0;  // cycles in a row at the limit
+    int32_t probesOut = 0;
+};
 
 // Thread-local state of one control run, kept across its cycles.
 struct RunState {
@@ -16,6 +23,9 @@ struct RunState {
     bool firstCycle = true;         // on while the first cycle polls
     bool measurementArmed = false;  // incoming-channel measurement armed for this run
     uint64_t downloadUserId = 0;    // mode 1's download user (an identity), 0 = none
+    // The borrowing division's users that were active in its last cycle, by identity: the
+    // others are new to it (or gone) and start afresh.
+    std::unordered_map<uint64_t, BorrowMemory> borrowing;
 };
 
 // Per-cycle working values, cleared at the start of every cycle.

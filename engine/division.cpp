@@ -10,6 +10,8 @@
 #include <limits>
 
 #include "core/log_flags.h"
+#include "engine/borrowing.h"
+#include "engine/demand.h"
 
 namespace movra {
 
@@ -226,6 +228,134 @@ bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& 
     return true;
 }
 
+// A limit is rewritten only when the new value differs from the one in force by more than this
+// band, so that the small swings of measured speeds and of the others' demands do not turn into
+// a write every cycle: 10 % halves the rewrites of 5 % on busy channels at the cost of a few
+// percent of the width, 4 kbit/s keeps small limits from flapping by a few.
+bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
+    if (current <= 0) return false;              // no limit now: always set one
+    if (cap > 0 && current > cap) return false;  // never keep a limit above the hard maximum
+    const double band = std::max(0.10 * current, 4.0);
+    return std::fabs(static_cast<double>(next) - current) <= band;
+}
+
+// Mode 3 with borrowing: the same width, shares, ratings and hard maxima as the rating walk, but
+// divided by weighted max-min among what the active users are estimated to want, so that what
+// one user or group leaves unused goes to those who want more. Weakly-active users are held to
+// the reservation as in the walk: their reservation is taken off the width, and they are given
+// their share without borrowing only under the walk's guard (never lowered, raised only from at
+// most the reservation). Returns whether a division ran; `widthIn` is the incoming width.
+bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t& widthIn,
+                       std::vector<CycleAction>& actions) {
+    const Settings& s = m.settings;
+    if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
+
+    const GroupCounts counts = m.SumGroupCounts();
+    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
+    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
+                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+    if (counts.active == 0) {
+        run.borrowing.clear();
+        return false;
+    }
+
+    RecomputeGroupZeroShare(m);
+    const IdIndex ids(m);
+    PrepareDivisionOrder(m, ids);
+
+    const double widthOut = static_cast<double>(s.TXMAXkbit);
+    const bool hardMaxima = s.UserMAXSpeedLimits != 0;
+    std::vector<double> shares(m.NumGroups), groupWeight(m.NumGroups, 0.0);
+    for (int32_t g = 0; g < m.NumGroups; ++g) shares[g] = std::max(0.0f, m.Groups[g].GroupMaxIn);
+    auto weight = [](const CTiUserData& u) { return std::max(0.0, double{u.UserKTraff}); };
+    std::vector<int32_t> groupOf(m.NumUsers, -1);
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        const CTiUserData& u = m.Users[i];
+        if (u.UserName.empty() || !u.Online) continue;
+        if (u.ActivityClass != kActive && u.ActivityClass != kWeaklyActive) continue;
+        groupOf[i] = m.FindGroupIndex(u.UserGrID);  // a vanished group's user is skipped
+        if (groupOf[i] >= 0 && u.ActivityClass == kActive) groupWeight[groupOf[i]] += weight(u);
+    }
+    // Shares of the groups with active users that add up to more than the whole are taken
+    // relative to their sum, as the division takes them, so that the shares without borrowing
+    // below never promise more than the width.
+    std::vector<char> hasActive(m.NumGroups, 0);
+    for (int32_t i = 0; i < m.NumUsers; ++i)
+        if (groupOf[i] >= 0 && m.Users[i].ActivityClass == kActive) hasActive[groupOf[i]] = 1;
+    double shareSum = 0.0;
+    for (int32_t g = 0; g < m.NumGroups; ++g)
+        if (hasActive[g]) shareSum += shares[g];
+    const double whole = std::max(shareSum, 1.0);
+    // A user's share without borrowing: its rating's part of its group's share of the width.
+    auto ownShare = [&](int32_t i, double width) {
+        const CTiUserData& u = m.Users[i];
+        const double sum = groupWeight[groupOf[i]] + (u.ActivityClass == kActive ? 0.0 : weight(u));
+        return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] / whole * width : 0.0;
+    };
+
+    std::vector<BorrowClaim> claimsIn, claimsOut;
+    std::vector<int32_t> claimOf(m.NumUsers, -1);
+    std::unordered_map<uint64_t, BorrowMemory> memory;
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        const CTiUserData& u = m.Users[i];
+        if (groupOf[i] < 0 || u.ActivityClass != kActive) continue;
+        const auto it = run.borrowing.find(u.Id);
+        const bool isNew = it == run.borrowing.end();
+        BorrowMemory mem = isNew ? BorrowMemory{} : it->second;
+        const double width = static_cast<double>(widthIn);
+        const DemandGuess in = EstimateDemand(u.RxSpeed, u.LimitIn, width, mem.probesIn);
+        const DemandGuess out = EstimateDemand(u.TxSpeed, u.LimitOut, widthOut, mem.probesOut);
+        memory.emplace(u.Id, mem);
+        // A newcomer (nothing is known yet of what it wants: at a run's start its speed is not
+        // even measured) and anyone running at its limit get at least their share without
+        // borrowing at once, instead of waiting for probes to climb to it.
+        claimOf[i] = static_cast<int32_t>(claimsIn.size());
+        claimsIn.push_back({groupOf[i], weight(u), in.demand,
+                            hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
+                            isNew || in.wantsMore ? ownShare(i, width) : 0.0});
+        claimsOut.push_back({groupOf[i], weight(u), out.demand,
+                             hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
+                             isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
+    }
+    run.borrowing = std::move(memory);
+    const std::vector<double> gotIn =
+        DivideWithBorrowing(static_cast<double>(widthIn), shares, claimsIn);
+    const std::vector<double> gotOut = DivideWithBorrowing(widthOut, shares, claimsOut);
+
+    for (uint64_t id : m.DivisionOrder) {
+        const int32_t i = ids.Find(id);
+        if (i < 0 || groupOf[i] < 0) continue;
+        const CTiUserData& u = m.Users[i];
+        const int32_t capIn = hardMaxima ? u.UserLimitMaxIn : 0;
+        const int32_t capOut = hardMaxima ? u.UserLimitMaxOut : 0;
+        const int32_t k = claimOf[i];
+        double wantIn = k >= 0 ? gotIn[k] : ownShare(i, static_cast<double>(widthIn));
+        double wantOut = k >= 0 ? gotOut[k] : ownShare(i, widthOut);
+        if (capIn > 0) wantIn = std::min(wantIn, static_cast<double>(capIn));
+        if (capOut > 0) wantOut = std::min(wantOut, static_cast<double>(capOut));
+        int32_t in = TruncateToInt32(wantIn, 1);
+        int32_t out = TruncateToInt32(wantOut, 1);
+        if (in > widthIn) in = widthIn;
+        if (static_cast<uint32_t>(out) > s.TXMAXkbit) out = static_cast<int32_t>(s.TXMAXkbit);
+        if (in <= 0) in = 1;  // 0 on the server means no limit at all
+        if (out <= 0) out = 1;
+        if (WithinDeadBand(u.LimitIn, in, capIn)) in = u.LimitIn;
+        if (WithinDeadBand(u.LimitOut, out, capOut)) out = u.LimitOut;
+
+        if (u.LimitIn == in && u.LimitOut == out) continue;
+        // The same rules as the rating walk: limits not yet read in this run are not the
+        // administrator's, and a slow user is never lowered.
+        if (u.StartLimitsRun != run.runNumber) continue;
+        if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
+            if (!(u.LimitIn <= in &&
+                  static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
+                continue;
+        }
+        Write(actions, u, i, in, out, kModeDivision);
+    }
+    return true;
+}
+
 void GiveFreeChannel(Model& m, const CycleState& cycle, const RunState& run,
                      std::vector<CycleAction>& actions) {
     if (run.downloadUserId == 0) return;
@@ -279,8 +409,12 @@ std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& ru
     bool walked = false;
     if (s.TrafficSpeedAutoControll == kModeFreeChannel)
         GiveFreeChannel(m, cycle, run, actions);
+    else if (s.TrafficSpeedAutoControll == kModeDivision && s.ChanalBorrowing)
+        walked = DivideByBorrowing(m, cycle, run, widthIn, actions);
     else if (s.TrafficSpeedAutoControll == kModeDivision)
         walked = DivideByRatings(m, cycle, run, widthIn, actions);
+    // What the borrowing division remembers is stale once another division has run.
+    if (!(s.TrafficSpeedAutoControll == kModeDivision && s.ChanalBorrowing)) run.borrowing.clear();
 
     // Summary row: the width that was divided plus what the weakly-active users hold back.
     const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(m.SumGroupCounts().weak);

@@ -268,6 +268,10 @@ struct Simulator::Impl {
                 for (auto& u : users) {
                     u.s.rxBytes += u.s.rateIn * kBytesPerKbit * dt;
                     u.s.txBytes += u.s.rateOut * kBytesPerKbit * dt;
+                    if (u.s.online) {
+                        u.s.wantedRxBytes += u.s.demand.in * kBytesPerKbit * dt;
+                        u.s.wantedTxBytes += u.s.demand.out * kBytesPerKbit * dt;
+                    }
                     if (u.s.rateIn > 0 || u.s.rateOut > 0) u.s.lastActivity = OleAt(next);
                 }
             }

@@ -186,6 +186,11 @@ struct UserState {
     int32_t limitOut = 0;
     bool defaultLimits = true;
     Demand demand;  // current wish, before limits and channel
+    // Bytes the user would have moved while online with no limit and an endless channel: the
+    // wish integrated like the counters, so a report can compare an interval's delivery with
+    // what was wanted in it even when the wish changed inside the interval.
+    double wantedRxBytes = 0;
+    double wantedTxBytes = 0;
     bool randomDemand = false;
     double lastActivity = 0;  // OLE date (local time)
 };

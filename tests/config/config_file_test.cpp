@@ -450,6 +450,29 @@ TEST_F(ConfigFileTest, PresenceLinesTurnTheirFlagsOn) {
     EXPECT_EQ(model.settings.AutoLoginPass, u"p w");
 }
 
+TEST_F(ConfigFileTest, BorrowingLineIsWrittenOnlyWhenOnAndAFileWithoutItTurnsItOff) {
+    {
+        Model::Guard g(model);
+        model.settings.ChanalBorrowing = 1;
+    }
+    SaveConfig(model, link);
+    Text expected = kDefaultSettingsText;
+    expected.insert(expected.find(u"Use_Sleepers_Traffic: 1\n") + 24, u"ChanalBorrowing: 1\n");
+    EXPECT_EQ(ReadBytes("Movra.cfg"), Utf16File(expected));
+
+    ASSERT_TRUE(LoadConfig(model, link));
+    EXPECT_EQ(model.settings.ChanalBorrowing, 1);
+    ASSERT_TRUE(Load(u"ChanalBorrowing: 0\n"));
+    EXPECT_EQ(model.settings.ChanalBorrowing, 0);
+    {
+        Model::Guard g(model);
+        model.settings.ChanalBorrowing = 1;
+    }
+    ASSERT_TRUE(Load(u"GridSize: 4\n"));
+    EXPECT_EQ(model.settings.ChanalBorrowing, 0);
+    EXPECT_TRUE(Messages().empty());
+}
+
 // ---- Users and groups ----
 
 TEST_F(ConfigFileTest, UserNamesKeepInnerBlanksAndLoseOuterOnes) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <set>
 
 #include "core/log_flags.h"
@@ -475,6 +476,123 @@ TEST_F(DivisionTest, MeasurementLogsWithoutActiveUsersAndOnlyWhenArmed) {
     run.measurementArmed = true;
     m.settings.TrafficSpeedAutoControll = 0;
     EXPECT_TRUE(Divide().empty());
+}
+
+// ---- Mode 3 with borrowing ----
+
+// The option on, with a stand-in for the server: each user receives what it wants up to its
+// limit, so the next cycle measures that speed.
+class BorrowingTest : public DivisionTest {
+  protected:
+    BorrowingTest() { m.settings.ChanalBorrowing = 1; }
+
+    void Want(const char16_t* name, double in, double out) { wants[name] = {in, out}; }
+
+    std::vector<Pair> Cycle() {
+        for (auto& [name, w] : wants) {
+            CTiUserData& u = U(name.c_str());
+            u.RxSpeed = u.LimitIn > 0 ? std::min(w.first, static_cast<double>(u.LimitIn)) : w.first;
+            u.TxSpeed =
+                u.LimitOut > 0 ? std::min(w.second, static_cast<double>(u.LimitOut)) : w.second;
+        }
+        auto actions = Divide();
+        Apply(actions);
+        return Writes(actions);
+    }
+
+    std::map<Text, std::pair<double, double>> wants;
+};
+
+TEST_F(BorrowingTest, IdleShareIsLentAndSteadyStateWritesNothing) {
+    int32_t g1 = m.FindOrAddGroup(u"office");
+    m.SetGroupShare(g1, 0.5f);
+    Add(u"a", 1.0f);
+    Add(u"b", 3.0f).UserLimitMaxOut = 30;
+    Add(u"c", 1.0f, g1);
+    Want(u"a", 1000, 1000);
+    Want(u"b", 1000, 1000);
+    Want(u"c", 60, 4);
+    for (int i = 0; i < 6; ++i) Cycle();
+    // c asks for 60 x 1.05 + 2 = 65 in and 4 x 1.05 + 2 = 6.2 out; group 0 takes the rest of
+    // both channels, 1:3 in (47.75/143.25); out b stops at its maximum of 30 and a takes 27.8.
+    EXPECT_EQ(U(u"a").LimitIn, 47);
+    EXPECT_EQ(U(u"b").LimitIn, 143);
+    EXPECT_EQ(U(u"c").LimitIn, 65);
+    EXPECT_EQ(U(u"a").LimitOut, 27);
+    EXPECT_EQ(U(u"b").LimitOut, 30);
+    EXPECT_EQ(U(u"c").LimitOut, 6);
+    EXPECT_EQ(m.ServerRow.LimitIn, 256);
+    // The users at their limits keep probing, but nothing is left to give them.
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Cycle().empty());
+
+    // A small swing of c's use stays inside the dead band; a drop is followed at once, and
+    // the users at their limits take what c gave back (248.75 = 62.19 + 186.56).
+    Want(u"c", 58, 4);
+    EXPECT_TRUE(Cycle().empty());
+    Want(u"c", 5, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 62, 27, 3}, {u"b", 186, 30, 3}, {u"c", 7, 6, 3}}));
+}
+
+TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
+    Add(u"a", 1.0f);
+    Want(u"a", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    EXPECT_EQ(U(u"a").LimitIn, 256);
+
+    // b comes online with a tiny limit and a big download: it gets half the channel in its
+    // first cycle, not a probe's few kbit/s, and a gives way.
+    CTiUserData& b = Add(u"b", 1.0f);
+    b.LimitIn = 2;
+    b.LimitOut = 2;
+    Want(u"b", 1000, 1000);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
+
+    // A rating of 0 takes only what others leave, which here is nothing: still 1, never 0.
+    Add(u"z", 0.0f);
+    Want(u"z", 1000, 1000);
+    const auto w = Cycle();
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w.back(), (Pair{u"z", 1, 1, 3}));
+}
+
+TEST_F(BorrowingTest, ARunStartsFromTheSharesNotFromSpeedsNotYetMeasured) {
+    // The first cycle of a run reads no speed (0); without a reservation both count as active.
+    Add(u"a", 1.0f, 0, 0.0);
+    Add(u"b", 3.0f, 0, 0.0);
+    EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 64, 16, 3}, {u"b", 192, 48, 3}}));
+}
+
+TEST_F(BorrowingTest, SharesAddingUpToMoreThanTheWholeNeverSqueezeAModestUser) {
+    const int32_t ga = m.FindOrAddGroup(u"a");
+    const int32_t gb = m.FindOrAddGroup(u"b");
+    m.SetGroupShare(ga, 0.75f);
+    m.SetGroupShare(gb, 0.75f);
+    Add(u"a1", 1.0f, ga);
+    Add(u"a2", 1.0f, ga);
+    Add(u"b1", 1.0f, gb);
+    Want(u"a1", 1000, 1000);
+    Want(u"a2", 20, 4);
+    Want(u"b1", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    // The downloaders' shares without borrowing (half of each group's 0.75 of 1.5) leave a2
+    // what it uses, cycle after cycle, and nothing flaps.
+    for (int i = 0; i < 6; ++i) {
+        Cycle();
+        EXPECT_GE(U(u"a2").LimitIn, 20) << "cycle " << i;
+    }
+    EXPECT_TRUE(Cycle().empty());
+}
+
+TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
+    run.measurementArmed = true;
+    Add(u"a").LimitIn = 100;
+    Add(u"c").LimitIn = 100;
+    Want(u"a", 1000, 0);
+    Want(u"c", 20, 0);
+    // Measured 100 + 20 + 1 per active user = 122; both are new, so each gets at least its
+    // share of it without borrowing (of a configured 256 they would get 128 each).
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 61, 32, 3}, {u"c", 61, 32, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 122);
 }
 
 // ---- Mode 1 ----

@@ -310,5 +310,21 @@ TEST(SettingsPages, BadTextOnTheMainPageKeepsWhatWasTakenBeforeIt) {
     EXPECT_EQ(s.TrafficSpeedAutoControll, 3);
 }
 
+TEST(SettingsPages, TrafficPageShowsAndTakesTheBorrowingOption) {
+    auto b = TrafficPageBindings();
+    Settings s;
+    s.ChanalBorrowing = 1;
+    FakeControls c;
+    ShowFields(b, s, c);
+    EXPECT_TRUE(c.c[IDC_TRAFF_BORROWING]);
+    EXPECT_FALSE(c.c[IDC_TRAFF_MODE1]);  // its own control, not a neighbour's
+    c.c[IDC_TRAFF_BORROWING] = false;
+    TakeResult r = TakeControls(Shapes(b), c);
+    ASSERT_TRUE(r.ok);
+    StoreFields(b, r, s);
+    EXPECT_EQ(s.ChanalBorrowing, 0);
+    EXPECT_EQ(s.SpeedLimTraff_Mode, 0);
+}
+
 }  // namespace
 }  // namespace movra
