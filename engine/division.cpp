@@ -245,7 +245,7 @@ bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
 // the reservation as in the walk: their reservation is taken off the width, and they are given
 // their share without borrowing only under the walk's guard (never lowered, raised only from at
 // most the reservation). Returns whether a division ran; `widthIn` is the incoming width.
-bool DivideByBorrowing(Model& m, const CycleState& cycle, RunState& run, int32_t& widthIn,
+bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widthIn,
                        std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
     if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
