@@ -242,7 +242,10 @@ bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
 // How far the limits of the users the borrowing division serves may add up beyond the width
 // before the ones above their new shares are cut back: a limit is a cap, not a reservation, and
 // an unused part of it costs nobody anything until someone at its limit wants that part.
-constexpr double kLazySlack = 0.10;
+// Outgoing limits may overlap more: uploads are mostly small and bursty next to their limits, and
+// cutting them back for every brief rise costs writes for next to no width.
+constexpr double kLazySlackIn = 0.10;
+constexpr double kLazySlackOut = 0.30;
 // Measured speeds adding up to this part of the width make the channel full: then the limits
 // themselves must divide it, so they are cut back to the width even if nobody ran at its limit
 // (when the limits add up to more than the width, the server shares it evenly, not by rating,
@@ -252,7 +255,7 @@ constexpr double kFullChannel = 0.95;
 // Holds back the changes the borrowing division does not need now, in one direction. A raise is
 // kept only for a user that wants more (it ran at its limit, or it is new to the division); a
 // cut only when the raises would otherwise make the limits add up to more than the width plus
-// the slack, or the channel is full and they add up to more than the width: the largest cuts
+// its slack, or the channel is full and they add up to more than the width: the largest cuts
 // first, until they fit. So a change settles with one round of writes, and a user using less
 // than its limit is left alone while there is room. A limit above the hard maximum, and no limit
 // at all, are always set.
@@ -295,7 +298,7 @@ void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
     std::sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) {
         return a.excess != b.excess ? a.excess > b.excess : a.user < b.user;
     });
-    const double room = full ? width : width * (1.0 + kLazySlack);
+    const double room = full ? width : width * (1.0 + (incoming ? kLazySlackIn : kLazySlackOut));
     for (const Cut& c : cuts) {
         if (sum <= room) break;
         sum -= static_cast<double>(c.excess);
