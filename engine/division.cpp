@@ -239,6 +239,73 @@ bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
     return std::fabs(static_cast<double>(next) - current) <= band;
 }
 
+// How far the limits of the users the borrowing division serves may add up beyond the width
+// before the ones above their new shares are cut back: a limit is a cap, not a reservation, and
+// an unused part of it costs nobody anything until someone at its limit wants that part.
+// Outgoing limits may overlap more: uploads are mostly small and bursty next to their limits, and
+// cutting them back for every brief rise costs writes for next to no width.
+constexpr double kLazySlackIn = 0.10;
+constexpr double kLazySlackOut = 0.30;
+// Measured speeds adding up to this part of the width make the channel full: then the limits
+// themselves must divide it, so they are cut back to the width even if nobody ran at its limit
+// (when the limits add up to more than the width, the server shares it evenly, not by rating,
+// and a user held back by the channel rather than by its limit does not look limited).
+constexpr double kFullChannel = 0.95;
+
+// Holds back the changes the borrowing division does not need now, in one direction. A raise is
+// kept only for a user that wants more (it ran at its limit, or it is new to the division); a
+// cut only when the raises would otherwise make the limits add up to more than the width plus
+// its slack, or the channel is full and they add up to more than the width: the largest cuts
+// first, until they fit. So a change settles with one round of writes, and a user using less
+// than its limit is left alone while there is room. A limit above the hard maximum, and no limit
+// at all, are always set.
+void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
+                const std::vector<int32_t>& claimOf, const std::vector<char>& need, double width,
+                bool hardMaxima, bool incoming, std::vector<int32_t>& next) {
+    struct Cut {
+        int64_t excess;
+        int32_t user;
+        int32_t target;
+    };
+    std::vector<Cut> cuts;
+    double sum = 0.0, used = 0.0;
+    bool raised = false;
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        const int32_t k = claimOf[i];
+        if (groupOf[i] < 0 || k < 0) continue;
+        const CTiUserData& u = m.Users[i];
+        const int32_t current = incoming ? u.LimitIn : u.LimitOut;
+        const int32_t cap = hardMaxima ? (incoming ? u.UserLimitMaxIn : u.UserLimitMaxOut) : 0;
+        const double speed = incoming ? u.RxSpeed : u.TxSpeed;
+        if (speed > 0.0) used += speed;
+        if (next[i] == current || current <= 0 || (cap > 0 && current > cap)) {
+            sum += next[i];
+        } else if (next[i] > current) {
+            if (need[k]) {
+                raised = true;
+            } else {
+                next[i] = current;
+            }
+            sum += next[i];
+        } else {
+            cuts.push_back({static_cast<int64_t>(current) - next[i], i, next[i]});
+            next[i] = current;
+            sum += current;
+        }
+    }
+    const bool full = used >= kFullChannel * width;
+    if (!raised && !full) return;
+    std::sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) {
+        return a.excess != b.excess ? a.excess > b.excess : a.user < b.user;
+    });
+    const double room = full ? width : width * (1.0 + (incoming ? kLazySlackIn : kLazySlackOut));
+    for (const Cut& c : cuts) {
+        if (sum <= room) break;
+        sum -= static_cast<double>(c.excess);
+        next[c.user] = c.target;
+    }
+}
+
 // Mode 3 with borrowing: the same width, shares, ratings and hard maxima as the rating walk, but
 // divided by weighted max-min among what the active users are estimated to want, so that what
 // one user or group leaves unused goes to those who want more. Weakly-active users are held to
@@ -295,6 +362,7 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
 
     std::vector<BorrowClaim> claimsIn, claimsOut;
     std::vector<int32_t> claimOf(m.NumUsers, -1);
+    std::vector<char> needIn, needOut;  // per claim: it may be raised
     std::unordered_map<uint64_t, BorrowMemory> memory;
     for (int32_t i = 0; i < m.NumUsers; ++i) {
         const CTiUserData& u = m.Users[i];
@@ -316,15 +384,18 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         claimsOut.push_back({groupOf[i], weight(u), out.demand,
                              hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
                              isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
+        needIn.push_back(isNew || in.wantsMore);
+        needOut.push_back(isNew || out.wantsMore);
     }
     run.borrowing = std::move(memory);
     const std::vector<double> gotIn =
         DivideWithBorrowing(static_cast<double>(widthIn), shares, claimsIn);
     const std::vector<double> gotOut = DivideWithBorrowing(widthOut, shares, claimsOut);
 
-    for (uint64_t id : m.DivisionOrder) {
-        const int32_t i = ids.Find(id);
-        if (i < 0 || groupOf[i] < 0) continue;
+    // The limits each user would get, after the caps and the dead band.
+    std::vector<int32_t> nextIn(m.NumUsers), nextOut(m.NumUsers);
+    for (int32_t i = 0; i < m.NumUsers; ++i) {
+        if (groupOf[i] < 0) continue;
         const CTiUserData& u = m.Users[i];
         const int32_t capIn = hardMaxima ? u.UserLimitMaxIn : 0;
         const int32_t capOut = hardMaxima ? u.UserLimitMaxOut : 0;
@@ -341,7 +412,20 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         if (out <= 0) out = 1;
         if (WithinDeadBand(u.LimitIn, in, capIn)) in = u.LimitIn;
         if (WithinDeadBand(u.LimitOut, out, capOut)) out = u.LimitOut;
+        nextIn[i] = in;
+        nextOut[i] = out;
+    }
+    // A limit is a cap, not a reservation: only the claimed users' limits are held back here,
+    // the weakly-active ones follow the division as in the walk.
+    LazyLimits(m, groupOf, claimOf, needIn, static_cast<double>(widthIn), hardMaxima, true, nextIn);
+    LazyLimits(m, groupOf, claimOf, needOut, widthOut, hardMaxima, false, nextOut);
 
+    for (uint64_t id : m.DivisionOrder) {
+        const int32_t i = ids.Find(id);
+        if (i < 0 || groupOf[i] < 0) continue;
+        const CTiUserData& u = m.Users[i];
+        const int32_t in = nextIn[i];
+        const int32_t out = nextOut[i];
         if (u.LimitIn == in && u.LimitOut == out) continue;
         // The same rules as the rating walk: limits not yet read in this run are not the
         // administrator's, and a slow user is never lowered.

@@ -533,6 +533,32 @@ TEST_F(BorrowingTest, IdleShareIsLentAndSteadyStateWritesNothing) {
     EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 62, 27, 3}, {u"b", 186, 30, 3}, {u"c", 7, 6, 3}}));
 }
 
+TEST_F(BorrowingTest, ALimitIsACapCutOnlyWhenTheRoomIsWanted) {
+    Add(u"a", 1.0f);
+    Add(u"b", 1.0f);
+    Want(u"a", 100, 4);
+    Want(u"b", 100, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
+    // Both use less than their limits and the limits fit the channel: nothing is rewritten,
+    // not even when b's use drops.
+    EXPECT_TRUE(Cycle().empty());
+    Want(u"b", 10, 4);
+    EXPECT_TRUE(Cycle().empty());
+    // a runs into its limit: it takes what b leaves (256 - 10 x 1.05 - 2), and b is cut to make
+    // the room; the outgoing limits, used far below, stay.
+    Want(u"a", 1000, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 243, 32, 3}, {u"b", 12, 32, 3}}));
+
+    // Limits adding up to more than a full channel: the server shares it evenly, so neither
+    // runs at its limit, yet the limits must divide it (b's rating holds it to what it uses).
+    U(u"a").LimitIn = 200;
+    U(u"b").LimitIn = 200;
+    U(u"b").UserKTraff = 3.0f;
+    Want(u"a", 128, 4);
+    Want(u"b", 128, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 119, 32, 3}, {u"b", 136, 32, 3}}));
+}
+
 TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
     Add(u"a", 1.0f);
     Want(u"a", 1000, 1000);
