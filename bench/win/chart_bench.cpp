@@ -18,32 +18,17 @@
 #include <memory>
 #include <string>
 
+#include "bench/win/window_bench.h"
 #include "ui/win/main_window.h"
 
 namespace movra {
 namespace {
 
-using Steady = std::chrono::steady_clock;
+using bench::Ms;
+using bench::NoServer;
+using bench::Pump;
+using bench::Steady;
 constexpr int kGroups = 20;
-
-class NoServer : public TiConnector {
-  public:
-    std::unique_ptr<TiServer> Connect(const Text&) override {
-        throw TiError(static_cast<int32_t>(0x80040154));
-    }
-};
-
-void Pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
-
-double Ms(Steady::time_point from) {
-    return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
-}
 
 // A cycle of a busy day: each group's use wanders around its own level.
 CycleSummary Cycle(int64_t t) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/win/window_bench.h"
 #include "core/log_flags.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
@@ -22,26 +23,10 @@
 namespace movra {
 namespace {
 
-using Clock_ = std::chrono::steady_clock;
-
-class NoServer : public TiConnector {
-  public:
-    std::unique_ptr<TiServer> Connect(const Text&) override {
-        throw TiError(static_cast<int32_t>(0x80040154));
-    }
-};
-
-void Pump() {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-}
-
-double Ms(Clock_::time_point from) {
-    return std::chrono::duration<double, std::milli>(Clock_::now() - from).count();
-}
+using bench::Ms;
+using bench::NoServer;
+using bench::Pump;
+using Clock_ = bench::Steady;
 
 struct Bench {
     ManualClock clock;
