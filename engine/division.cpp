@@ -360,6 +360,18 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         return sum > 0.0 ? weight(u) / sum * shares[groupOf[i]] / whole * width : 0.0;
     };
 
+    // A user without a share (its group's share or its rating is 0) gets only what the others
+    // leave, and a probe of anyone at its limit claims all of that: such a user would be cut to
+    // 1 kbit/s whenever someone probes and handed everything left whenever nobody does, a write
+    // each way for a want that never changed. So while it runs below its limit it keeps what it
+    // uses, up to an even part of the width; at its limit it still takes only what is left.
+    const double evenPart = 1.0 / std::max(counts.active, 1);
+    auto keep = [&](int32_t i, const DemandGuess& d, int32_t limit, double width) {
+        return !d.wantsMore && limit > 0 && ownShare(i, width) <= 0.0
+                   ? std::min(d.demand, evenPart * width)
+                   : 0.0;
+    };
+
     std::vector<BorrowClaim> claimsIn, claimsOut;
     std::vector<int32_t> claimOf(m.NumUsers, -1);
     std::vector<char> needIn, needOut;  // per claim: it may be raised
@@ -378,12 +390,14 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         // even measured) and anyone running at its limit get at least their share without
         // borrowing at once, instead of waiting for probes to climb to it.
         claimOf[i] = static_cast<int32_t>(claimsIn.size());
-        claimsIn.push_back({groupOf[i], weight(u), in.demand,
-                            hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
-                            isNew || in.wantsMore ? ownShare(i, width) : 0.0});
-        claimsOut.push_back({groupOf[i], weight(u), out.demand,
-                             hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
-                             isNew || out.wantsMore ? ownShare(i, widthOut) : 0.0});
+        claimsIn.push_back(
+            {groupOf[i], weight(u), in.demand,
+             hardMaxima ? std::max(u.UserLimitMaxIn, 0) * 1.0 : 0.0,
+             isNew || in.wantsMore ? ownShare(i, width) : keep(i, in, u.LimitIn, width)});
+        claimsOut.push_back(
+            {groupOf[i], weight(u), out.demand,
+             hardMaxima ? std::max(u.UserLimitMaxOut, 0) * 1.0 : 0.0,
+             isNew || out.wantsMore ? ownShare(i, widthOut) : keep(i, out, u.LimitOut, widthOut)});
         needIn.push_back(isNew || in.wantsMore);
         needOut.push_back(isNew || out.wantsMore);
     }

@@ -621,6 +621,28 @@ TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
     EXPECT_EQ(m.ServerRow.LimitIn, 122);
 }
 
+TEST_F(BorrowingTest, AUserWithoutAShareKeepsWhatItUsesWhileOthersComeAndGo) {
+    // The group's share is the whole, so group 0 has none: m lives on what the group leaves.
+    const int32_t g1 = m.FindOrAddGroup(u"office");
+    m.SetGroupShare(g1, 1.0f);
+    Add(u"a", 1.0f, g1);
+    Add(u"b", 1.0f, g1);
+    Add(u"m", 1.0f);
+    Want(u"b", 60, 4);
+    Want(u"m", 10, 2);
+    // a's downloads start and stop; m wants the same all along. Once m has what it uses, its
+    // limit is neither taken back when a starts nor handed what a leaves when it stops.
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 24; ++i) {
+        Want(u"a", i / 3 % 2 ? 50 : 1000, 4);
+        Cycle();
+        if (i >= 6) seen.push_back(U(u"m").LimitIn);
+    }
+    EXPECT_EQ(seen.front(), 12);  // 10 x 1.05 + 2: what it uses, not what a left
+    EXPECT_EQ(std::set<int32_t>(seen.begin(), seen.end()).size(), 1u)
+        << ::testing::PrintToString(seen);
+}
+
 // ---- Mode 1 ----
 
 class FreeChannelTest : public DivisionTest {
