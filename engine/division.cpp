@@ -37,6 +37,22 @@ void Write(std::vector<CycleAction>& actions, const CTiUserData& u, int32_t inde
     actions.push_back(std::move(a));
 }
 
+// A mode-3 limit pair, unless it is already in force or a rule holds it back.
+void WriteDivided(std::vector<CycleAction>& actions, const Settings& s, const RunState& run,
+                  const CTiUserData& u, int32_t index, int32_t in, int32_t out) {
+    if (u.LimitIn == in && u.LimitOut == out) return;
+    // Until this run has read a user's limits, they are not known to be the administrator's:
+    // a write now would be read back as the start limits and restored at exit in their place.
+    if (u.StartLimitsRun != run.runNumber) return;
+    // A slow user's limit is never lowered, and raised only from at most the reservation.
+    if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
+        if (!(u.LimitIn <= in &&
+              static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
+            return;
+    }
+    Write(actions, u, index, in, out, kModeDivision);
+}
+
 // Finds users by identity for the whole walk. Records are appended with growing identities and
 // removal keeps the order, so the list is normally sorted by Id; a compact sorted copy of
 // (Id, index) keeps the binary search within a few cache lines either way.
@@ -212,18 +228,7 @@ bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& 
         if (in <= 0) in = 1;  // 0 on the server means no limit at all
         if (out <= 0) out = 1;
 
-        if (u.LimitIn == in && u.LimitOut == out) continue;
-        // Until this run has read a user's limits, they are not known to be the
-        // administrator's: a write now would be read back as the start limits and restored
-        // at exit in their place.
-        if (u.StartLimitsRun != run.runNumber) continue;
-        // A slow user's limit is never lowered, and raised only from at most the reservation.
-        if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
-            if (!(u.LimitIn <= in &&
-                  static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
-                continue;
-        }
-        Write(actions, u, i, in, out, kModeDivision);
+        WriteDivided(actions, s, run, u, i, in, out);
     }
     return true;
 }
@@ -440,16 +445,7 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         const CTiUserData& u = m.Users[i];
         const int32_t in = nextIn[i];
         const int32_t out = nextOut[i];
-        if (u.LimitIn == in && u.LimitOut == out) continue;
-        // The same rules as the rating walk: limits not yet read in this run are not the
-        // administrator's, and a slow user is never lowered.
-        if (u.StartLimitsRun != run.runNumber) continue;
-        if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
-            if (!(u.LimitIn <= in &&
-                  static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
-                continue;
-        }
-        Write(actions, u, i, in, out, kModeDivision);
+        WriteDivided(actions, s, run, u, i, in, out);
     }
     return true;
 }
