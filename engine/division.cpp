@@ -153,6 +153,20 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
     for (size_t k = 0; k < keys.size(); ++k) m.DivisionOrder[k] = keys[k].id;
 }
 
+// What both mode-3 divisions start from: ratings from traffic when that mode is on, the
+// cycle's class counts, and the incoming width to divide (measured while the measurement is
+// armed, otherwise the configured width less the weakly-active reservation).
+GroupCounts StartDivision(Model& m, CycleState& cycle, const RunState& run, int32_t& widthIn,
+                          std::vector<CycleAction>& actions) {
+    const Settings& s = m.settings;
+    if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
+    const GroupCounts counts = m.SumGroupCounts();
+    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
+    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
+                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+    return counts;
+}
+
 // Mode 3: ratings from traffic when they are on, the width to divide, group 0's share, the walk
 // order, then the walk that gives each active or weakly-active user its part of its group's
 // share, within its hard maxima and what is left. Returns whether the walk ran; `widthIn` is the
@@ -160,12 +174,7 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
 bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& widthIn,
                      std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
-    if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
-
-    const GroupCounts counts = m.SumGroupCounts();
-    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
-    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
-                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, actions);
 
     if (counts.active == 0) return false;
 
@@ -320,12 +329,7 @@ void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
 bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widthIn,
                        std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
-    if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
-
-    const GroupCounts counts = m.SumGroupCounts();
-    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
-    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
-                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, actions);
     if (counts.active == 0) {
         run.borrowing.clear();
         return false;
