@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/log_flags.h"
 #include "core/textfile.h"
@@ -397,12 +398,12 @@ TEST_F(MainWindowTest, LogLinesDriveTitleTrayAndATrimmedColouredEventList) {
     EXPECT_EQ(U8(Text(reinterpret_cast<const char16_t*>(title))), "Movra - Отключен");
 }
 
-// Finds a window of this process with the given title.
-HWND FindOwnWindow(const wchar_t* title) {
+// The top-level windows of this process with the given title, in z-order.
+std::vector<HWND> OwnWindows(const wchar_t* title) {
     struct S {
         const wchar_t* title;
-        HWND found;
-    } s{title, nullptr};
+        std::vector<HWND> found;
+    } s{title, {}};
     EnumWindows(
         [](HWND h, LPARAM lp) -> BOOL {
             auto* s = reinterpret_cast<S*>(lp);
@@ -410,14 +411,18 @@ HWND FindOwnWindow(const wchar_t* title) {
             GetWindowThreadProcessId(h, &pid);
             wchar_t t[256] = {};
             GetWindowTextW(h, t, 256);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(h) && wcscmp(t, s->title) == 0) {
-                s->found = h;
-                return FALSE;
-            }
+            if (pid == GetCurrentProcessId() && wcscmp(t, s->title) == 0) s->found.push_back(h);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&s));
     return s.found;
+}
+
+// Finds a visible window of this process with the given title.
+HWND FindOwnWindow(const wchar_t* title) {
+    for (HWND h : OwnWindows(title))
+        if (IsWindowVisible(h)) return h;
+    return nullptr;
 }
 
 // Runs `body` on a driver thread once a window titled `title` shows, then closes that window;
@@ -903,22 +908,7 @@ TEST(ChartPaint, AreasStackInOrderUnderTheWidthLineAndGapsStayEmpty) {
 constexpr wchar_t kChart[] = L"Movra - график канала";
 
 int CountOwnWindows(const wchar_t* title) {
-    struct S {
-        const wchar_t* title;
-        int n;
-    } s{title, 0};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<S*>(lp);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            wchar_t t[256] = {};
-            GetWindowTextW(h, t, 256);
-            if (pid == GetCurrentProcessId() && wcscmp(t, s->title) == 0) ++s->n;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.n;
+    return static_cast<int>(OwnWindows(title).size());
 }
 
 TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAndReopens) {
