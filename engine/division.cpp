@@ -37,18 +37,17 @@ void Write(std::vector<CycleAction>& actions, const CTiUserData& u, int32_t inde
     actions.push_back(std::move(a));
 }
 
-// A mode-3 limit pair, unless it is already in force or a rule holds it back.
+// A mode-3 limit pair, unless it is already in force or a rule holds it back. `reserved` is
+// what each weakly-active user was given this cycle.
 void WriteDivided(std::vector<CycleAction>& actions, const Settings& s, const RunState& run,
-                  const CTiUserData& u, int32_t index, int32_t in, int32_t out) {
+                  const CTiUserData& u, int32_t index, int32_t in, int32_t out, double reserved) {
     if (u.LimitIn == in && u.LimitOut == out) return;
     // Until this run has read a user's limits, they are not known to be the administrator's:
     // a write now would be read back as the start limits and restored at exit in their place.
     if (u.StartLimitsRun != run.runNumber) return;
     // A slow user's limit is never lowered, and raised only from at most the reservation.
     if (u.RxSpeed < static_cast<double>(s.UserSleepTraffic)) {
-        if (!(u.LimitIn <= in &&
-              static_cast<int64_t>(u.LimitIn) <= static_cast<int64_t>(s.UserSleepTraffic)))
-            return;
+        if (!(u.LimitIn <= in && static_cast<double>(u.LimitIn) <= reserved)) return;
     }
     Write(actions, u, index, in, out, kModeDivision);
 }
@@ -154,16 +153,19 @@ void PrepareDivisionOrder(Model& m, const IdIndex& ids) {
 }
 
 // What both mode-3 divisions start from: ratings from traffic when that mode is on, the
-// cycle's class counts, and the incoming width to divide (measured while the measurement is
-// armed, otherwise the configured width less the weakly-active reservation).
+// cycle's class counts, the weakly-active reservation and the incoming width to divide
+// (measured while the measurement is armed, otherwise the configured width less the
+// reservation; never negative).
 GroupCounts StartDivision(Model& m, CycleState& cycle, const RunState& run, int32_t& widthIn,
-                          std::vector<CycleAction>& actions) {
+                          WeakReservation& reserve, std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
     if (s.SpeedLimTraff_Mode == 1) RatingsFromTraffic(m);
     const GroupCounts counts = m.SumGroupCounts();
-    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(counts.weak);
-    widthIn = run.measurementArmed ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
-                                   : static_cast<int32_t>(s.RXMAXkbit - reserved);
+    reserve = ReserveForWeak(s, counts.weak);
+    widthIn = run.measurementArmed
+                  ? MeasuredWidthIn(s, cycle, counts.active, counts.weak, actions)
+                  : TruncateToInt32(
+                        static_cast<double>(s.RXMAXkbit) - static_cast<double>(reserve.total), 0);
     return counts;
 }
 
@@ -174,7 +176,8 @@ GroupCounts StartDivision(Model& m, CycleState& cycle, const RunState& run, int3
 bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& widthIn,
                      std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
-    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, actions);
+    WeakReservation reserve;
+    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, reserve, actions);
 
     if (counts.active == 0) return false;
 
@@ -237,7 +240,7 @@ bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& 
         if (in <= 0) in = 1;  // 0 on the server means no limit at all
         if (out <= 0) out = 1;
 
-        WriteDivided(actions, s, run, u, i, in, out);
+        WriteDivided(actions, s, run, u, i, in, out, reserve.each);
     }
     return true;
 }
@@ -246,9 +249,10 @@ bool DivideByRatings(Model& m, CycleState& cycle, const RunState& run, int32_t& 
 // band, so that the small swings of measured speeds and of the others' demands do not turn into
 // a write every cycle: 10 % halves the rewrites of 5 % on busy channels at the cost of a few
 // percent of the width, 4 kbit/s keeps small limits from flapping by a few.
-bool WithinDeadBand(int32_t current, int32_t next, int32_t cap) {
+bool WithinDeadBand(int32_t current, int32_t next, int32_t cap, double width) {
     if (current <= 0) return false;              // no limit now: always set one
     if (cap > 0 && current > cap) return false;  // never keep a limit above the hard maximum
+    if (current > width) return false;           // nor above the width now divided
     const double band = std::max(0.10 * current, 4.0);
     return std::fabs(static_cast<double>(next) - current) <= band;
 }
@@ -271,8 +275,9 @@ constexpr double kFullChannel = 0.95;
 // cut only when the raises would otherwise make the limits add up to more than the width plus
 // its slack, or the channel is full and they add up to more than the width: the largest cuts
 // first, until they fit. So a change settles with one round of writes, and a user using less
-// than its limit is left alone while there is room. A limit above the hard maximum, and no limit
-// at all, are always set.
+// than its limit is left alone while there is room. No limit at all, a limit above the hard
+// maximum and one above the width now divided (the channel was narrowed, or the measured width
+// fell) are always set.
 void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
                 const std::vector<int32_t>& claimOf, const std::vector<char>& need, double width,
                 bool hardMaxima, bool incoming, std::vector<int32_t>& next) {
@@ -292,7 +297,7 @@ void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
         const int32_t cap = hardMaxima ? (incoming ? u.UserLimitMaxIn : u.UserLimitMaxOut) : 0;
         const double speed = incoming ? u.RxSpeed : u.TxSpeed;
         if (speed > 0.0) used += speed;
-        if (next[i] == current || current <= 0 || (cap > 0 && current > cap)) {
+        if (next[i] == current || current <= 0 || (cap > 0 && current > cap) || current > width) {
             sum += next[i];
         } else if (next[i] > current) {
             if (need[k]) {
@@ -329,7 +334,8 @@ void LazyLimits(const Model& m, const std::vector<int32_t>& groupOf,
 bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widthIn,
                        std::vector<CycleAction>& actions) {
     const Settings& s = m.settings;
-    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, actions);
+    WeakReservation reserve;
+    const GroupCounts counts = StartDivision(m, cycle, run, widthIn, reserve, actions);
     if (counts.active == 0) {
         run.borrowing.clear();
         return false;
@@ -433,8 +439,8 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         if (static_cast<uint32_t>(out) > s.TXMAXkbit) out = static_cast<int32_t>(s.TXMAXkbit);
         if (in <= 0) in = 1;  // 0 on the server means no limit at all
         if (out <= 0) out = 1;
-        if (WithinDeadBand(u.LimitIn, in, capIn)) in = u.LimitIn;
-        if (WithinDeadBand(u.LimitOut, out, capOut)) out = u.LimitOut;
+        if (WithinDeadBand(u.LimitIn, in, capIn, static_cast<double>(widthIn))) in = u.LimitIn;
+        if (WithinDeadBand(u.LimitOut, out, capOut, widthOut)) out = u.LimitOut;
         nextIn[i] = in;
         nextOut[i] = out;
     }
@@ -449,7 +455,7 @@ bool DivideByBorrowing(Model& m, CycleState& cycle, RunState& run, int32_t& widt
         const CTiUserData& u = m.Users[i];
         const int32_t in = nextIn[i];
         const int32_t out = nextOut[i];
-        WriteDivided(actions, s, run, u, i, in, out);
+        WriteDivided(actions, s, run, u, i, in, out, reserve.each);
     }
     return true;
 }
@@ -514,10 +520,11 @@ std::vector<CycleAction> DivideChannel(Model& m, CycleState& cycle, RunState& ru
     // What the borrowing division remembers is stale once another division has run.
     if (!(s.TrafficSpeedAutoControll == kModeDivision && s.ChanalBorrowing)) run.borrowing.clear();
 
-    // Summary row: the width that was divided plus what the weakly-active users hold back.
-    const uint32_t reserved = s.UserSleepTraffic * static_cast<uint32_t>(m.SumGroupCounts().weak);
-    const uint32_t width = walked ? static_cast<uint32_t>(widthIn) : s.RXMAXkbit;
-    m.ServerRow.LimitIn = static_cast<int32_t>(width + reserved);
+    // Summary row: the width that was divided plus what the weakly-active users were given.
+    const int64_t reserved = ReserveForWeak(s, m.SumGroupCounts().weak).total;
+    const int64_t width = walked ? int64_t{widthIn} : int64_t{s.RXMAXkbit};
+    m.ServerRow.LimitIn = static_cast<int32_t>(
+        std::clamp<int64_t>(width + reserved, 0, std::numeric_limits<int32_t>::max()));
     m.ServerRow.LimitOut = static_cast<int32_t>(s.TXMAXkbit);
     return actions;
 }

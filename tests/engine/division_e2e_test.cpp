@@ -148,5 +148,96 @@ TEST_F(DivisionEndToEnd, LimitsFollowDownloadsStartingAndStopping) {
     EXPECT_EQ(m.ServerRow.LimitOut, 128);
 }
 
+// An office morning: 70 users online but idle beside three downloaders, each idle user counting
+// as weakly active with a reservation of 32 kbit/s. 70 x 32 is more than the 2048 channel; the
+// idle users together are held to half of it and the downloaders divide the other half, in the
+// first cycle that divides and in every later one (a downloader handed almost nothing would
+// measure almost nothing, count as weakly active and never be divided to again). Both
+// divisions, the configured and the measured width.
+struct IdleOffice {
+    bool borrowing;
+    bool measured;
+};
+
+class ManyIdleUsers : public ::testing::TestWithParam<IdleOffice> {
+  protected:
+    void SetUp() override {
+        tisim::Scenario sc;
+        sc.channelIn = 2048;
+        sc.channelOut = 512;
+        auto add = [&](const Text& name, int32_t limitIn, int32_t limitOut) {
+            tisim::UserSetup u;
+            u.name = name;
+            u.rxBytes = 1048576;  // a counter above 0, so that the second poll measures a speed
+            u.limitIn = limitIn;
+            u.limitOut = limitOut;
+            sc.users.push_back(u);
+            m.AddUserByName(name);
+        };
+        Model::Guard g(m);
+        for (int k = 0; k < 70; ++k) add(u"idle" + FromUtf8(std::to_string(k)), 64, 16);
+        for (const char16_t* name : {u"dl1", u"dl2", u"dl3"}) add(name, 0, 0);
+        sim = std::make_shared<tisim::Simulator>(sc, clock);
+        connector = std::make_unique<tisim::SimConnector>(sim);
+        for (const char16_t* name : {u"dl1", u"dl2", u"dl3"}) sim->SetDemand(name, {3000, 100});
+
+        Settings& s = m.settings;
+        s.AutoLoginPass = sc.password;
+        s.TrafficSpeedAutoControll = 3;
+        s.RXMAXkbit = 2048;
+        s.TXMAXkbit = 512;
+        s.UserSleepTraffic = 32;
+        s.Use_Sleepers_Traffic = 0;
+        s.RefreshTimer_msec = 1000;
+        s.ChanalBorrowing = GetParam().borrowing;
+        s.AutoMeasure = GetParam().measured;
+    }
+
+    void Cycle() {
+        sim->Advance(1.0);
+        clock.Advance(1);
+        EXPECT_TRUE(run->RunCycle());
+    }
+
+    ManualClock clock{1796126400};
+    Model m{clock};
+    testing::RecordingLink link;
+    WorkerEvents events;
+    std::shared_ptr<tisim::Simulator> sim;
+    std::unique_ptr<tisim::SimConnector> connector;
+    std::unique_ptr<ControlRun> run;
+};
+
+TEST_P(ManyIdleUsers, DownloadersKeepTheirPartOfTheChannel) {
+    events.idle.Set();
+    run = std::make_unique<ControlRun>(m, link, *connector, events);
+    run->ClaimSlot();
+    ASSERT_TRUE(run->Start());
+    Cycle();  // no speed measured yet: nobody is active
+    for (int c = 2; c <= 8; ++c) {
+        SCOPED_TRACE(c);
+        Cycle();
+        // 2048 less 1024 for the idle users together (not 70 x 32 = 2240): 1024 / 3 each.
+        for (const char16_t* name : {u"dl1", u"dl2", u"dl3"}) {
+            auto u = sim->User(name);
+            ASSERT_TRUE(u.has_value());
+            EXPECT_EQ(u->limitIn, 341) << ToUtf8(name);
+            EXPECT_GT(u->limitOut, 1) << ToUtf8(name);
+        }
+        // The idle users hold limits above their reservation: they keep them.
+        EXPECT_EQ(sim->User(u"idle0")->limitIn, 64);
+        Model::Guard g(m);
+        EXPECT_EQ(m.ServerRow.LimitIn, 2048);  // what was divided plus what was reserved
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Divisions, ManyIdleUsers,
+                         ::testing::Values(IdleOffice{false, false}, IdleOffice{true, false},
+                                           IdleOffice{false, true}, IdleOffice{true, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.borrowing ? "Borrowing" : "Ratings") +
+                                    (info.param.measured ? "Measured" : "Configured");
+                         });
+
 }  // namespace
 }  // namespace movra

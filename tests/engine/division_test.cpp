@@ -190,6 +190,26 @@ TEST_F(DivisionTest, WeaklyActiveGuardNeverLowersAndRaisesOnlyFromTheReservation
     }
 }
 
+TEST_F(DivisionTest, ManyWeaklyActiveUsersHoldAtMostHalfOfTheChannel) {
+    m.settings.RXMAXkbit = 2048;
+    m.settings.UserSleepTraffic = 32;
+    for (int k = 0; k < 70; ++k)
+        Add((u"idle" + FromUtf8(std::to_string(k))).c_str(), 1.0f, 0, 0.0).LimitIn = 64;
+    Add(u"a", 1.0f, 0, 500.0);
+    Add(u"b", 1.0f, 0, 500.0);
+    Add(u"c", 1.0f, 0, 500.0);
+    // 70 x 32 = 2240 would leave nothing: the idle users together keep half of 2048, 1024 / 70
+    // each, and the active users divide the other half.
+    EXPECT_EQ(DivideWrites(),
+              (std::vector<Pair>{{u"a", 341, 21, 3}, {u"b", 341, 21, 3}, {u"c", 341, 21, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 2048);
+    // The guard raises a slow user only from at most the reservation it was given (14.6).
+    for (auto* n : {u"a", u"b", u"c"}) U(n).LimitIn = 341, U(n).LimitOut = 21;
+    U(u"idle0").LimitIn = 14;
+    U(u"idle1").LimitIn = 15;
+    EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"idle0", 341, 21, 3}}));
+}
+
 TEST_F(DivisionTest, OfflineSleepingAndGrouplessUsersKeepTheirLimits) {
     m.settings.Use_Sleepers_Traffic = 1;
     Add(u"a");
@@ -417,14 +437,48 @@ TEST_F(DivisionTest, MeasuredWidthIsBoundedAndLoggedBeforeTheWrites) {
     }
     auto actions = Divide();
     ASSERT_GE(actions.size(), 2u);
-    // 3 + 120.6 shows as 124, but the width is truncated: 123 - 10 * 5 = 73, 24 each.
+    // 3 + 120.6 shows as 124, but the width is truncated to 123, 41 each. The measurement
+    // already holds what the slow users received: their 10 x 5 come out of the room the
+    // channel has above it (256 - 123.6), not out of the active users' part, which would shrink
+    // every cycle the limits hold.
     EXPECT_EQ(actions[0].text, u"Результат замера: 124 кбит/с.");
     EXPECT_EQ(actions[0].flags, LOG_INFO);
     EXPECT_EQ(actions[1].text, u"После коррекции: 124 кбит/с.");
     EXPECT_EQ(actions[1].flags, LOG_INFO);
     EXPECT_EQ(Writes(actions),
-              (std::vector<Pair>{{u"a", 24, 21, 3}, {u"b", 24, 21, 3}, {u"c", 24, 21, 3}}));
-    EXPECT_EQ(m.ServerRow.LimitIn, 73 + 50);
+              (std::vector<Pair>{{u"a", 41, 21, 3}, {u"b", 41, 21, 3}, {u"c", 41, 21, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 123 + 50);
+}
+
+TEST_F(DivisionTest, MeasuredWidthLeavesTheActiveUsersAtLeastHalfOfTheChannel) {
+    struct Case {
+        double speeds;
+        int32_t weak;
+        uint32_t perUser;
+        int32_t width;
+    } cases[] = {
+        // The office: a full channel, 70 x 32 reserved but at most half of 2048.
+        {2045, 70, 32, 1024},
+        // The next cycle measures the 1023 handed out plus 3: still 1024, not 513.
+        {1023, 70, 32, 1024},
+        // Room enough above the measurement: the whole measurement is divided.
+        {500, 10, 32, 503},
+        // Part of the reservation fits above it, the rest comes off the measurement.
+        {1900, 10, 32, 1728},
+        // Nobody reserved anything: the corrected measurement (here the minimum) is divided.
+        {0, 0, 32, 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.speeds);
+        Settings s;
+        s.RXMAXkbit = 2048;
+        s.UserSleepTraffic = c.perUser;
+        s.UseAutoChanalWithCorrection = 1;
+        CycleState cs;
+        AddMeasuredSpeed(cs, c.speeds);
+        std::vector<CycleAction> lines;
+        EXPECT_EQ(MeasuredWidthIn(s, cs, 3, c.weak, lines), c.width);
+    }
 }
 
 TEST_F(DivisionTest, MeasurementCorrectionBounds) {
@@ -607,6 +661,37 @@ TEST_F(BorrowingTest, SharesAddingUpToMoreThanTheWholeNeverSqueezeAModestUser) {
         EXPECT_GE(U(u"a2").LimitIn, 20) << "cycle " << i;
     }
     EXPECT_TRUE(Cycle().empty());
+}
+
+TEST_F(BorrowingTest, ManyWeaklyActiveUsersHoldAtMostHalfOfTheChannel) {
+    m.settings.RXMAXkbit = 2048;
+    m.settings.UserSleepTraffic = 32;
+    for (int k = 0; k < 70; ++k)
+        Add((u"idle" + FromUtf8(std::to_string(k))).c_str(), 1.0f, 0, 0.0).LimitIn = 64;
+    Add(u"a", 1.0f);
+    Add(u"b", 1.0f);
+    Add(u"c", 1.0f);
+    for (auto* n : {u"a", u"b", u"c"}) Want(n, 3000, 100);
+    EXPECT_EQ(Cycle(),
+              (std::vector<Pair>{{u"a", 341, 21, 3}, {u"b", 341, 21, 3}, {u"c", 341, 21, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 2048);
+    for (int i = 0; i < 3; ++i) Cycle();
+    for (auto* n : {u"a", u"b", u"c"}) EXPECT_EQ(U(n).LimitIn, 341);
+}
+
+TEST_F(BorrowingTest, ALimitAboveANarrowedWidthIsCutInTheSameCycle) {
+    m.settings.RXMAXkbit = 500;
+    Add(u"a", 1.0f);
+    Want(u"a", 1000, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 500, 64, 3}}));
+    EXPECT_TRUE(Cycle().empty());
+    // Narrowed by less than the dead band: the limit still may not stand above the width.
+    m.settings.RXMAXkbit = 480;
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 480, 64, 3}}));
+    // Narrowed far below a limit that is not used up: cut at once to what a uses plus room.
+    Want(u"a", 50, 4);
+    m.settings.RXMAXkbit = 150;
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 54, 64, 3}}));
 }
 
 TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-
-#include "engine/borrowing.h"
+#include <limits>
 
 namespace movra::report {
 
@@ -42,11 +41,106 @@ double DistanceMeter::Max() const {
     return values_.empty() ? 0.0 : *std::max_element(values_.begin(), values_.end());
 }
 
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+double Clean(double v) {
+    return v > 0 ? v : 0.0;  // also NaN
+}
+
+// Given `low` first, grows as level x weight, never beyond `high`.
+struct Tap {
+    double low = 0, high = 0, weight = 0;
+    double At(double level) const { return std::min(std::max(low, level * weight), high); }
+};
+
+// Pours `budget` into the taps that have a weight; the others keep their low.
+void PourWeighted(const std::vector<Tap>& taps, double budget, std::vector<double>& out) {
+    auto total = [&](double level) {
+        double sum = 0;
+        for (const Tap& t : taps) sum += t.weight > 0 ? t.At(level) : t.low;
+        return sum;
+    };
+    double lo = 0, hi = 1;
+    if (total(kInf) <= budget) {
+        lo = hi = kInf;  // everybody gets all it wants
+    } else if (total(0) >= budget) {
+        hi = 0;
+    } else {
+        while (total(hi) < budget) hi *= 2;
+        for (int k = 0; k < 200; ++k) {
+            const double mid = lo + (hi - lo) / 2;
+            (total(mid) < budget ? lo : hi) = mid;
+        }
+    }
+    for (size_t i = 0; i < taps.size(); ++i)
+        out[i] = taps[i].weight > 0 ? taps[i].At(hi) : taps[i].low;
+}
+
+void Pour(const std::vector<Tap>& taps, double budget, std::vector<double>& out) {
+    PourWeighted(taps, budget, out);
+    double left = budget;
+    std::vector<Tap> rest;
+    std::vector<size_t> index;
+    for (size_t i = 0; i < taps.size(); ++i) {
+        if (taps[i].weight > 0) {
+            if (out[i] < taps[i].high) return;  // the weighted ones took everything
+            left -= out[i];
+        } else {
+            rest.push_back({taps[i].low, taps[i].high, 1.0});
+            index.push_back(i);
+        }
+    }
+    std::vector<double> got(rest.size());
+    PourWeighted(rest, left, got);
+    for (size_t k = 0; k < rest.size(); ++k) out[index[k]] = got[k];
+}
+
+}  // namespace
+
+std::vector<double> FairShares(double width, const std::vector<double>& shares,
+                               const std::vector<FairClaim>& claims) {
+    std::vector<double> result(claims.size(), 0.0);
+    // Groups by index; one more for claims with a negative group.
+    size_t groups = shares.size();
+    for (const FairClaim& c : claims)
+        if (c.group >= 0) groups = std::max(groups, static_cast<size_t>(c.group) + 1);
+    std::vector<std::vector<size_t>> members(groups + 1);
+    std::vector<Tap> users(claims.size());
+    for (size_t i = 0; i < claims.size(); ++i) {
+        const FairClaim& c = claims[i];
+        const double cap = c.cap > 0 ? c.cap : kInf;
+        users[i].low = std::min(Clean(c.floor), cap);
+        users[i].high = std::max(users[i].low, std::min(Clean(c.demand), cap));
+        users[i].weight = std::isfinite(c.weight) ? Clean(c.weight) : 0.0;
+        members[c.group >= 0 ? static_cast<size_t>(c.group) : groups].push_back(i);
+    }
+    std::vector<Tap> groupTaps(members.size());
+    for (size_t g = 0; g < members.size(); ++g) {
+        if (g < shares.size() && std::isfinite(shares[g])) groupTaps[g].weight = Clean(shares[g]);
+        for (size_t i : members[g]) {
+            groupTaps[g].low += users[i].low;
+            groupTaps[g].high += users[i].high;
+        }
+    }
+    std::vector<double> groupGot(groupTaps.size());
+    Pour(groupTaps, Clean(width), groupGot);
+    for (size_t g = 0; g < members.size(); ++g) {
+        std::vector<Tap> taps;
+        for (size_t i : members[g]) taps.push_back(users[i]);
+        std::vector<double> got(taps.size());
+        Pour(taps, groupGot[g], got);
+        for (size_t k = 0; k < taps.size(); ++k) result[members[g][k]] = got[k];
+    }
+    return result;
+}
+
 std::vector<ReferenceShare> BorrowingReference(const Model& m,
                                                const std::map<Text, double>& wantIn) {
     const Settings& s = m.settings;
     std::vector<ReferenceShare> out;
-    std::vector<BorrowClaim> claims;
+    std::vector<FairClaim> claims;
     std::vector<bool> claimed(static_cast<size_t>(std::max(m.NumGroups, 1)), false);
     for (int32_t i = 0; i < m.NumUsers; ++i) {
         const CTiUserData& u = m.Users[i];
@@ -54,7 +148,7 @@ std::vector<ReferenceShare> BorrowingReference(const Model& m,
         if (it == wantIn.end() || !(it->second > 0)) continue;
         const int32_t g = FindGroupIndex(m.Groups, m.NumGroups, u.UserGrID);
         if (g < 0) continue;
-        BorrowClaim c;
+        FairClaim c;
         c.group = g;
         c.weight = std::max(0.0, static_cast<double>(u.UserKTraff));
         c.demand = it->second;
@@ -71,8 +165,7 @@ std::vector<ReferenceShare> BorrowingReference(const Model& m,
         if (claimed[g]) others += shares[g];
     }
     shares[0] = std::max(0.0, 1.0 - others);
-    const std::vector<double> got =
-        DivideWithBorrowing(static_cast<double>(s.RXMAXkbit), shares, claims);
+    const std::vector<double> got = FairShares(static_cast<double>(s.RXMAXkbit), shares, claims);
     for (size_t k = 0; k < out.size() && k < got.size(); ++k) out[k].share = got[k];
     return out;
 }

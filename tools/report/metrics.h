@@ -40,6 +40,25 @@ class DistanceMeter {
     std::vector<double> values_;
 };
 
+// One user's claim on the reference division below. Negative or non-number values count as 0;
+// a cap of 0 means none; a group outside the shares has share 0.
+struct FairClaim {
+    int group = 0;
+    double weight = 1.0;
+    double demand = 0.0;  // may be +infinity
+    double cap = 0.0;
+    double floor = 0.0;  // given first, within the cap, whatever the division says
+};
+
+// Weighted max-min with borrowing, written for plainness rather than speed, independently of
+// the product's division so that a fault in one cannot hide in the other: the groups divide
+// `width` by their `shares` among what their users want, then each group's part goes to its
+// users by weight; at each level the water level is found by bisection. Parties of weight 0 take
+// only what the weighted ones leave, evenly. When the floors alone exceed what is divided,
+// everybody keeps its floor.
+std::vector<double> FairShares(double width, const std::vector<double>& shares,
+                               const std::vector<FairClaim>& claims);
+
 struct ReferenceShare {
     Text name;
     double share = 0;  // kbit/s

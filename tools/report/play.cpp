@@ -59,8 +59,10 @@ std::vector<double> WeightedFill(const std::vector<double>& weights,
 std::vector<ReferenceShare> RatingShares(Model& m, const std::map<Text, tisim::UserState>& sim) {
     const Settings& s = m.settings;
     const GroupCounts counts = m.SumGroupCounts();
-    const double width =
-        static_cast<double>(s.RXMAXkbit) - static_cast<double>(s.UserSleepTraffic) * counts.weak;
+    // The weakly-active users are held together to at most half of the channel.
+    const double reserved = std::min(static_cast<double>(s.UserSleepTraffic) * counts.weak,
+                                     std::floor(s.RXMAXkbit / 2.0));
+    const double width = static_cast<double>(s.RXMAXkbit) - reserved;
     std::vector<ReferenceShare> out;
     for (int32_t gi = 0; gi < m.NumGroups; ++gi) {
         const Group& grp = m.Groups[gi];
