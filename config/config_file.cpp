@@ -553,11 +553,20 @@ ConfigRead ReadConfigFile(Model& m, MessagePort& messages, FileSystem& fs) {
     return result;
 }
 
-bool LoadConfig(Model& m, MessagePort& messages, FileSystem& fs) {
-    const ConfigRead r = ReadConfigFile(m, messages, fs);
+namespace {
+
+// ReadConfigFile with the load commands' message when the file could not be read.
+ConfigRead LoadOrSay(Model& m, MessagePort& messages, FileSystem& fs) {
+    ConfigRead r = ReadConfigFile(m, messages, fs);
     if (r.status != FileRead::Status::kRead)
         messages.ShowMessage(u"Ошибка открытия файла " + r.name);
-    return r.status == FileRead::Status::kRead;
+    return r;
+}
+
+}  // namespace
+
+bool LoadConfig(Model& m, MessagePort& messages, FileSystem& fs) {
+    return LoadOrSay(m, messages, fs).status == FileRead::Status::kRead;
 }
 
 // ---- The file as start-up met it ----
@@ -583,11 +592,8 @@ bool ConfigFileState::LoadAtStartup(Model& m, MessagePort& messages, FileSystem&
 }
 
 bool ConfigFileState::Load(Model& m, MessagePort& messages, FileSystem& fs) {
-    const ConfigRead r = ReadConfigFile(m, messages, fs);
-    if (r.status != FileRead::Status::kRead) {
-        messages.ShowMessage(u"Ошибка открытия файла " + r.name);
-        return false;
-    }
+    const ConfigRead r = LoadOrSay(m, messages, fs);
+    if (r.status != FileRead::Status::kRead) return false;
     // What is in memory now came from that file: saving over it loses nothing.
     if (unread_ == r.name) unread_.reset();
     return true;

@@ -67,7 +67,7 @@ lines | grep -v '^DisplaySpeed_in_kBytes_s' | utf16 >"$work/Movra.cfg"
 cp "$work/Movra.cfg" "$work/original.cfg"
 lines | utf16 >"$work/expected.cfg"
 
-(cd "$work" && timeout 300 wine "$helper" hold Movra.cfg release 280000 >"$work/held" 2>/dev/null) &
+(cd "$work" && timeout 200 wine "$helper" hold Movra.cfg release 180000 >"$work/held" 2>/dev/null) &
 holder=$!
 for _ in $(seq 200); do grep -q held "$work/held" 2>/dev/null && break; sleep 0.1; done
 grep -q held "$work/held" || { echo "FAIL: Movra.cfg could not be held"; exit 1; }
