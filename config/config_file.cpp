@@ -520,7 +520,7 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     return messages.Take();
 }
 
-void SaveConfig(Model& m, MessagePort& messages, FileSystem& fs) {
+bool SaveConfig(Model& m, MessagePort& messages, FileSystem& fs) {
     ConfigSnapshot snapshot;
     {
         Model::Guard g(m);
@@ -529,40 +529,93 @@ void SaveConfig(Model& m, MessagePort& messages, FileSystem& fs) {
     const Text text = ConfigText(snapshot);
     std::optional<Text> failure = WriteConfigFile(snapshot.settings.ConfigFileName, text, fs);
     if (failure) messages.ShowMessage(*failure);
+    return !failure;
 }
 
-namespace {
-
-bool Load(Model& m, MessagePort& messages, bool quietWhenMissing) {
-    Text name;
+ConfigRead ReadConfigFile(Model& m, MessagePort& messages, FileSystem& fs) {
+    ConfigRead result;
     {
         Model::Guard g(m);
-        name = m.settings.ConfigFileName;
+        result.name = m.settings.ConfigFileName;
     }
-    std::optional<std::string> bytes = ReadFileBytes(name);
-    if (!bytes) {
-        if (!quietWhenMissing) messages.ShowMessage(u"Ошибка открытия файла " + name);
-        return false;
-    }
-    const Text text = DecodeText(*bytes);
-    bytes.reset();
+    FileRead file = fs.ReadWhole(result.name);
+    result.status = file.status;
+    result.reason = std::move(file.reason);
+    if (file.status != FileRead::Status::kRead) return result;
+    const Text text = DecodeText(file.bytes);
+    file.bytes = std::string();
     std::vector<Text> shown;
     {
         Model::Guard g(m);
         shown = ReadConfigText(m, text);
     }
     for (const Text& t : shown) messages.ShowMessage(t);
-    return true;
+    return result;
+}
+
+namespace {
+
+// ReadConfigFile with the load commands' message when the file could not be read.
+ConfigRead LoadOrSay(Model& m, MessagePort& messages, FileSystem& fs) {
+    ConfigRead r = ReadConfigFile(m, messages, fs);
+    if (r.status != FileRead::Status::kRead)
+        messages.ShowMessage(u"Ошибка открытия файла " + r.name);
+    return r;
 }
 
 }  // namespace
 
-bool LoadConfig(Model& m, MessagePort& messages) {
-    return Load(m, messages, false);
+bool LoadConfig(Model& m, MessagePort& messages, FileSystem& fs) {
+    return LoadOrSay(m, messages, fs).status == FileRead::Status::kRead;
 }
 
-bool LoadConfigAtStartup(Model& m, MessagePort& messages) {
-    return Load(m, messages, true);
+// ---- The file as start-up met it ----
+
+Text UnreadConfigText(const Text& name, const Text& reason) {
+    return u"Не удалось прочитать файл " + name + u": " + reason +
+           u". Movra работает с настройками по умолчанию.";
+}
+
+Text ReplaceUnreadConfigQuestion(const Text& name) {
+    return name + u" не был прочитан при запуске. Заменить его?";
+}
+
+bool ConfigFileState::LoadAtStartup(Model& m, MessagePort& messages, FileSystem& fs) {
+    const ConfigRead r = ReadConfigFile(m, messages, fs);
+    if (r.status == FileRead::Status::kUnreadable) {
+        unread_ = r.name;
+        const Text text = UnreadConfigText(r.name, r.reason);
+        startupLine_ = text;
+        messages.ShowMessage(text);
+    }
+    return r.status == FileRead::Status::kRead;
+}
+
+bool ConfigFileState::Load(Model& m, MessagePort& messages, FileSystem& fs) {
+    const ConfigRead r = LoadOrSay(m, messages, fs);
+    if (r.status != FileRead::Status::kRead) return false;
+    // What is in memory now came from that file: saving over it loses nothing.
+    if (unread_ == r.name) unread_.reset();
+    return true;
+}
+
+bool ConfigFileState::Save(Model& m, MessagePort& messages, const AskYesNo& ask, FileSystem& fs) {
+    Text name;
+    {
+        Model::Guard g(m);
+        name = m.settings.ConfigFileName;
+    }
+    if (unread_ == name && !ask(ReplaceUnreadConfigQuestion(name))) return false;
+    if (!SaveConfig(m, messages, fs)) return false;
+    // The file is now the one this program wrote; asking again would guard nothing.
+    if (unread_ == name) unread_.reset();
+    return true;
+}
+
+std::optional<Text> ConfigFileState::TakeStartupLine() {
+    std::optional<Text> line = std::move(startupLine_);
+    startupLine_.reset();
+    return line;
 }
 
 }  // namespace movra

@@ -1,6 +1,7 @@
 #include "core/textfile.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace movra {
 
@@ -73,16 +74,9 @@ std::string EncodeUtf16Lines(TextView text) {
 }
 
 std::optional<std::string> ReadFileBytes(const Text& name) {
-    FILE* f = OpenFile(name, "rb");
-    if (!f) return std::nullopt;
-    std::string bytes;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-    bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad) return std::nullopt;
-    return bytes;
+    FileRead r = SystemFileSystem().ReadWhole(name);
+    if (r.status != FileRead::Status::kRead) return std::nullopt;
+    return std::move(r.bytes);
 }
 
 }  // namespace movra

@@ -23,7 +23,8 @@ std::string EncodeUtf16Lines(TextView text);
 // in place of `name` in one step, so a failed save (or a power cut) never destroys the previous
 // file. Returns the message to show, or nothing on success.
 std::optional<Text> WriteFileReplacing(const Text& name, const std::string& bytes, FileSystem& fs);
-// Reads a whole file; nullopt when it cannot be opened or read.
+// Reads a whole file; nullopt when it is missing or cannot be read (FileSystem::ReadWhole tells
+// the two apart).
 std::optional<std::string> ReadFileBytes(const Text& name);
 
 }  // namespace movra

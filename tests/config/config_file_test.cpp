@@ -313,22 +313,133 @@ TEST_F(ConfigFileTest, OpenFailureShowsMessageAndChangesNothing) {
     EXPECT_EQ(model.settings.LogFileName, u"Movra.log");
 }
 
+AskYesNo NeverAsked() {
+    return [](const Text& q) {
+        ADD_FAILURE() << "asked: " << ToUtf8(q);
+        return false;
+    };
+}
+
 TEST_F(ConfigFileTest, StartupWithoutFileIsSilentAndKeepsDefaults) {
-    EXPECT_FALSE(LoadConfigAtStartup(model, link));
+    ConfigFileState state;
+    EXPECT_FALSE(state.LoadAtStartup(model, link));
     EXPECT_TRUE(link.Events().empty());
-    Model::Guard g(model);
-    EXPECT_EQ(model.settings.AutoLoginPass, u"48213");
-    EXPECT_EQ(model.settings.Server, u"192.168.0.1");
-    EXPECT_EQ(model.settings.LogFileName, u"Movra.log");
+    EXPECT_EQ(state.TakeStartupLine(), std::nullopt);
+    {
+        Model::Guard g(model);
+        EXPECT_EQ(model.settings.AutoLoginPass, u"48213");
+        EXPECT_EQ(model.settings.Server, u"192.168.0.1");
+        EXPECT_EQ(model.settings.LogFileName, u"Movra.log");
+    }
+    // Nothing was there to lose: the first save writes without asking.
+    EXPECT_TRUE(state.Save(model, link, NeverAsked()));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), Utf16File(kDefaultSettingsText));
 }
 
 TEST_F(ConfigFileTest, StartupWithFileLoadsAndReportsFaults) {
     WriteConfig(u"GridSize: 9\nBogus: 1\n");
-    EXPECT_TRUE(LoadConfigAtStartup(model, link));
+    ConfigFileState state;
+    EXPECT_TRUE(state.LoadAtStartup(model, link));
     EXPECT_EQ(Messages(), (std::vector<Text>{ErrIn(u" неизвестный параметр: Bogus:"),
                                              ErrIn(u" неизвестный параметр: 1")}));
     Model::Guard g(model);
     EXPECT_EQ(model.settings.GridSize, 9u);
+}
+
+// The real file system, except that reading Movra.cfg fails (a backup or a scanner holds it)
+// while `unreadable` is set, and that replacing it fails while `failReplace` is set.
+class HeldFileSystem : public PlatformFileSystem {
+  public:
+    bool unreadable = true;
+    bool failReplace = false;
+    FileRead ReadWhole(const Text& name) override {
+        if (!unreadable) return PlatformFileSystem::ReadWhole(name);
+        FileRead r;
+        r.status = FileRead::Status::kUnreadable;
+        r.reason = u"Процесс не может получить доступ к файлу";
+        return r;
+    }
+    bool ReplaceExisting(const Text& from, const Text& to) override {
+        return !failReplace && PlatformFileSystem::ReplaceExisting(from, to);
+    }
+};
+
+const Text kUnreadAtStart =
+    u"Не удалось прочитать файл Movra.cfg: Процесс не может получить доступ к файлу. "
+    u"Movra работает с настройками по умолчанию.";
+const Text kReplaceQuestion = u"Movra.cfg не был прочитан при запуске. Заменить его?";
+
+// Answers the save's question as told and keeps what was asked.
+struct Answers {
+    explicit Answers(std::vector<bool> r) : replies(std::move(r)) {}
+    std::vector<bool> replies;
+    std::vector<Text> asked;
+    AskYesNo Ask() {
+        return [this](const Text& q) {
+            asked.push_back(q);
+            const bool yes = replies.at(asked.size() - 1);
+            return yes;
+        };
+    }
+};
+
+TEST_F(ConfigFileTest, AFileThatCannotBeReadAtStartupIsReportedAndNotReplacedWithoutAsking) {
+    WriteConfig(u"GridSize: 9\nUser: anna\n");
+    const std::string administrators = ReadBytes("Movra.cfg");
+    HeldFileSystem fs;
+    ConfigFileState state;
+    EXPECT_FALSE(state.LoadAtStartup(model, link, fs));
+    EXPECT_EQ(Messages(), std::vector<Text>{kUnreadAtStart});
+    EXPECT_EQ(state.TakeStartupLine(), kUnreadAtStart);
+    EXPECT_EQ(state.TakeStartupLine(), std::nullopt);  // logged once
+    {
+        Model::Guard g(model);
+        EXPECT_EQ(model.settings.GridSize, 4u);
+        EXPECT_EQ(model.NumUsers, 0);
+    }
+
+    // No: nothing is written, and the next save asks again.
+    fs.unreadable = false;  // the holder has let go; the question still comes
+    Answers answers({false, false, true, true});
+    EXPECT_FALSE(state.Save(model, link, answers.Ask(), fs));
+    EXPECT_FALSE(state.Save(model, link, answers.Ask(), fs));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), administrators);
+    EXPECT_FALSE(std::filesystem::exists("Movra.cfg.tmp"));
+
+    // Yes, but the save fails: the file stays, and so does the question.
+    fs.failReplace = true;
+    EXPECT_FALSE(state.Save(model, link, answers.Ask(), fs));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), administrators);
+    // Yes, and it is written: from now on the file is the program's own.
+    fs.failReplace = false;
+    EXPECT_TRUE(state.Save(model, link, answers.Ask(), fs));
+    EXPECT_EQ(ReadBytes("Movra.cfg"), Utf16File(kDefaultSettingsText));
+    EXPECT_TRUE(state.Save(model, link, answers.Ask(), fs));
+    EXPECT_EQ(answers.asked, std::vector<Text>(4, kReplaceQuestion));
+    EXPECT_EQ(Messages(), (std::vector<Text>{kUnreadAtStart, u"Ошибка создания файла Movra.cfg"}));
+}
+
+TEST_F(ConfigFileTest, OnlyALoadThatReadsTheFileForgetsThatItWasNotRead) {
+    WriteConfig(u"GridSize: 9\n");
+    HeldFileSystem fs;
+    ConfigFileState state;
+    state.LoadAtStartup(model, link, fs);
+    link.Clear();
+    // Still held: the load command fails as any failed load does, and the save still asks.
+    EXPECT_FALSE(state.Load(model, link, fs));
+    EXPECT_EQ(Messages(), std::vector<Text>{u"Ошибка открытия файла Movra.cfg"});
+    Answers no({false});
+    EXPECT_FALSE(state.Save(model, link, no.Ask(), fs));
+    EXPECT_EQ(no.asked.size(), 1u);
+
+    fs.unreadable = false;
+    EXPECT_TRUE(state.Load(model, link, fs));
+    {
+        Model::Guard g(model);
+        EXPECT_EQ(model.settings.GridSize, 9u);
+    }
+    EXPECT_FALSE(state.Unread());
+    EXPECT_TRUE(state.Save(model, link, NeverAsked(), fs));
 }
 
 TEST_F(ConfigFileTest, OrderingAndUnknownKeyMessagesComeInFileOrder) {

@@ -40,6 +40,30 @@ TEST(PlatformFileSystemTest, ReplacesAnExistingFileInOneStepOrLeavesBothAsTheyWe
     EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(folder)));
 }
 
+// The reader tells a file that is not there from one that is there but cannot be read, which
+// the program must not take for missing.
+TEST(PlatformFileSystemTest, ReadingTellsAMissingFileFromOneThatCannotBeRead) {
+    TempDir dir;
+    PlatformFileSystem& fs = SystemFileSystem();
+    const Text file = dir.File("файл.cfg");
+    testing::WriteBytes(file, std::string("a\0b", 3));
+    FileRead r = fs.ReadWhole(file);
+    EXPECT_EQ(r.status, FileRead::Status::kRead);
+    EXPECT_EQ(r.bytes, std::string("a\0b", 3));
+
+    EXPECT_EQ(fs.ReadWhole(dir.File("нет.cfg")).status, FileRead::Status::kMissing);
+    EXPECT_EQ(fs.ReadWhole(dir.File("нет/нет.cfg")).status, FileRead::Status::kMissing);
+
+    const Text folder = dir.File("папка.cfg");
+    std::filesystem::create_directory(std::filesystem::path(folder));
+    r = fs.ReadWhole(folder);
+    EXPECT_EQ(r.status, FileRead::Status::kUnreadable);
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_NE(r.reason.back(), u'.');
+    EXPECT_NE(r.reason.back(), u'\n');
+    EXPECT_EQ(ReadFileBytes(folder), std::nullopt);
+}
+
 #ifdef __linux__
 // A full disk shows only when the buffered bytes are pushed out.
 TEST(PlatformFileSystemTest, AFlushThatCannotReachTheDiskFails) {

@@ -1,5 +1,6 @@
 // Drives Movra.exe from outside for the black-box tests, as an administrator would:
-//   blackbox_helper box <ms>        wait for a message box, print its text (UTF-8), press OK
+//   blackbox_helper box <ms> [yes|no]  wait for a message box, print its text (UTF-8), press
+//                                   OK (or Yes or No of a question)
 //   blackbox_helper command <id>... post commands to Movra's main window
 //   blackbox_helper visible         print 1 when the main window is visible, else 0
 //   blackbox_helper rows            print the number of rows in the user table
@@ -18,6 +19,9 @@
 //   blackbox_helper dismiss <ms> [ok]  wait for any dialog or message box besides the main
 //                                   window and close every one that is up (a property sheet
 //                                   with Cancel, or OK when asked); print a line for each
+//   blackbox_helper hold <file> <flag> <ms>  open the file with no sharing, as a backup program
+//                                   would, print "held", and keep it so until the file <flag>
+//                                   exists or <ms> have passed
 // A first argument pid=<n> limits every search to the windows of that process, so that tests
 // running side by side in one Wine prefix never drive each other's windows.
 // Exit code 0 on success, 1 when the window was not found in time, 2 on bad arguments.
@@ -139,6 +143,13 @@ HWND FindDialog() {
 
 std::string Utf8(const wchar_t* s);
 
+std::wstring Wide(const char* s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s, -1, out.data(), n);
+    return out;
+}
+
 // Closes one dialog and describes it: "title: text of its first unnamed static" (the text of
 // a message box). A sheet is told to press its button; every other dialog gets IDCANCEL, which
 // message boxes with only OK also accept.
@@ -202,6 +213,20 @@ int main(int argc, char** argv) {
         std::printf("%lu\n", static_cast<unsigned long>(pi.dwProcessId));
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
+        return 0;
+    }
+    if (what == "hold" && argc > 4) {
+        const std::wstring file = Wide(argv[2]), flag = Wide(argv[3]);
+        HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        const DWORD limit = std::strtoul(argv[4], nullptr, 10), start = GetTickCount();
+        while (GetFileAttributesW(flag.c_str()) == INVALID_FILE_ATTRIBUTES &&
+               GetTickCount() - start < limit)
+            Sleep(50);
+        CloseHandle(h);
         return 0;
     }
     if ((what == "ended" || what == "kill") && onlyPid != 0) {
@@ -296,7 +321,9 @@ int main(int argc, char** argv) {
                              reinterpret_cast<LPARAM>(text));
                 std::printf("%s\n", Utf8(text).c_str());
                 std::fflush(stdout);
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                WPARAM answer = IDOK;
+                if (argc > 3) answer = std::strcmp(argv[3], "yes") == 0 ? IDYES : IDNO;
+                PostMessageW(box, WM_COMMAND, answer, 0);
                 return 0;
             }
             Sleep(50);

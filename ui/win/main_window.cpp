@@ -107,7 +107,7 @@ void CmovraDlg::PrepareStartup() {
     setlocale(LC_ALL, "");
     events_.idle.Set();
     // Without a window, messages have no owner; validation shows only its first complaint.
-    if (LoadConfigAtStartup(model_, *this)) {
+    if (configFile_.LoadAtStartup(model_, *this)) {
         Text problem;
         {
             Model::Guard g(model_);
@@ -384,6 +384,8 @@ void CmovraDlg::OnInitDialog() {
 
 void CmovraDlg::AfterFirstPaint() {
     logWindow_.store(hwnd_);
+    // A Movra.cfg that start-up could not read was shown in a box before the window existed.
+    if (const std::optional<Text> line = configFile_.TakeStartupLine()) OnLogLine(LOG_ERROR, *line);
     int32_t startMinimized, storePassword;
     {
         Model::Guard g(model_);
@@ -706,10 +708,10 @@ void CmovraDlg::ImportGroups() {
     ReportOrphanGroups();
 }
 
-static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, const Workers& workers,
+static EditorHooks MakeHooks(CmovraDlg& dlg, const Workers& workers, std::function<void()> save,
                              std::function<void()> load, std::function<void()> import) {
     EditorHooks h;
-    h.SaveConfig = [&dlg, &model] { SaveConfig(model, dlg); };
+    h.SaveConfig = std::move(save);
     h.LoadConfig = std::move(load);
     h.ClearLogFile = [&dlg] {
         LogRequest r = dlg.Log().ClearLogFile();
@@ -723,7 +725,7 @@ static EditorHooks MakeHooks(CmovraDlg& dlg, Model& model, const Workers& worker
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
         [this] { StartImport(kImportGroups); });
     ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
     RefreshTableNow();
@@ -804,7 +806,7 @@ void CmovraDlg::Settings() {
         gridBefore = model_.settings.GridSize;
     }
     EditorHooks hooks = MakeHooks(
-        *this, model_, *workers_, [this] { LoadConfiguration(); },
+        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
         [this] { StartImport(kImportGroups); });
     if (!ShowSettings(hwnd_, model_, hooks)) return;
     SetDisplayUnit();
@@ -820,11 +822,17 @@ void CmovraDlg::Settings() {
 }
 
 void CmovraDlg::SaveConfiguration() {
-    SaveConfig(model_, *this);
+    configFile_.Save(model_, *this, [this](const Text& question) { return Ask(question); });
+}
+
+bool CmovraDlg::Ask(const Text& question) {
+    HWND owner = GetActiveWindow();
+    if (!owner) owner = (hwnd_ && IsWindow(hwnd_)) ? hwnd_ : nullptr;
+    return AskYesNoBox(owner, question);
 }
 
 void CmovraDlg::LoadConfiguration() {
-    if (!LoadConfig(model_, *this)) return;
+    if (!configFile_.Load(model_, *this)) return;
     SetDisplayUnit();
     FillServerRow();
     RebuildGauges();

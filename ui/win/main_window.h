@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "config/config_file.h"
 #include "core/events.h"
 #include "core/model.h"
 #include "core/window_link.h"
@@ -131,6 +132,8 @@ class CmovraDlg : public WindowLink {
     void Settings();
     void SaveConfiguration();
     void LoadConfiguration();
+    // A Yes/No box over the window the administrator works in (the settings sheet, when open).
+    bool Ask(const Text& question);
     void About();
     bool ModalOpen() const;
     bool ReportOrphanGroups();
@@ -206,6 +209,8 @@ class CmovraDlg : public WindowLink {
     std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
+    // Whether Movra.cfg could be read at start-up, so that a save does not replace it unasked.
+    ConfigFileState configFile_;
     // Every cycle's figures from the first connect to the exit, and the window that shows them.
     chart::ChannelHistory history_;
     ChartWindow chart_;

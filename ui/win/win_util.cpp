@@ -18,6 +18,12 @@ void ShowMessageBox(HWND owner, const Text& text, BoxIcon icon) {
     MessageBoxW(owner, W(text), L"Movra", flags);
 }
 
+bool AskYesNoBox(HWND owner, const Text& text) {
+    UINT flags = MB_YESNO | MB_ICONQUESTION;
+    if (!owner) flags |= MB_SETFOREGROUND | MB_TOPMOST;
+    return MessageBoxW(owner, W(text), L"Movra", flags) == IDYES;
+}
+
 void SetListColumns(HWND list, std::span<const ListColumn> columns) {
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     while (SendMessageW(list, LVM_DELETECOLUMN, 0, 0)) {

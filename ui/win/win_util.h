@@ -39,6 +39,8 @@ enum class BoxIcon : UINT { kNone = 0, kExclamation = MB_ICONEXCLAMATION };
 // The program's message box: titled "Movra", with an OK button; never called with the model's
 // lock held. A box without an owner comes to the front on its own, as nothing else brings it.
 void ShowMessageBox(HWND owner, const Text& text, BoxIcon icon);
+// The program's Yes/No question, titled "Movra"; true for Yes. The same rules as above.
+bool AskYesNoBox(HWND owner, const Text& text);
 
 // Where a dialog procedure finds its object: the pointer passed with WM_INITDIALOG is stored
 // with the dialog then and returned for every message (null for those that come before).
