@@ -26,8 +26,8 @@ uint64_t NextRunNumber() {
 }
 
 ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
-                       WorkerEvents& events)
-    : WorkerRun(model, window, events), connector_(connector) {}
+                       WorkerEvents& events, uint64_t ticket)
+    : WorkerRun(model, window, events, ticket), connector_(connector) {}
 
 bool ControlRun::ClaimSlot() {
     return Claim(u"Поток завершен.Перезапускаю...");

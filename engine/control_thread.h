@@ -13,7 +13,10 @@ uint64_t NextRunNumber();
 
 class ControlRun : public WorkerRun {
   public:
-    ControlRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
+    // `ticket` orders this start among the requests (WorkerEvents::TakeTicket); 0 for a run
+    // that only the exit stops from starting.
+    ControlRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
+               uint64_t ticket = 0);
 
     // False when the exit began first: the run then ends without a line.
     bool ClaimSlot();

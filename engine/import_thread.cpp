@@ -16,8 +16,9 @@ Text ImportFailureLine(const char* what) {
 
 }  // namespace
 
-ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
-    : WorkerRun(model, window, events), connector_(connector) {}
+ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
+                     uint64_t ticket)
+    : WorkerRun(model, window, events, ticket), connector_(connector) {}
 
 int ImportRun::End(int code) {
     Finish();

@@ -11,7 +11,10 @@ namespace movra {
 
 class ImportRun : public WorkerRun {
   public:
-    ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
+    // `ticket` orders this start among the requests (WorkerEvents::TakeTicket); 0 for a run
+    // that only the exit stops from starting.
+    ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
+              uint64_t ticket = 0);
 
     // The whole run; 1 when it went through, -1 when connecting, logging in or fetching the
     // user list failed (or an unexpected failure ended it).

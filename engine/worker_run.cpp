@@ -4,22 +4,24 @@
 
 namespace movra {
 
-bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine) {
-    if (events.Quitting()) return false;
-    if (!events.idle.Wait(0)) {
-        events.stop.Set();
+bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine,
+                     uint64_t ticket) {
+    const WorkerEvents::Claim claim = events.TryClaim(ticket);
+    if (claim == WorkerEvents::Claim::kSuperseded) return false;
+    if (claim == WorkerEvents::Claim::kBusy) {
         window.LogLine(LOG_INFO, u"Жду завершения потока...");
-        events.idle.Wait(AutoResetEvent::kInfinite);
-        if (events.Quitting()) {
-            events.idle.Set();  // another waiter gives up the same way
+        if (!events.idle.WaitUnless([&] { return events.Superseded(ticket); })) return false;
+        if (events.Superseded(ticket)) {
+            events.idle.Set();  // the slot goes to the newer start
             return false;
         }
         window.LogLine(LOG_DONE, doneLine);
     }
     events.idle.Reset();
     events.stop.Reset();
-    // An exit that began while the slot was taken had its stop request erased just now.
-    if (events.Quitting()) {
+    // A request that came while the slot was taken (the exit, a disconnect, a newer start)
+    // had its stop request erased just now: give the slot back instead of running.
+    if (events.Superseded(ticket)) {
         events.idle.Set();
         return false;
     }
@@ -27,7 +29,7 @@ bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneL
 }
 
 bool WorkerRun::Claim(const Text& doneLine) {
-    claimed_ = ClaimWorkerSlot(events_, ctx_.window, doneLine);
+    claimed_ = ClaimWorkerSlot(events_, ctx_.window, doneLine, ticket_);
     return claimed_;
 }
 

@@ -2,6 +2,7 @@
 // What the control run and the import run share: the worker slot they claim, the single end of
 // a run (the idle signal given once, the server object let go) and the catch-all that turns an
 // unexpected failure into a last line instead of ending the program.
+#include <cstdint>
 #include <exception>
 
 #include "core/events.h"
@@ -11,9 +12,11 @@ namespace movra {
 
 // Takes the worker slot: claims the idle event without waiting, or asks the running worker to
 // stop, logs "Жду завершения потока...", waits for it without limit and logs `doneLine` with
-// LOG_DONE. Then resets both events. Once the exit has begun it gives up without a line and
-// returns false (a slot it took is handed on).
-bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine);
+// LOG_DONE. Then resets both events. Once the exit has begun, or a newer request has
+// superseded `ticket` (WorkerEvents), it gives up without a further line and returns false (a
+// slot it took is handed on).
+bool ClaimWorkerSlot(WorkerEvents& events, WindowLink& window, const Text& doneLine,
+                     uint64_t ticket = 0);
 
 class WorkerRun {
   public:
@@ -23,8 +26,8 @@ class WorkerRun {
     RunContext& context() { return ctx_; }
 
   protected:
-    WorkerRun(Model& model, WindowLink& window, WorkerEvents& events)
-        : ctx_(model, window), events_(events) {}
+    WorkerRun(Model& model, WindowLink& window, WorkerEvents& events, uint64_t ticket)
+        : ctx_(model, window), events_(events), ticket_(ticket) {}
     ~WorkerRun() = default;
 
     // The fatal line of an unexpected failure, from the exception's text (nullptr when the
@@ -61,6 +64,7 @@ class WorkerRun {
   private:
     void Fail(FailureLine line, const char* what);
 
+    uint64_t ticket_;
     bool claimed_ = false;
     bool finished_ = false;
 };

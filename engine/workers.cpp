@@ -2,9 +2,13 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <iterator>
+#include <list>
 #include <mutex>
+#include <system_error>
 #include <thread>
-#include <vector>
+
+#include "core/log_flags.h"
 
 #include "engine/control_thread.h"
 #include "engine/import_thread.h"
@@ -44,41 +48,80 @@ class ProgressLink : public WindowLink {
 }  // namespace
 
 struct Workers::Impl {
-    Impl(Model& m, WindowLink& w, TiConnector& c, WorkerEvents& e)
-        : model(m), link(w), connector(c), events(e) {}
+    Impl(Model& m, WindowLink& w, TiConnector& c, WorkerEvents& e, ThreadStarter s)
+        : model(m), link(w), connector(c), events(e), starter(std::move(s)) {
+        if (!starter) starter = [](std::function<void()> f) { return std::thread(std::move(f)); };
+    }
     Model& model;
     ProgressLink link;
     TiConnector& connector;
     WorkerEvents& events;
+    ThreadStarter starter;
+
+    struct Thread {
+        std::thread thread;
+        bool done = false;  // its body has returned (guarded by m)
+    };
 
     mutable std::mutex m;
     mutable std::condition_variable changed;
-    std::vector<std::thread> threads;
-    int running = 0;  // threads whose body has not returned yet
+    std::list<Thread> threads;  // a node stays where it is until its thread is joined
+    int running = 0;            // threads whose body has not returned yet
 
-    void Launch(std::function<void()> body) {
-        std::lock_guard<std::mutex> l(m);
-        ++running;
-        threads.emplace_back([this, body = std::move(body)] {
-            body();
-            {
-                std::lock_guard<std::mutex> l2(m);
-                --running;
+    bool Launch(std::function<void()> body) {
+        JoinFinished();
+        try {
+            // Under the lock, so the node and its handle appear together to JoinAll.
+            std::lock_guard<std::mutex> l(m);
+            Thread& t = threads.emplace_back();
+            try {
+                t.thread = starter([this, &t, body = std::move(body)] {
+                    body();
+                    {
+                        std::lock_guard<std::mutex> l2(m);
+                        t.done = true;
+                        --running;
+                    }
+                    changed.notify_all();
+                });
+            } catch (...) {
+                threads.pop_back();
+                throw;
             }
-            changed.notify_all();
-        });
+            ++running;
+        } catch (const std::system_error& e) {
+            // The worker never ran: the events and the running count stay as they were.
+            link.LogLine(LOG_ERROR, u"Не удалось запустить поток: " + FromUtf8(e.what()));
+            return false;
+        }
+        return true;
     }
 
-    std::vector<std::thread> TakeThreads() {
+    // Joins the threads whose worker has ended, so that they do not pile up until the exit.
+    void JoinFinished() {
+        std::list<Thread> done;
+        {
+            std::lock_guard<std::mutex> l(m);
+            for (auto it = threads.begin(); it != threads.end();) {
+                auto next = std::next(it);
+                if (it->done && it->thread.joinable()) done.splice(done.end(), threads, it);
+                it = next;
+            }
+        }
+        for (auto& t : done) t.thread.join();
+    }
+
+    std::list<Thread> TakeThreads() {
         std::lock_guard<std::mutex> l(m);
-        std::vector<std::thread> t;
+        std::list<Thread> t;
         t.swap(threads);
         return t;
     }
 };
 
-Workers::Workers(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events)
-    : impl_(std::make_unique<Impl>(model, window, connector, events)) {}
+Workers::Workers(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
+                 ThreadStarter starter)
+    : impl_(std::make_unique<Impl>(model, window, connector, events, std::move(starter))) {}
 
 Workers::~Workers() {
     JoinAll();
@@ -88,11 +131,11 @@ bool Workers::StartControl() {
     if (impl_->events.Quitting()) return false;
     impl_->events.stop.Reset();
     Impl* d = impl_.get();
-    d->Launch([d] {
-        ControlRun run(d->model, d->link, d->connector, d->events);
+    const uint64_t ticket = d->events.TakeTicket();
+    return d->Launch([d, ticket] {
+        ControlRun run(d->model, d->link, d->connector, d->events, ticket);
         run.Run();
     });
-    return true;
 }
 
 bool Workers::StartImport(int32_t request) {
@@ -103,10 +146,17 @@ bool Workers::StartImport(int32_t request) {
     }
     impl_->events.stop.Reset();
     Impl* d = impl_.get();
-    d->Launch([d] {
-        ImportRun run(d->model, d->link, d->connector, d->events);
+    const uint64_t ticket = d->events.TakeTicket();
+    return d->Launch([d, ticket] {
+        ImportRun run(d->model, d->link, d->connector, d->events, ticket);
         run.Run();
     });
+}
+
+bool Workers::Disconnect(uint32_t ms) {
+    impl_->events.CancelPending();
+    if (WaitUntilIdle(ms)) return false;
+    impl_->events.stop.Set();
     return true;
 }
 
@@ -148,10 +198,16 @@ bool Workers::WaitForExit(const std::function<void()>& pump, std::chrono::millis
 
 void Workers::JoinAll() {
     for (;;) {
-        std::vector<std::thread> done = impl_->TakeThreads();
-        if (done.empty()) return;
-        for (auto& t : done) t.join();
+        std::list<Impl::Thread> all = impl_->TakeThreads();
+        if (all.empty()) return;
+        for (auto& t : all)
+            if (t.thread.joinable()) t.thread.join();
     }
+}
+
+size_t Workers::ThreadsKept() const {
+    std::lock_guard<std::mutex> l(impl_->m);
+    return impl_->threads.size();
 }
 
 }  // namespace movra

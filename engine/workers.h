@@ -1,12 +1,14 @@
 #pragma once
 // Starting the two kinds of worker: ControlThread (connect, log in, control cycles until the
 // stop event) and ImportThread (one import job). At most one runs; a starting worker stops the
-// running one through the shared events. The program's exit is final: once begun, no worker
-// starts and the window waits, within bounds, for the ones that still run.
+// running one through the shared events. The latest request wins: a start still waiting for
+// its slot gives up when a newer start or a disconnect comes. The program's exit is final: once
+// begun, no worker starts and the window waits, within bounds, for the ones that still run.
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "core/events.h"
 #include "core/model.h"
@@ -23,18 +25,27 @@ enum ImportKind : int32_t {
 
 class Workers {
   public:
-    Workers(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events);
+    // Makes the thread of a worker; throws std::system_error when it cannot (a seam for tests).
+    using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+    Workers(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
+            ThreadStarter starter = {});
     // Waits for the threads this object started.
     ~Workers();
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
 
     // Resets the stop event and starts ControlThread; returns at once. Once the exit has
-    // begun it starts nothing and returns false.
+    // begun it starts nothing and returns false; so does a thread that cannot be made (with a
+    // line in the log). The threads of workers that have ended are joined here.
     bool StartControl();
     // ImportRequest := request (ImportKind bits), resets the stop event and starts
-    // ImportThread; returns at once. Once the exit has begun it starts nothing.
+    // ImportThread; returns at once, as StartControl does.
     bool StartImport(int32_t request);
+    // Disconnect: every start still waiting for its slot gives up; then, unless no worker runs
+    // within `ms` milliseconds, asks the running worker to stop and returns true (the caller
+    // logs that it waits). Does not wait for the worker's end.
+    bool Disconnect(uint32_t ms);
 
     // Whether a worker this object started is still in its run (exact, unlike a test of the
     // idle event, which would take the signal a starting worker is about to claim).
@@ -52,6 +63,8 @@ class Workers {
                      std::chrono::milliseconds limit);
     // Waits without a bound until every thread this object started has ended (tests).
     void JoinAll();
+    // Threads started and not joined yet (tests).
+    size_t ThreadsKept() const;
 
   private:
     struct Impl;

@@ -649,8 +649,8 @@ void CmovraDlg::Connect() {
 }
 
 void CmovraDlg::Disconnect() {
-    if (workers_->WaitUntilIdle(200)) return;
-    events_.stop.Set();
+    // Also cancels every start still waiting for its slot.
+    if (!workers_->Disconnect(200)) return;
     OnLogLine(LOG_INFO, u"Жду завершения потока...");
 }
 
