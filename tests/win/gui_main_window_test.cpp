@@ -927,7 +927,7 @@ TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAnd
     std::atomic<bool> sent{false};
     std::thread worker([&] {
         CycleSummary s;
-        s.time = CivilSeconds(clock.LocalNow());
+        s.at = StampNow(clock);
         s.groups = {{0, u"Без группы", 800, 200, 0, 0}};
         s.widthIn = s.widthOut = 2000;
         dlg->CycleSummaryReady(s);
@@ -936,11 +936,11 @@ TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAnd
     ASSERT_TRUE(PumpUntil([&] { return sent.load(); }));
     worker.join();
     // A reconnection three seconds later: the seconds between are a gap, not held over.
-    const int64_t first = CivilSeconds(clock.LocalNow());
+    const int64_t first = StampNow(clock).steady;
     dlg->OnLogLine(LOG_OK_CONNECTED, u"Авторизация пользователя TI...OK");
     clock.Advance(3);
     CycleSummary again;
-    again.time = first + 3;
+    again.at = StampNow(clock);
     again.groups = {{0, u"Без группы", 700, 100, 0, 0}};
     dlg->OnCycleSummary(again);
 
@@ -981,6 +981,38 @@ TEST_F(MainWindowTest, ChartOpensFromItsMenuItemsOnceShowsCyclesSwitchesRangeAnd
     dlg->RunCommand(ID_SHOW_CHART);
     ASSERT_TRUE(PumpUntil([&] { return FindOwnWindow(kChart) != nullptr; }));
     EXPECT_EQ(CountOwnWindows(kChart), 1);
+}
+
+TEST_F(MainWindowTest, TheChartRedrawsOnItsTimerAfterTheClockIsSetBack) {
+    auto cycle = [&] {
+        CycleSummary s;
+        s.at = StampNow(clock);
+        s.groups = {{0, u"Без группы", 800, 200, 0, 0}};
+        dlg->OnCycleSummary(s);
+        return s.at;
+    };
+    const ClockStamp before = cycle();
+    dlg->ShowChart();
+    ASSERT_NE(dlg->Chart().Hwnd(), nullptr);
+    // The administrator sets the clock back ten minutes; a second later the next cycle comes.
+    int redraws = dlg->Chart().Redraws();
+    clock.Set(clock.Now() - 600);
+    clock.Advance(1);
+    const ClockStamp after = cycle();
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Chart().Redraws() > redraws; }));
+    const chart::View& v = dlg->Chart().Shown();
+    ASSERT_GE(v.points.size(), 2u);
+    const chart::Point& last = v.points.back();
+    const chart::Point& prev = v.points[v.points.size() - 2];
+    EXPECT_FALSE(last.gap);
+    EXPECT_FALSE(prev.gap);
+    EXPECT_EQ(last.local, after.local);
+    EXPECT_EQ(prev.local, before.local);
+    EXPECT_EQ(after.local, before.local + 1 - 600);
+    // And on schedule after that, with no cycle either.
+    redraws = dlg->Chart().Redraws();
+    clock.Advance(1);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Chart().Redraws() > redraws; }));
 }
 
 TEST_F(MainWindowTest, ChartOpensBesideAModalDialogWhichStaysTheOneBroughtForward) {

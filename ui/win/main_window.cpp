@@ -72,8 +72,8 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
       events_(events),
       clock_(clock),
       log_(model, clock),
-      chart_({&history_, [this] { return ChartUnit(); },
-              [this] { return CivilSeconds(clock_.LocalNow()); }, SaveChartCsv}) {
+      chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
+              SaveChartCsv}) {
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
