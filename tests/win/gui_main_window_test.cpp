@@ -321,17 +321,35 @@ TEST_F(MainWindowTest, GaugesShowClampedLoadOverColumnSix) {
     EXPECT_FALSE(IsWindowVisible(dlg->Gauges()[2]));
 }
 
-TEST_F(MainWindowTest, UsersChangedBurstRebuildsGaugesOnce) {
+TEST_F(MainWindowTest, UsersChangedBurstRebuildsGaugesOnceAndALongOneAlsoOnItsWay) {
+    auto add = [&](int i) {
+        Model::Guard g(model);
+        model.AddUserByName(Fmt(u"u%d", i));
+    };
     int before = dlg->GaugeRebuilds();
     for (int i = 0; i < 200; ++i) {
-        Text name = Fmt(u"u%d", i);
-        Model::Guard g(model);
-        model.AddUserByName(name);
+        add(i);
+        // Wall time passes as on a loaded machine; the window's clock, which times the burst,
+        // stands still.
+        if (i % 50 == 49) Sleep(100);
     }
     ASSERT_TRUE(PumpUntil([&] { return dlg->GaugeRebuilds() > before; }));
     Pump(kQuietWindow);  // and no second rebuild
     EXPECT_EQ(dlg->GaugeRebuilds() - before, 1);
     EXPECT_EQ(dlg->Gauges().size(), 200u);
+
+    // A burst that lasts the longest delay on the window's clock rebuilds on its way, once,
+    // and once more when it ends.
+    before = dlg->GaugeRebuilds();
+    for (int i = 200; i < 300; ++i) {
+        add(i);
+        if (i == 249) clock.AdvanceMs(300);
+    }
+    EXPECT_EQ(dlg->GaugeRebuilds() - before, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->GaugeRebuilds() > before + 1; }));
+    Pump(kQuietWindow);
+    EXPECT_EQ(dlg->GaugeRebuilds() - before, 2);
+    EXPECT_EQ(dlg->Gauges().size(), 300u);
 }
 
 TEST_F(MainWindowTest, FitHeightFollowsGridSize) {
