@@ -32,11 +32,11 @@ CycleSummary Summary(int groups) {
 // A day of cycles, one a second; returns the time of the last.
 int64_t FillDay(ChannelHistory& h, CycleSummary& s) {
     for (int64_t t = 0; t < 86400; ++t) {
-        s.time = kStart + t;
+        s.at = {kStart + t, kStart + t};
         s.groups[t % s.groups.size()].rxSpeed = static_cast<double>(t % 997);
         h.Add(s);
     }
-    return s.time;
+    return s.at.steady;
 }
 
 void AddCycle100Groups(benchmark::State& state) {
@@ -44,12 +44,13 @@ void AddCycle100Groups(benchmark::State& state) {
     CycleSummary s = Summary(100);
     // Past the first hour every slot is reused, as in a long run.
     for (int64_t t = 0; t < 4000; ++t) {
-        s.time = kStart + t;
+        s.at = {kStart + t, kStart + t};
         h.Add(s);
     }
-    int64_t t = s.time;
+    int64_t t = s.at.steady;
     for (auto _ : state) {
-        s.time = ++t;
+        ++t;
+        s.at = {t, t};
         s.groups[t % 100].rxSpeed = static_cast<double>(t % 997);
         h.Add(s);
     }
@@ -61,7 +62,7 @@ void ShownView(benchmark::State& state, Range r) {
     CycleSummary s = Summary(20);
     const int64_t now = FillDay(h, s);
     for (auto _ : state) {
-        View v = h.Shown(r, now);
+        View v = h.Shown(r, {now, now});
         benchmark::DoNotOptimize(v.points.data());
     }
 }

@@ -45,7 +45,19 @@ class SystemClockImpl : public Clock {
         tm.tm_isdst = -1;
         return static_cast<int64_t>(std::mktime(&tm));
     }
+    int64_t SteadyMs() const override {
+        using namespace std::chrono;
+        // Taken once: the calendar time at the first call less the monotonic count then.
+        static const int64_t base =
+            duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count() -
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        return base + duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
 };
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 
 }  // namespace
 
@@ -69,6 +81,16 @@ void CivilFromDays(int64_t days, int64_t& y, unsigned& m, unsigned& d) {
     d = doy - (153 * mp + 2) / 5 + 1;
     m = mp < 10 ? mp + 3 : mp - 9;
     y += m <= 2;
+}
+
+ClockStamp StampNow(const Clock& clock) {
+    const int64_t steadyMs = clock.SteadyMs();
+    const SystemTime local = clock.LocalNow();
+    const int64_t localMs = CivilSeconds(local) * 1000 + local.wMilliseconds;
+    ClockStamp s;
+    s.steady = FloorDiv(steadyMs, 1000);
+    s.local = s.steady + FloorDiv(localMs - steadyMs + 500, 1000);
+    return s;
 }
 
 Clock& SystemClock() {

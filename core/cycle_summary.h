@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/text.h"
 
 namespace movra {
@@ -19,9 +20,9 @@ struct GroupCycleFigures {
 };
 
 struct CycleSummary {
-    // Local wall-clock time in seconds, CivilSeconds(clock.LocalNow()): counted without the time
-    // zone, so the chart prints it back as the wall clock showed it.
-    int64_t time = 0;
+    // When the cycle ended: the steady second places it in the history, so that a clock set or the
+    // end of summer time loses nothing; the local time is what the chart prints for it.
+    ClockStamp at;
     std::vector<GroupCycleFigures> groups;  // every group, group 0 first
     double widthIn = 0;                     // RXMAXkbit
     double widthOut = 0;                    // TXMAXkbit

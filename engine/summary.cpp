@@ -13,7 +13,7 @@ double NonNegative(double v) {
 
 CycleSummary SummarizeCycle(const Model& m, const CycleState& cycle, const RunState& run) {
     CycleSummary s;
-    s.time = CivilSeconds(m.clock().LocalNow());
+    s.at = StampNow(m.clock());
     s.groups.resize(static_cast<size_t>(m.NumGroups));
     for (int32_t g = 0; g < m.NumGroups; ++g) {
         const Group& gr = m.GroupAt(g);

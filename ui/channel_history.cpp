@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <unordered_map>
 
@@ -22,10 +23,6 @@ constexpr size_t kMaxGroupsPerSample = 512;
 // table is full, new groups go into "Прочие".
 constexpr size_t kMaxKeys = 4096;
 constexpr size_t kMaxNameUnits = 128;
-// A clock set back by more than this (a manual change, a time-zone change) starts the history
-// afresh: the slots ahead of the new time could never be told from new ones. A smaller step
-// back (a clock correction) drops cycles until the time passes the last sample again.
-constexpr int64_t kRestartStepBack = 60;
 // What one map entry of the key index costs on the heap, node and allocator overhead included.
 constexpr size_t kIndexNodeBytes = 48;
 
@@ -47,7 +44,8 @@ struct SecondEntry {
 };
 
 struct SecondSlot {
-    int64_t time = kNone;
+    int64_t time = kNone;     // the steady second
+    int64_t offset = 0;       // what the wall clock showed then, less the steady second
     bool afterBreak = false;  // a reconnect came between this sample and the one before
     bool measured = false;
     double widthIn = 0, widthOut = 0, measuredIn = 0;
@@ -61,7 +59,8 @@ struct MinuteEntry {
 };
 
 struct MinuteSlot {
-    int64_t minute = kNone;  // the minute's first second
+    int64_t minute = kNone;  // the minute's first steady second
+    int64_t offset = 0;      // the wall clock's offset at the minute's first sample
     int32_t seconds = 0;     // seconds with a cycle
     int32_t measuredSeconds = 0;
     size_t limit = 0;  // most entries this bucket may hold: its largest sample and "Прочие"
@@ -271,11 +270,9 @@ struct ChannelHistory::Impl {
     }
 
     void Add(const CycleSummary& s) {
-        const int64_t t = s.time;
-        if (last != kNone && t < last) {
-            if (last - t <= kRestartStepBack) return;
-            Restart();
-        }
+        // Steady seconds never step back; a stamp that does is of no clock of this history.
+        const int64_t t = s.at.steady;
+        if (last != kNone && t < last) return;
         Age(t);
 
         // The cycle's groups, those beyond the cap summed into "Прочие".
@@ -307,6 +304,7 @@ struct ChannelHistory::Impl {
                 std::vector<MinuteEntry>().swap(b.entries);
             b.entries.clear();
             b.minute = minute;
+            b.offset = s.at.Offset();
             b.seconds = b.measuredSeconds = 0;
             b.measuredSum = 0;
             b.limit = 0;
@@ -328,6 +326,7 @@ struct ChannelHistory::Impl {
         }
         lastRun = s.run;
         slot.time = t;
+        slot.offset = s.at.Offset();
         slot.entries.assign(sample.begin(), sample.end());
         if (slot.entries.capacity() > 2 * sample.size() + 16) slot.entries.shrink_to_fit();
         slot.widthIn = s.widthIn;
@@ -368,13 +367,17 @@ struct ChannelHistory::Impl {
         return prev == last && !breakPending;
     }
 
-    View Build(Range r, int64_t now, size_t legend, bool full) const {
+    View Build(Range r, const ClockStamp& stamp, size_t legend, bool full) const {
         View v;
         v.range = r;
         v.step = r == Range::k24Hours ? 60 : 1;
+        const int64_t now = stamp.steady;
         const int64_t count = RangeSeconds(r) / v.step;
         const int64_t first =
             v.step == 1 ? now - count + 1 : FloorDiv(now, 60) * 60 - (count - 1) * 60;
+        // Each point's wall-clock offset, where a sample tells it.
+        std::vector<int64_t> offset(static_cast<size_t>(count), 0);
+        std::vector<uint8_t> known(static_cast<size_t>(count), 0);
 
         // Which groups the range holds and how much each used.
         std::vector<double> total(keys.size(), 0.0);
@@ -444,36 +447,43 @@ struct ChannelHistory::Impl {
         v.points.reserve(static_cast<size_t>(count));
         if (v.step == 1) {
             // The last cycle before the range, for the seconds it holds at the range's start.
-            int64_t prev = kNone;
+            int64_t prev = kNone, prevOffset = 0;
             Point prevPoint;
             for (int64_t t = first - 1; t > first - kHoldSeconds; --t)
                 if (const SecondSlot* s = SecondAt(t)) {
                     prev = t;
+                    prevOffset = s->offset;
                     prevPoint = fromSecond(*s, t);
                     break;
                 }
             for (int64_t t = first; t < first + count; ++t) {
+                const size_t i = static_cast<size_t>(t - first);
                 if (const SecondSlot* s = SecondAt(t)) {
                     prev = t;
+                    prevOffset = s->offset;
                     prevPoint = fromSecond(*s, t);
                     v.points.push_back(prevPoint);
+                    offset[i] = prevOffset, known[i] = 1;
                 } else if (Held(t, prev)) {
                     Point p = prevPoint;
                     p.time = t;
                     p.held = true;
                     v.points.push_back(std::move(p));
+                    offset[i] = prevOffset, known[i] = 1;
                 } else {
                     Point p;
                     p.time = t;
                     v.points.push_back(std::move(p));
                 }
             }
+            Label(v, offset, known, stamp);
             return v;
         }
         for (int64_t i = 0; i < count; ++i) {
             Point p;
             p.time = first + i * 60;
             if (const MinuteSlot* m = MinuteAt(p.time)) {
+                offset[static_cast<size_t>(i)] = m->offset, known[static_cast<size_t>(i)] = 1;
                 p.gap = false;
                 p.in.assign(n, 0.0);
                 p.out.assign(n, 0.0);
@@ -489,7 +499,31 @@ struct ChannelHistory::Impl {
             }
             v.points.push_back(std::move(p));
         }
+        Label(v, offset, known, stamp);
         return v;
+    }
+
+    // Gives every point its wall-clock time. A point without a sample of its own shows the
+    // offset of the sample before it (the clock it would have been read on), or, before the
+    // first sample of the range, the first one's; a point after the history's last sample
+    // (held or not) shows the clock as it reads now, the only reading there is for it.
+    void Label(View& v, const std::vector<int64_t>& offset, const std::vector<uint8_t>& known,
+               const ClockStamp& now) const {
+        const int64_t lastSlot = last == kNone ? kNone : FloorDiv(last, v.step) * v.step;
+        int64_t carry = now.Offset();
+        for (size_t i = 0; i < v.points.size(); ++i)
+            if (known[i]) {
+                carry = offset[i];
+                break;
+            }
+        for (size_t i = 0; i < v.points.size(); ++i) {
+            Point& p = v.points[i];
+            if (lastSlot == kNone || p.time > lastSlot)
+                carry = now.Offset();
+            else if (known[i])
+                carry = offset[i];
+            p.local = p.time + carry;
+        }
     }
 
     static size_t NameBytes(const Text& t) {
@@ -526,11 +560,11 @@ void ChannelHistory::MarkGap() {
     impl_->breakPending = true;
 }
 
-View ChannelHistory::Shown(Range r, int64_t now, size_t legend) const {
+View ChannelHistory::Shown(Range r, const ClockStamp& now, size_t legend) const {
     return impl_->Build(r, now, legend, false);
 }
 
-View ChannelHistory::Full(Range r, int64_t now) const {
+View ChannelHistory::Full(Range r, const ClockStamp& now) const {
     return impl_->Build(r, now, 0, true);
 }
 
@@ -587,11 +621,31 @@ Text ClockText(int64_t t, bool withDate, bool withSeconds) {
 
 }  // namespace
 
+std::vector<TimeMark> TimeMarks(const View& v, int64_t every) {
+    std::vector<TimeMark> marks;
+    if (every <= 0) return marks;
+    for (size_t i = 0; i < v.points.size(); ++i) {
+        const int64_t t = v.points[i].local;
+        if (i == 0) {
+            if (Mod(t, every) == 0) marks.push_back({0, t, false});
+            continue;
+        }
+        const int64_t before = v.points[i - 1].local;
+        // A correction of seconds is no jump worth a label: labels name minutes.
+        const bool jump = std::llabs(t - before - v.step) >= 60;
+        if (jump)
+            marks.push_back({i, t, true});
+        else if (FloorDiv(t, every) != FloorDiv(before, every))
+            marks.push_back({i, FloorDiv(t, every) * every, false});
+    }
+    return marks;
+}
+
 Text TooltipText(const View& v, size_t index, const DisplayUnit& unit) {
     if (index >= v.points.size()) return {};
     const Point& p = v.points[index];
     const bool minute = v.step >= 60;
-    Text t = ClockText(p.time, minute, !minute);
+    Text t = ClockText(p.local, minute, !minute);
     if (minute) t += u", среднее за минуту";
     if (p.gap) return t + u"\r\nНет данных";
     t += u"\r\nВход / выход, ";
@@ -647,7 +701,7 @@ std::string CsvBytes(const View& v, const DisplayUnit& unit) {
     for (const Point& p : v.points) {
         // Gaps and held seconds have no row: a row is a measured sample.
         if (p.gap || p.held) continue;
-        out += ToUtf8(ClockText(p.time, true, true));
+        out += ToUtf8(ClockText(p.local, true, true));
         for (size_t i = 0; i < v.series.size(); ++i) {
             out += ';' + CsvNumber(i < p.in.size() ? p.in[i] : 0, unit);
             out += ';' + CsvNumber(i < p.out.size() ? p.out[i] : 0, unit);

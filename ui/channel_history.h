@@ -2,7 +2,10 @@
 // The channel chart's memory: what the control cycles reported, one sample per second for the
 // last hour and one-minute buckets (min, mean, max) for the last 24 hours, kept by the window
 // thread from connect to exit. Views cut out of it are what the chart draws, what its tooltip
-// reads and what "Сохранить CSV..." writes.
+// reads and what "Сохранить CSV..." writes. Samples are placed by steady seconds (ClockStamp),
+// so that a clock set or the end of summer time loses nothing; each keeps the wall clock's
+// reading, which names it in labels, the tooltip and the file, and shows a clock change as a
+// jump of the named times.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,8 +42,9 @@ struct Series {
 
 // One slot of a view: a second (10 min, 1 hour) or a minute (24 hours).
 struct Point {
-    int64_t time = 0;  // the slot's first second
-    bool gap = true;   // no cycle fell in this slot (or a reconnect broke it)
+    int64_t time = 0;   // the slot's first steady second
+    int64_t local = 0;  // the same second as the wall clock showed it (civil seconds)
+    bool gap = true;    // no cycle fell in this slot (or a reconnect broke it)
     // A second without its own cycle between two cycles at most kHoldSeconds apart (or after
     // the last one, up to that age): it shows the cycle before, so that a refresh period longer
     // than a second does not cut the chart into stripes. Never a gap; the CSV file skips it.
@@ -76,25 +80,23 @@ class ChannelHistory {
     ChannelHistory(const ChannelHistory&) = delete;
     ChannelHistory& operator=(const ChannelHistory&) = delete;
 
-    // One cycle's figures. Cycles that fall in the same second are merged into one sample: the
-    // later one stands for the second, speeds and widths alike. A time more than a minute
-    // before the last sample (a clock set back) starts the history afresh; a smaller step back
-    // is dropped.
+    // One cycle's figures. Cycles that fall in the same steady second are merged into one
+    // sample: the later one stands for the second, speeds and widths alike. A steady second
+    // before the last sample's (no clock of this history gives one) is dropped.
     void Add(const CycleSummary& s);
     // A reconnect: the next sample does not join the one before it. A cycle of another control
     // run (CycleSummary::run) does the same by itself.
     void MarkGap();
 
-    // The minute bucket starting at `minute` (a multiple of 60) for the group `key`; false when
-    // the history holds none.
+    // The minute bucket starting at steady second `minute` (a multiple of 60) for the group
+    // `key`; false when the history holds none.
     bool Minute(int64_t minute, uint64_t key, MinuteFigures& out) const;
 
-    // The range ending at `now` (local seconds, as CycleSummary::time), with at most `legend` named
-    // series: the largest of the range by their incoming and outgoing use, the rest merged as
-    // "Прочие".
-    View Shown(Range r, int64_t now, size_t legend = 11) const;
+    // The range ending at `now`, with at most `legend` named series: the largest of the range by
+    // their incoming and outgoing use, the rest merged as "Прочие".
+    View Shown(Range r, const ClockStamp& now, size_t legend = 11) const;
     // The same range with every group as its own series (for the CSV file).
-    View Full(Range r, int64_t now) const;
+    View Full(Range r, const ClockStamp& now) const;
 
     // The bytes the history holds now; never more than MaxBytes(groups) while no cycle brings
     // more than `groups` groups, whatever their keys.
@@ -105,6 +107,16 @@ class ChannelHistory {
     struct Impl;
     Impl* impl_;
 };
+
+// A mark of the time scale: the point it stands at and the wall-clock time it names.
+struct TimeMark {
+    size_t index = 0;
+    int64_t local = 0;
+    bool jump = false;  // the wall clock jumped here (a clock set, the end of summer time)
+};
+// The marks of `v` at every multiple of `every` seconds of wall-clock time, and one wherever the
+// wall clock jumped by a minute or more, naming the time it jumped to.
+std::vector<TimeMark> TimeMarks(const View& v, int64_t every);
 
 // The tooltip over point `index` of `v`: the time, each series' incoming and outgoing value and
 // the totals, in the table's unit; lines end in "\r\n" (what a multi-line Win32 tooltip shows).

@@ -33,7 +33,7 @@ constexpr int kGroups = 20;
 // A cycle of a busy day: each group's use wanders around its own level.
 CycleSummary Cycle(int64_t t) {
     CycleSummary s;
-    s.time = t;
+    s.at = {t, t};
     for (int g = 0; g < kGroups; ++g) {
         const double level = 20.0 + 15.0 * g;
         const double wave = 1.0 + 0.5 * std::sin(static_cast<double>(t) / (600.0 + 37 * g));
@@ -77,7 +77,7 @@ void DrawDay(const char* picture) {
     chart::ChannelHistory history;
     FillDay(history, now + 1);
     auto t0 = Steady::now();
-    const chart::View v = history.Shown(chart::Range::k24Hours, now);
+    const chart::View v = history.Shown(chart::Range::k24Hours, {now, now});
     const double cut = Ms(t0);
 
     const int w = 1200, h = 600;
@@ -137,7 +137,7 @@ void PerCycle() {
     dlg->RefreshTableNow();
     Pump();
     // A day of history already, so that the 24-hour range is full.
-    int64_t now = CivilSeconds(clock.LocalNow());
+    int64_t now = StampNow(clock).steady;
     for (int64_t t = now - 86400; t < now; ++t) {
         const CycleSummary s = Cycle(t);
         SendMessageW(hwnd, WM_CYCLESUMMARY, 0, reinterpret_cast<LPARAM>(&s));
@@ -158,7 +158,7 @@ void PerCycle() {
         double message = 0, redraw = 0, paint = 0, worst = 0;
         for (int i = 0; i < n; ++i) {
             clock.Advance(1);
-            now = CivilSeconds(clock.LocalNow());
+            now = StampNow(clock).steady;
             const CycleSummary s = Cycle(now);
             auto t0 = Steady::now();
             SendMessageW(hwnd, WM_CYCLESUMMARY, 0, reinterpret_cast<LPARAM>(&s));
@@ -208,7 +208,7 @@ void PerCycle() {
         for (chart::Range r :
              {chart::Range::k10Min, chart::Range::k1Hour, chart::Range::k24Hours}) {
             auto t0 = Steady::now();
-            const chart::View v = dlg->History().Shown(r, now);
+            const chart::View v = dlg->History().Shown(r, StampNow(clock));
             const double cut = Ms(t0);
             HDC dc = CreateCompatibleDC(nullptr);
             BITMAPINFO bi = {};

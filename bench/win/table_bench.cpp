@@ -3,7 +3,8 @@
 //   table_bench.exe [refreshes]
 // Google Benchmark is not built for MinGW here, so this is a plain timing loop. Each case makes
 // its changes in the lists, then times RefreshTableNow alone and the painting it causes (the
-// messages pumped after it) separately, and prints the means.
+// messages pumped after it) separately, and prints the means. Last, the log window on a long
+// file: how soon its first rows show and when the whole file is in.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -14,9 +15,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bench/win/window_bench.h"
 #include "core/log_flags.h"
+#include "core/textfile.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
 
@@ -51,7 +54,9 @@ struct Bench {
         return true;
     }
 
-    void Fill(int n) {
+    // Fills the lists with n users and refreshes once, inserting every row; returns the time of
+    // that refresh.
+    double Fill(int n) {
         {
             Model::Guard g(model);
             model.ClearUsers();
@@ -69,8 +74,11 @@ struct Bench {
         }
         dlg->RebuildGauges();
         dlg->OnLogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация...OK");
+        auto t0 = Clock_::now();
         dlg->RefreshTableNow();  // inserts the rows
+        const double ms = Ms(t0);
         Pump();
+        return ms;
     }
 
     void ClickHeader(int col) {
@@ -114,6 +122,45 @@ struct Bench {
     }
 };
 
+// Opens the log window on a file of `lines` lines and prints when its first rows were there
+// and when all of them, timed from the command; a thread watches the list and closes it.
+void LogWindow(Bench& b, const std::string& logName, int lines) {
+    std::string text;
+    for (int i = 1; i <= lines; ++i)
+        text += "01.12.2026 12:00:00 строка " + std::to_string(i) + "\n";
+    FILE* f = OpenFile(FromUtf8(logName), "wb");
+    if (!f) return;
+    const std::string bytes = "\xFF\xFE" + EncodeUtf16Lines(FromUtf8(text));
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    double first = -1, all = -1;
+    const auto t0 = Clock_::now();
+    std::thread watch([&] {
+        const auto end = Clock_::now() + std::chrono::seconds(60);
+        HWND list = nullptr;
+        while (Clock_::now() < end) {
+            if (!list) {
+                HWND w = FindWindowW(nullptr, L"Статистика");
+                DWORD pid = 0;
+                if (w) GetWindowThreadProcessId(w, &pid);
+                if (pid == GetCurrentProcessId()) list = GetDlgItem(w, IDC_LOG_LIST);
+            }
+            const LRESULT n = list ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : 0;
+            if (n > 0 && first < 0) first = Ms(t0);
+            if (n >= lines) {
+                all = Ms(t0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (list) PostMessageW(GetParent(list), WM_COMMAND, IDCANCEL, 0);
+    });
+    b.dlg->ShowLogWindow();
+    watch.join();
+    std::printf("log window, %d-line file: first rows after %.0f ms, all after %.0f ms\n", lines,
+                first, all);
+}
+
 }  // namespace
 }  // namespace movra
 
@@ -130,7 +177,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "table_bench: the main window cannot be created\n");
         return 1;
     }
-    b.Fill(kUsers);
+    // A smaller office first: the refresh that inserts every row, and a cycle's refresh.
+    for (int n : {500, kUsers}) {
+        const double insert = b.Fill(n);
+        std::printf("RefreshTableNow, %d users: inserting every row %.1f ms\n", n, insert);
+        if (n == kUsers) break;
+        b.Run("500 users: all changed, order kept", refreshes, [&](int) {
+            for (int i = 0; i < n; ++i) b.model.Users[i].RxSpeed += 1;
+        });
+    }
     std::printf("RefreshTableNow, %d users, mean per refresh:\n", kUsers);
 
     // A usual cycle: a few users' received totals move (column 4), nothing else.
@@ -157,6 +212,7 @@ int main(int argc, char** argv) {
             u.RxLoad = (i + r) % 120;
         }
     });
+    LogWindow(b, logName, 100000);
     b.dlg.reset();
     Pump();
     std::remove(logName.c_str());

@@ -61,5 +61,35 @@ TEST(ManualClockTest, ConvertsCalendarTimes) {
     EXPECT_EQ(ManualClock::UtcToUnix(ManualClock::UnixToUtc(-86400 * 365)), -86400 * 365);
 }
 
+// A wall clock whose milliseconds stand apart from the steady line's.
+class SkewedClock : public ManualClock {
+  public:
+    int64_t skewMs = 0;
+    int64_t SteadyMs() const override { return ManualClock::SteadyMs() - skewMs; }
+};
+
+TEST(ManualClockTest, StampsKeepTheWallClocksOffsetThroughSkewSetsAndZoneChanges) {
+    SkewedClock c;
+    c.SetUtcOffset(3 * 3600);
+    const int64_t t = c.Now();
+    // Less than half a second apart the lines read as one; the local second follows the steady.
+    for (int64_t skew : {0, 300, 499, -499}) {
+        c.skewMs = skew;
+        for (int ms = 0; ms < 1000; ms += 250) {
+            const ClockStamp s = StampNow(c);
+            EXPECT_EQ(s.Offset(), 3 * 3600) << skew << " " << ms;
+            c.AdvanceMs(250);
+        }
+    }
+    c.skewMs = 0;
+    const ClockStamp before = StampNow(c);
+    EXPECT_EQ(before.steady, t + 4);
+    c.Set(c.Now() - 600);  // a clock set moves the wall clock only
+    c.SetUtcOffset(2 * 3600);
+    const ClockStamp after = StampNow(c);
+    EXPECT_EQ(after.steady, before.steady);
+    EXPECT_EQ(after.local, before.local - 600 - 3600);
+}
+
 }  // namespace
 }  // namespace movra

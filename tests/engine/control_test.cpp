@@ -216,7 +216,7 @@ TEST_F(ControlRunTest, EachCycleHandsTheChartOneSummaryWithTheGroupsSums) {
     std::vector<CycleSummary> s = link.Summaries();
     ASSERT_EQ(s.size(), 2u);
     const CycleSummary& c = s[1];
-    EXPECT_EQ(c.time, CivilSeconds(clock.LocalNow()));
+    EXPECT_EQ(c.at, StampNow(clock));
     EXPECT_EQ(c.run, run->context().run.runNumber);
     ASSERT_EQ(c.groups.size(), 2u);
     Model::Guard g(m);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <numeric>
+#include <string>
 
 #include "comma_locale.h"
 #include "core/textfile.h"
@@ -14,6 +17,11 @@ namespace {
 constexpr int64_t kT0 = 1796126400;  // 2026-12-01 12:00:00, the start of a minute
 const DisplayUnit kKbit{1.0, u"кбит/с"};
 
+// A stamp whose wall clock reads as the steady line.
+ClockStamp S(int64_t t) {
+    return {t, t};
+}
+
 struct G {
     uint64_t key;
     double in, out;
@@ -22,7 +30,7 @@ struct G {
 
 CycleSummary Cycle(int64_t t, std::vector<G> groups, double widthIn = 2048, double widthOut = 512) {
     CycleSummary s;
-    s.time = t;
+    s.at = S(t);
     s.widthIn = widthIn;
     s.widthOut = widthOut;
     for (const G& g : groups) {
@@ -34,6 +42,15 @@ CycleSummary Cycle(int64_t t, std::vector<G> groups, double widthIn = 2048, doub
         s.groups.push_back(f);
     }
     return s;
+}
+
+// The wall-clock date and minute that point `i` of `v` is named by.
+std::string ClockText(const View& v, size_t i) {
+    const SystemTime t = CivilTime(v.points.at(i).local);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d", t.wDay, t.wMonth, t.wYear, t.wHour,
+                  t.wMinute);
+    return buf;
 }
 
 const Point& At(const View& v, int64_t t) {
@@ -55,7 +72,7 @@ TEST(ChannelHistory, OneSamplePerSecondHeldBetweenCloseCyclesAndBrokenByGapsAndR
     const int64_t after = kT0 + 2 + kHoldSeconds + 3;
     h.Add(Cycle(after, {{1, 40, 4}}));
 
-    View v = h.Shown(Range::k10Min, after + 2);
+    View v = h.Shown(Range::k10Min, S(after + 2));
     ASSERT_EQ(v.points.size(), 600u);
     EXPECT_EQ(v.step, 1);
     EXPECT_EQ(v.points.back().time, after + 2);
@@ -75,11 +92,11 @@ TEST(ChannelHistory, OneSamplePerSecondHeldBetweenCloseCyclesAndBrokenByGapsAndR
     EXPECT_FALSE(At(v, after).gap);
     // After the last cycle the chart holds it, for less than kHoldSeconds.
     EXPECT_TRUE(At(v, after + 2).held);
-    View later = h.Shown(Range::k10Min, after + kHoldSeconds);
+    View later = h.Shown(Range::k10Min, S(after + kHoldSeconds));
     EXPECT_TRUE(later.points.back().gap);
     // A reconnect after the last cycle ends its hold at once.
     h.MarkGap();
-    EXPECT_TRUE(h.Shown(Range::k10Min, after + 1).points.back().gap);
+    EXPECT_TRUE(h.Shown(Range::k10Min, S(after + 1)).points.back().gap);
     // A cycle of a new control run breaks the line by itself.
     ChannelHistory runs;
     CycleSummary a = Cycle(kT0, {{1, 1, 1}}), b = Cycle(kT0 + 2, {{1, 2, 2}});
@@ -87,9 +104,9 @@ TEST(ChannelHistory, OneSamplePerSecondHeldBetweenCloseCyclesAndBrokenByGapsAndR
     b.run = 2;
     runs.Add(a);
     runs.Add(b);
-    EXPECT_TRUE(At(runs.Shown(Range::k10Min, kT0 + 2), kT0 + 1).gap);
+    EXPECT_TRUE(At(runs.Shown(Range::k10Min, S(kT0 + 2)), kT0 + 1).gap);
     // The hour view is the same seconds, further back.
-    View hour = h.Shown(Range::k1Hour, after);
+    View hour = h.Shown(Range::k1Hour, S(after));
     ASSERT_EQ(hour.points.size(), 3600u);
     EXPECT_EQ(At(hour, kT0 + 2).in[0], 70);
 }
@@ -122,7 +139,7 @@ TEST(ChannelHistory, MinuteBucketsKeepMinMeanMaxOverTheMinutesSeconds) {
     EXPECT_FALSE(h.Minute(kT0 + 60, 2, f));
     EXPECT_FALSE(h.Minute(kT0 - 60, 1, f));
 
-    View day = h.Shown(Range::k24Hours, kT0 + 70);
+    View day = h.Shown(Range::k24Hours, S(kT0 + 70));
     ASSERT_EQ(day.points.size(), 1440u);
     EXPECT_EQ(day.step, 60);
     EXPECT_EQ(day.points.back().time, kT0 + 60);
@@ -136,29 +153,129 @@ TEST(ChannelHistory, MinuteBucketsKeepMinMeanMaxOverTheMinutesSeconds) {
     EXPECT_DOUBLE_EQ(day.points.back().in[0], 7);
 }
 
-TEST(ChannelHistory, AClockSetBackDropsASmallStepAndRestartsOnALargeOne) {
+TEST(ChannelHistory, AStampBeforeTheLastIsDroppedAndStartsNothingAfresh) {
     ChannelHistory h;
     h.Add(Cycle(kT0 + 100, {{1, 100, 1}}));
     h.Add(Cycle(kT0 + 90, {{1, 5, 5}}));
-    View v = h.Shown(Range::k10Min, kT0 + 100);
+    View v = h.Shown(Range::k10Min, S(kT0 + 100));
     EXPECT_TRUE(At(v, kT0 + 90).gap);
     EXPECT_EQ(At(v, kT0 + 100).in[0], 100);
 
+    // However far back, the history keeps what it holds.
     h.Add(Cycle(kT0 - 3600, {{2, 9, 9}}));
-    View back = h.Shown(Range::k10Min, kT0 - 3600);
-    ASSERT_EQ(back.series.size(), 1u);
-    EXPECT_EQ(back.series[0].key, 2u);
-    EXPECT_EQ(back.points.back().in[0], 9);
-    // What was ahead of the new time is gone, not waiting to reappear.
-    h.Add(Cycle(kT0 + 100, {{2, 1, 1}}));
-    EXPECT_EQ(h.Shown(Range::k24Hours, kT0 + 100).series.size(), 1u);
+    View day = h.Shown(Range::k24Hours, S(kT0 + 100));
+    ASSERT_EQ(day.series.size(), 1u);
+    EXPECT_EQ(day.series[0].key, 1u);
+    EXPECT_TRUE(At(day, kT0 - 3600).gap);
+}
+
+// The cycles of a control run one a second, stamped by `clock`, which moves on a second after
+// each; `change` runs before cycle i.
+void Cycles(ChannelHistory& h, ManualClock& clock, int n,
+            const std::function<void(int)>& change = nullptr) {
+    for (int i = 0; i < n; ++i) {
+        if (change) change(i);
+        CycleSummary s = Cycle(0, {{1, 100.0 + i, 1}});
+        s.at = StampNow(clock);
+        h.Add(s);
+        clock.Advance(1);
+    }
+}
+
+// The CSV rows' times, in order.
+std::vector<std::string> CsvTimes(const View& v) {
+    std::vector<std::string> times;
+    const std::string csv = CsvBytes(v, kKbit);
+    size_t at = csv.find("\r\n");  // after the header
+    while (at != std::string::npos && at + 2 < csv.size()) {
+        at += 2;
+        times.push_back(csv.substr(at, csv.find(';', at) - at));
+        at = csv.find("\r\n", at);
+    }
+    return times;
+}
+
+TEST(ChannelHistory, TheEndOfSummerTimeKeepsTheRepeatedHourAndNamesItTwice) {
+    // 25.10.2026: the wall clock reads 02:30 summer time at 00:30 UTC and goes back from 03:00 to
+    // 02:00 at 01:00 UTC.
+    ManualClock clock(ManualClock::UtcToUnix({2026, 10, 0, 25, 0, 30, 0, 0}));
+    clock.SetUtcOffset(7200);
+    ChannelHistory h;
+    Cycles(h, clock, 3600, [&](int i) {
+        if (i == 1800) clock.SetUtcOffset(3600);
+    });
+    const ClockStamp now = StampNow(clock);
+    const ClockStamp last = {now.steady - 1, now.local - 1};
+
+    // Both halves stay, the repeated half-hour twice under the same names.
+    View day = h.Full(Range::k24Hours, last);
+    std::vector<std::string> minutes = CsvTimes(day);
+    ASSERT_EQ(minutes.size(), 60u);
+    EXPECT_EQ(minutes[0], "25.10.2026 02:30:00");
+    EXPECT_EQ(minutes[29], "25.10.2026 02:59:00");
+    EXPECT_EQ(minutes[30], "25.10.2026 02:00:00");
+    EXPECT_EQ(minutes[59], "25.10.2026 02:29:00");
+    EXPECT_DOUBLE_EQ(day.points.back().in[0], 100 + 3569.5);
+    View hour = h.Full(Range::k1Hour, last);
+    std::vector<std::string> seconds = CsvTimes(hour);
+    ASSERT_EQ(seconds.size(), 3600u);
+    EXPECT_EQ(seconds[0], "25.10.2026 02:30:00");
+    EXPECT_EQ(seconds[1799], "25.10.2026 02:59:59");
+    EXPECT_EQ(seconds[1800], "25.10.2026 02:00:00");
+    EXPECT_EQ(seconds[3599], "25.10.2026 02:29:59");
+    EXPECT_TRUE(
+        std::none_of(hour.points.begin(), hour.points.end(), [](const Point& p) { return p.gap; }));
+
+    // The time scale steps back where the clock did, once.
+    std::vector<TimeMark> marks = TimeMarks(day, 600);
+    ASSERT_EQ(std::count_if(marks.begin(), marks.end(), [](const TimeMark& m) { return m.jump; }),
+              1);
+    const auto jump =
+        std::find_if(marks.begin(), marks.end(), [](const TimeMark& m) { return m.jump; });
+    EXPECT_EQ(ClockText(day, jump->index), "25.10.2026 02:00");
+    EXPECT_EQ(ClockText(day, jump->index - 1), "25.10.2026 02:59");
+    EXPECT_EQ(jump->local, day.points[jump->index].local);
+}
+
+TEST(ChannelHistory, AClockSetBackTenMinutesLosesNothingAndTheLabelsJumpBack) {
+    ManualClock clock(kT0);
+    ChannelHistory h;
+    Cycles(h, clock, 60, [&](int i) {
+        if (i == 30) clock.Set(clock.Now() - 600);
+    });
+    View v = h.Full(Range::k10Min, StampNow(clock));
+    std::vector<std::string> times = CsvTimes(v);
+    ASSERT_EQ(times.size(), 60u);
+    EXPECT_EQ(times[0], "01.12.2026 12:00:00");
+    EXPECT_EQ(times[29], "01.12.2026 12:00:29");
+    EXPECT_EQ(times[30], "01.12.2026 11:50:30");
+    EXPECT_EQ(times[59], "01.12.2026 11:50:59");
+    EXPECT_EQ(v.points.back().in[0], 159);
+    EXPECT_EQ(TooltipText(v, v.points.size() - 2, kKbit).substr(0, 8), u"11:50:59");
+    std::vector<TimeMark> marks = TimeMarks(v, 60);
+    ASSERT_EQ(std::count_if(marks.begin(), marks.end(), [](const TimeMark& m) { return m.jump; }),
+              1);
+    const auto jump =
+        std::find_if(marks.begin(), marks.end(), [](const TimeMark& m) { return m.jump; });
+    EXPECT_EQ(v.points[jump->index].time, kT0 + 30);
+    EXPECT_EQ(jump->local, kT0 + 30 - 600);
+
+    // Set back once more with no cycle since: the seconds after the last cycle name the clock
+    // as it reads now; those before keep their names.
+    clock.Set(clock.Now() - 600);
+    clock.Advance(2);
+    const ClockStamp now = StampNow(clock);
+    View later = h.Shown(Range::k10Min, now);
+    EXPECT_EQ(later.points.back().local, now.local);
+    EXPECT_EQ(At(later, kT0 + 59).local, kT0 + 59 - 600);
+    EXPECT_EQ(CsvTimes(h.Full(Range::k10Min, now)), times);
 }
 
 TEST(ChannelHistory, GroupsComeGoAndTakeTheirLatestName) {
     ChannelHistory h;
     h.Add(Cycle(kT0, {{1, 1, 1, u"Отдел"}, {2, 2, 2, u"Склад"}}));
     h.Add(Cycle(kT0 + 1, {{1, 1, 1, u"Бухгалтерия"}, {3, 3, 3, u"Новая"}}));  // 2 deleted
-    View v = h.Full(Range::k10Min, kT0 + 1);
+    View v = h.Full(Range::k10Min, S(kT0 + 1));
     ASSERT_EQ(v.series.size(), 3u);
     EXPECT_EQ(v.series[0].name, u"Бухгалтерия");  // its earlier seconds too
     EXPECT_EQ(v.series[1].name, u"Склад");
@@ -167,8 +284,8 @@ TEST(ChannelHistory, GroupsComeGoAndTakeTheirLatestName) {
     EXPECT_EQ(At(v, kT0).in[2], 0);
     EXPECT_EQ(At(v, kT0 + 1).in[2], 3);
     // A deleted group leaves the range with its seconds.
-    EXPECT_EQ(h.Full(Range::k10Min, kT0 + 600).series.size(), 2u);
-    EXPECT_EQ(h.Full(Range::k24Hours, kT0 + 600).series.size(), 3u);
+    EXPECT_EQ(h.Full(Range::k10Min, S(kT0 + 600)).series.size(), 2u);
+    EXPECT_EQ(h.Full(Range::k24Hours, S(kT0 + 600)).series.size(), 3u);
 }
 
 TEST(ChannelHistory, LegendShowsTheElevenLargestAndMergesTheRestKeepingTheSums) {
@@ -176,8 +293,8 @@ TEST(ChannelHistory, LegendShowsTheElevenLargestAndMergesTheRestKeepingTheSums) 
     std::vector<G> groups;
     for (uint64_t k = 1; k <= 14; ++k) groups.push_back({k, k == 3 ? 1.0 : 10.0 * k, 1});
     for (int i = 0; i < 5; ++i) h.Add(Cycle(kT0 + i, groups));
-    View full = h.Full(Range::k10Min, kT0 + 4);
-    View shown = h.Shown(Range::k10Min, kT0 + 4);
+    View full = h.Full(Range::k10Min, S(kT0 + 4));
+    View shown = h.Shown(Range::k10Min, S(kT0 + 4));
     ASSERT_EQ(full.series.size(), 14u);
     ASSERT_EQ(shown.series.size(), 12u);
     EXPECT_EQ(shown.series.back().key, kOthersKey);
@@ -197,7 +314,7 @@ TEST(ChannelHistory, LegendShowsTheElevenLargestAndMergesTheRestKeepingTheSums) 
         for (uint64_t b = a + 1; b <= 20; ++b) EXPECT_NE(SeriesColour(a), SeriesColour(b));
     }
     // With room for every group there is no "Прочие".
-    EXPECT_EQ(h.Shown(Range::k10Min, kT0 + 4, 14).series.size(), 14u);
+    EXPECT_EQ(h.Shown(Range::k10Min, S(kT0 + 4), 14).series.size(), 14u);
 }
 
 TEST(ChannelHistory, MemoryStaysBoundedThroughADayOfGroupsAndAChurnOfKeys) {
@@ -220,7 +337,7 @@ TEST(ChannelHistory, MemoryStaysBoundedThroughADayOfGroupsAndAChurnOfKeys) {
     }
     EXPECT_LE(h.MemoryBytes(), ChannelHistory::MaxBytes(100));
     // The newest key still gets its own series: the old ones aged out and made room.
-    View v = h.Full(Range::k10Min, t - 60);
+    View v = h.Full(Range::k10Min, S(t - 60));
     EXPECT_EQ(v.series.back().key, next - 1);
     EXPECT_EQ(v.series.size(), 100u + 9);
 
@@ -228,7 +345,7 @@ TEST(ChannelHistory, MemoryStaysBoundedThroughADayOfGroupsAndAChurnOfKeys) {
     std::vector<G> many;
     for (uint64_t k = 0; k < 3000; ++k) many.push_back({next + k, 1, 0});
     h.Add(Cycle(t, many));
-    View m = h.Shown(Range::k10Min, t, 3000);
+    View m = h.Shown(Range::k10Min, S(t), 3000);
     EXPECT_EQ(m.series.back().key, kOthersKey);
     const Point& p = m.points.back();
     EXPECT_EQ(std::accumulate(p.in.begin(), p.in.end(), 0.0), 3000);
@@ -241,13 +358,13 @@ TEST(ChannelHistory, TooltipNamesTheTimeEachSeriesAndTheTotalInTheTablesUnit) {
     s.measuredArmed = true;
     s.measuredIn = 1600;
     h.Add(s);
-    View v = h.Shown(Range::k10Min, kT0 + 10);
+    View v = h.Shown(Range::k10Min, S(kT0 + 10));
     EXPECT_EQ(TooltipText(v, 599 - 5, DisplayUnit{8.0, u"кБайт/с"}),
               u"12:00:05\r\nВход / выход, кБайт/с\r\nОтдел: 10.0 / 2.0\r\nСклад: 1.0 / 0.0\r\n"
               u"Итого: 11.0 / 2.0\r\nШирина канала: 256.0 / 64.0\r\nЗамер входа: 200.0");
     EXPECT_EQ(TooltipText(v, 0, kKbit), u"11:50:11\r\nНет данных");
     EXPECT_EQ(TooltipText(v, 600, kKbit), u"");
-    View day = h.Shown(Range::k24Hours, kT0 + 10);
+    View day = h.Shown(Range::k24Hours, S(kT0 + 10));
     EXPECT_EQ(TooltipText(day, 1439, kKbit).rfind(u"01.12.2026 12:00, среднее за минуту\r\n", 0),
               0u);
 }
@@ -263,7 +380,7 @@ TEST(ChannelHistory, CsvHasABomSemicolonsDecimalCommasAndQuotedNamesWhateverTheL
     h.Add(s);
     h.MarkGap();
     h.Add(Cycle(kT0 + 4, {{1, 0, 0, u"A;B"}}));
-    View v = h.Full(Range::k10Min, kT0 + 5);
+    View v = h.Full(Range::k10Min, S(kT0 + 5));
     const std::string expected =
         "\xEF\xBB\xBF"
         "Время;\"A;B (вход, кбит/с)\";\"A;B (выход, кбит/с)\";"

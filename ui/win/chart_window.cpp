@@ -328,7 +328,6 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         LineTo(dc, plot.left, plot.bottom);
         LineTo(dc, plot.right, plot.bottom);
         if (axis.points.empty()) return;
-        const int64_t first = axis.points.front().time;
         const int64_t span = static_cast<int64_t>(axis.points.size()) * axis.step;
         const int width = std::max(1L, plot.right - plot.left);
         int64_t every = 86400;
@@ -338,16 +337,30 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
                 break;
             }
         }
-        for (int64_t t = (first + every - 1) / every * every; t < first + span; t += every) {
-            const int x = plot.left + static_cast<int>((t - first) * width / span);
+        // Labels follow the wall clock: a clock change shows as a jump in them, and the jump's
+        // label wins over a regular one it would overlap.
+        struct Label {
+            int x;
+            int64_t local;
+        };
+        std::vector<Label> labels;
+        for (const chart::TimeMark& m : chart::TimeMarks(axis, every)) {
+            const int x = ChartColumnOf(plot, axis, m.index);
             if (x < plot.left + 20) continue;  // would crowd the scale's "0"
             MoveToEx(dc, x, plot.bottom, nullptr);
             LineTo(dc, x, plot.bottom + 4);
-            const int64_t day = ((t % 86400) + 86400) % 86400;
+            if (!labels.empty() && x - labels.back().x < 60) {
+                if (!m.jump) continue;
+                labels.pop_back();
+            }
+            labels.push_back({x, m.local});
+        }
+        for (const Label& l : labels) {
+            const int64_t day = ((l.local % 86400) + 86400) % 86400;
             wchar_t buf[16];
             swprintf(buf, 16, L"%02d:%02d", static_cast<int>(day / 3600),
                      static_cast<int>(day / 60 % 60));
-            Text_(dc, buf, {x - 40, plot.bottom + 3, x + 40, plot.bottom + kTimeHeight},
+            Text_(dc, buf, {l.x - 40, plot.bottom + 3, l.x + 40, plot.bottom + kTimeHeight},
                   DT_CENTER | DT_TOP);
         }
     }
@@ -632,15 +645,17 @@ void ChartWindow::Tick() {
         ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_).in;
     const int64_t column = chart::RangeSeconds(range_) / std::max(1L, plot.right - plot.left);
     const int64_t every = std::clamp<int64_t>(column, 1, 10);
-    const int64_t age = src_.now() - builtAt_;
+    // Steady seconds: a clock set back or forward changes the labels, never the schedule.
+    const int64_t age = src_.now().steady - builtAt_;
     if (age >= every && (dirty_ || age >= view_.step)) Redraw();
 }
 
 void ChartWindow::Redraw() {
     if (!hwnd_ || !src_.history) return;
     unit_ = src_.unit();
-    builtAt_ = src_.now();
-    view_ = src_.history->Shown(range_, builtAt_);
+    const ClockStamp now = src_.now();
+    builtAt_ = now.steady;
+    view_ = src_.history->Shown(range_, now);
     dirty_ = false;
 
     const RECT area = ChartArea();

@@ -32,7 +32,7 @@ class ChartWindow {
     struct Sources {
         const chart::ChannelHistory* history = nullptr;
         std::function<ui::DisplayUnit()> unit;  // the table's unit now
-        std::function<int64_t()> now;           // local seconds
+        std::function<ClockStamp()> now;        // steady and wall-clock now
         // Writes the CSV bytes to the path; false with the message to show when it failed.
         std::function<bool(const std::string& bytes, const Text& path, Text& error)> save;
     };
@@ -84,7 +84,7 @@ class ChartWindow {
     chart::View view_;
     ui::DisplayUnit unit_ = {1.0, u""};
     bool dirty_ = true;
-    int64_t builtAt_ = 0;
+    int64_t builtAt_ = 0;  // steady second of the last redraw
     int redraws_ = 0;
 
     // The back buffer the chart is drawn into and painted from.

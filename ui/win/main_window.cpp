@@ -33,7 +33,7 @@ constexpr std::chrono::milliseconds kExitLimit(60000);
 // Users-changed notices closer together than this are one burst: one gauge rebuild.
 constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
-constexpr DWORD kUsersChangedMaxDelayMs = 300;
+constexpr int64_t kUsersChangedMaxDelayMs = 300;
 constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
 
 // The tray icon's record: the window, the icon's id and message, the icon and its tip.
@@ -72,8 +72,8 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
       events_(events),
       clock_(clock),
       log_(model, clock),
-      chart_({&history_, [this] { return ChartUnit(); },
-              [this] { return CivilSeconds(clock_.LocalNow()); }, SaveChartCsv}) {
+      chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
+              SaveChartCsv}) {
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
@@ -267,9 +267,10 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             RefreshTableNow();
             return TRUE;
         case WM_USERSCHANGED:
-            if (!usersChangedPending_) usersChangedSince_ = GetTickCount();
+            // The window's clock, not the tick count: tests drive the burst's age.
+            if (!usersChangedPending_) usersChangedSince_ = clock_.SteadyMs();
             usersChangedPending_ = true;
-            if (GetTickCount() - usersChangedSince_ >= kUsersChangedMaxDelayMs) {
+            if (clock_.SteadyMs() - usersChangedSince_ >= kUsersChangedMaxDelayMs) {
                 KillTimer(hwnd_, kUsersChangedTimer);
                 usersChangedPending_ = false;
                 RebuildGauges();

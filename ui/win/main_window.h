@@ -187,7 +187,7 @@ class CmovraDlg : public WindowLink {
     std::vector<HWND> gauges_;
     int gaugeRebuilds_ = 0;
     bool usersChangedPending_ = false;
-    DWORD usersChangedSince_ = 0;
+    int64_t usersChangedSince_ = 0;  // Clock::SteadyMs when the burst began
     // The texts last written to each user's row, so that a refresh writes only what changed.
     std::unordered_map<Text, ui::RowTexts> shownTexts_;
     ui::RowTexts shownSummary_;
