@@ -332,6 +332,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             OnQueryEndSession();
             return DialogResult(hwnd_, TRUE);
         case WM_ENDSESSION:
+            // Not ending after all: an exit that began goes on as after Exit.
             if (wp) OnEndSession();
             return DialogResult(hwnd_, 0);
         case WM_DESTROY:
@@ -696,24 +697,28 @@ void CmovraDlg::OnQueryEndSession() {
     exit_.SessionEnds();
     if (hwnd_) ShutdownBlockReasonCreate(hwnd_, kSessionEndReason);
     OnLogLine(LOG_INFO, kSessionEndLine);
-    // The stop request now, so the exit action starts while Windows asks the other programs.
     workers_->BeginExit();
-    if (!workers_->Running()) return;
-    if (log_.ConnState() != EXIT_PENDING) log_.SetExitPending();
-    events_.stop.Set();
-    ShowExitInTray();
-    if (hwnd_) SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+    if (workers_->Running()) {
+        if (log_.ConnState() != EXIT_PENDING) log_.SetExitPending();
+        events_.stop.Set();
+        ShowExitInTray();
+        // The worker's exit action, its lines and the release first, within the session's
+        // bound, before the answer: once it is given Windows may end the process at any time.
+        // The timer must not close the window under this wait.
+        if (hwnd_) KillTimer(hwnd_, kExitPendingTimer);
+        const std::chrono::milliseconds left(exit_.RemainingMs());
+        if (!workers_->WaitForExit(PumpMessages, left, left) && hwnd_) {
+            // Given up: should the session go on after all, the timer ends the process.
+            SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+        }
+    }
+    if (hwnd_) ShutdownBlockReasonDestroy(hwnd_);
 }
 
 void CmovraDlg::OnEndSession() {
     OnQueryEndSession();  // in case Windows did not ask first
-    // The worker's exit action, its lines and the release first, within the session's bound;
-    // the window's own end after. The timer must not close the window under this wait.
-    if (hwnd_) KillTimer(hwnd_, kExitPendingTimer);
-    const std::chrono::milliseconds left(exit_.RemainingMs());
-    const bool ended = workers_->WaitForExit(PumpMessages, left, left);
-    if (hwnd_) ShutdownBlockReasonDestroy(hwnd_);
-    if (!ended) EndProcessNow();
+    // The window's own end comes after the exit action.
+    if (workers_->Running()) EndProcessNow();
     if (!closing_) CloseNow();
 }
 

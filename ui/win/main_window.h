@@ -113,7 +113,7 @@ class CmovraDlg : public WindowLink {
     void OnClose();
     void CloseNow();
     // Windows asks whether the session may end, then ends it: the exit path runs within the
-    // session's bound before the session may go.
+    // session's bound before the answer, so before the session may go.
     void OnQueryEndSession();
     void OnEndSession();
     // The exit's bound passed, or Exit was chosen again: the process ends now, whatever its
