@@ -82,9 +82,9 @@ last_set() {
 # With BeforeQuit 2 every user's last write is the exit action's (VT_I4, where regulation writes
 # VT_INT) of the limits the scenario started it with, and the server object is released after.
 check_restored() {
-  local bad="" spec u in out
-  for spec in alpha:256:64 beta:256:64 gamma:128:32; do
-    IFS=: read -r u in out <<<"$spec"
+  local bad="" want got u in out
+  for want in alpha:256:64 beta:256:64 gamma:128:32; do
+    IFS=: read -r u in out <<<"$want"
     got="$(last_set "$u" User_InBandwidth)/$(last_set "$u" User_OutBandwidth)"
     [ "$got" = "I4:$in/I4:$out" ] || bad="$bad $u=$got"
   done
