@@ -190,6 +190,25 @@ FaultSwitch ParseFaultWords(const Line& l, size_t first, const std::string& verb
         const double v = NonNegative(arg(1), n, "delay");
         if (v > 60000) throw ScenarioError(n, "delay above 60000 ms");
         f.delayMs = static_cast<int>(v);
+    } else if (what == "hang") {
+        need(2, 2, "hang create|login|list|info|get|set");
+        f.kind = K::Hang;
+        const std::string& call = arg(1);
+        using C = ServerCall;
+        if (call == "create")
+            f.call = C::Create;
+        else if (call == "login")
+            f.call = C::Login;
+        else if (call == "list")
+            f.call = C::List;
+        else if (call == "info")
+            f.call = C::Info;
+        else if (call == "get")
+            f.call = C::Get;
+        else if (call == "set")
+            f.call = C::Set;
+        else
+            throw ScenarioError(n, "unknown call '" + call + "' to hang");
     } else {
         throw ScenarioError(n, "unknown fault '" + what + "'");
     }

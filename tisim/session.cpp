@@ -100,10 +100,11 @@ Session::~Session() {
 }
 
 template <class F>
-auto Session::Call(const std::string& what, F&& body) -> decltype(body()) {
+auto Session::Call(ServerCall call, const std::string& what, F&& body) -> decltype(body()) {
     const std::string head = std::string("s") + std::to_string(id_) + " " + what;
     try {
         sim_->BeginCall();
+        sim_->HangIfFaulted(call, head);
         if constexpr (std::is_void_v<decltype(body())>) {
             body();
             sim_->Record(head + " -> OK");
@@ -123,7 +124,8 @@ void Session::RequireLogin() const {
 }
 
 Variant Session::ListUsersRaw(int32_t list, const Variant& a, const Variant& b, int32_t c) {
-    return Call(std::string("ListUsers ") + Int32Arg(list) + " " + JournalValue(a) + " " +
+    return Call(ServerCall::List,
+                std::string("ListUsers ") + Int32Arg(list) + " " + JournalValue(a) + " " +
                     JournalValue(b) + std::string(" ") + Int32Arg(c),
                 [&] {
                     RequireLogin();
@@ -133,7 +135,7 @@ Variant Session::ListUsersRaw(int32_t list, const Variant& a, const Variant& b, 
 }
 
 Variant Session::LoginRaw(const Variant& password) {
-    return Call(std::string("Login ") + JournalValue(password), [&] {
+    return Call(ServerCall::Login, std::string("Login ") + JournalValue(password), [&] {
         RequireText(password, "password is not a text");
         if (!sim_->CheckPassword(password)) {
             loggedIn_ = false;
@@ -145,7 +147,7 @@ Variant Session::LoginRaw(const Variant& password) {
 }
 
 Variant Session::GetUserInfoRaw(const Variant& name) {
-    return Call(std::string("GetUserInfo ") + JournalValue(name), [&] {
+    return Call(ServerCall::Info, std::string("GetUserInfo ") + JournalValue(name), [&] {
         RequireLogin();
         RequireText(name, "user name is not a text");
         return sim_->GetUserInfo(name.s);
@@ -153,7 +155,8 @@ Variant Session::GetUserInfoRaw(const Variant& name) {
 }
 
 Variant Session::GetPropertyRaw(int32_t kind, const Variant& object, const Variant& property) {
-    return Call(std::string("GetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
+    return Call(ServerCall::Get,
+                std::string("GetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
                     JournalValue(property),
                 [&] {
                     RequireLogin();
@@ -166,7 +169,8 @@ Variant Session::GetPropertyRaw(int32_t kind, const Variant& object, const Varia
 
 void Session::SetPropertyRaw(int32_t kind, const Variant& object, const Variant& property,
                              const Variant& value, int32_t flag) {
-    Call(std::string("SetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
+    Call(ServerCall::Set,
+         std::string("SetProperty ") + Int32Arg(kind) + " " + JournalValue(object) + " " +
              JournalValue(property) + " " + JournalValue(value) + " " + Int32Arg(flag),
          [&] {
              RequireLogin();
@@ -204,6 +208,8 @@ std::unique_ptr<movra::TiServer> SimConnector::Connect(const Text& host) {
 
 std::unique_ptr<Session> SimConnector::ConnectSession(const Text& host) {
     sim_->BeginCall();
+    sim_->HangIfFaulted(ServerCall::Create,
+                        std::string("s0 Connect ") + JournalValue(Variant::BStr(host)));
     if (sim_->GetFaults().createFails) {
         sim_->Record(std::string("s0 Connect ") + JournalValue(Variant::BStr(host)) + " -> ERR " +
                      Hex(kREGDB_E_CLASSNOTREG));

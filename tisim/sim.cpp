@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <limits>
@@ -84,6 +85,9 @@ void Faults::Set(const FaultSwitch& f, bool on) {
         case K::Delay:
             delayMs = on ? f.delayMs : 0;
             break;
+        case K::Hang:
+            list(hangs, f.call);
+            break;
     }
 }
 
@@ -116,6 +120,8 @@ struct Simulator::Impl {
         if (journalFile) std::fclose(journalFile);
     }
     int sessions = 0;
+    std::condition_variable hangsReleased;
+    bool released = false;
     std::chrono::steady_clock::time_point realStart = std::chrono::steady_clock::now();
 
     UserRec* FindUser(const Text& name) {
@@ -677,6 +683,23 @@ void Simulator::BeginCall() {
     if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     std::lock_guard lock(impl_->mu);
     impl_->CatchUpRealTime();
+}
+
+void Simulator::HangIfFaulted(ServerCall call, const std::string& journalLine) {
+    std::unique_lock lock(impl_->mu);
+    const auto& hangs = impl_->sc.faults.hangs;
+    if (std::find(hangs.begin(), hangs.end(), call) == hangs.end()) return;
+    impl_->Append(journalLine + " -> HANG");
+    impl_->hangsReleased.wait(lock, [this] { return impl_->released; });
+    throw TiError(kE_FAIL, "hung call released");
+}
+
+void Simulator::ReleaseHangs() {
+    {
+        std::lock_guard lock(impl_->mu);
+        impl_->released = true;
+    }
+    impl_->hangsReleased.notify_all();
 }
 
 }  // namespace tisim

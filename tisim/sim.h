@@ -86,15 +86,19 @@ struct Refusal {
     bool operator==(const Refusal&) const = default;
 };
 
+// The calls a server object answers, and its creation, as the hang fault names them.
+enum class ServerCall { Create, Login, List, Info, Get, Set };
+
 // One fault as a scenario line names it (`fault info b`, `fault delay 500`, ...): switched on
 // for the whole run, or on and off at moments of the schedule.
 struct FaultSwitch {
-    enum class Kind { Create, Login, List, Info, Get, Set, CountersI4, ShortInfo, Delay };
+    enum class Kind { Create, Login, List, Info, Get, Set, CountersI4, ShortInfo, Delay, Hang };
     Kind kind = Kind::Create;
-    Text user;             // Info; Get/Set: empty = any user
-    int32_t property = 0;  // Get/Set: 0 = any property
-    size_t shortInfo = 0;  // ShortInfo: elements returned
-    int delayMs = 0;       // Delay
+    ServerCall call = ServerCall::Create;  // Hang
+    Text user;                             // Info; Get/Set: empty = any user
+    int32_t property = 0;                  // Get/Set: 0 = any property
+    size_t shortInfo = 0;                  // ShortInfo: elements returned
+    int delayMs = 0;                       // Delay
 };
 
 // A change at a moment of simulated time (seconds since the start).
@@ -117,6 +121,9 @@ struct Faults {
     bool countersAsI4 = false;       // elements 20/21 as VT_I4 (truncated) instead of VT_R8
     size_t shortInfo = 0;            // when > 0: GetUserInfo returns only this many elements
     int delayMs = 0;                 // every call waits this long first
+    // Calls of these kinds that arrive never return (a server that stopped answering);
+    // clearing the fault spares later calls, not those already waiting.
+    std::vector<ServerCall> hangs;
 
     // Switches one fault on or off. A user or refusal already listed is not listed twice, so a
     // repeating schedule does not grow the lists; the same words clear what they switched on
@@ -256,6 +263,11 @@ class Simulator {
     // In real time catches up, sleeps for the slow-call fault in force then (outside the lock)
     // and catches up again.
     void BeginCall();
+    // Whether a call of this kind arriving now hangs; if so, journals `journalLine` with
+    // " -> HANG" and waits until ReleaseHangs, which only tests call: in the DLL the call
+    // returns only when the process ends. A released call fails with 0x80004005.
+    void HangIfFaulted(ServerCall call, const std::string& journalLine);
+    void ReleaseHangs();
 
   private:
     struct Impl;
@@ -296,7 +308,7 @@ class Session : public movra::TiServer {
 
   private:
     template <class F>
-    auto Call(const std::string& what, F&& body) -> decltype(body());
+    auto Call(ServerCall call, const std::string& what, F&& body) -> decltype(body());
     void RequireLogin() const;
 
     std::shared_ptr<Simulator> sim_;

@@ -226,32 +226,48 @@ class StartLimitsTest : public EngineFixture {
                    c.property == Variant::BStr(u"User_OutBandwidth") && reads++ == 0;
         };
     }
-    void CyclesThenExit() {
+    // Returns anna's limit writes (incoming and outgoing, in order) of the second cycle and of
+    // the exit, so that a run that never regulated cannot pass for one that restored.
+    std::pair<std::vector<Variant>, std::vector<Variant>> CyclesThenExit() {
         auto run = Connected();
-        ASSERT_TRUE(run->RunCycle());
+        EXPECT_TRUE(run->RunCycle());
         for (const Call& c : srv->Sets())
             EXPECT_FALSE(c.object == u"anna" && c.property != Variant::Int(30))
                 << "written before its limits were read";
-        ASSERT_TRUE(run->RunCycle());
+        srv->Clear();
+        EXPECT_TRUE(run->RunCycle());
+        std::vector<Variant> regulated = AnnasLimitWrites();
+        srv->Clear();
         run->Stop();
+        std::vector<Variant> restored = AnnasLimitWrites();
         std::lock_guard<std::mutex> l(srv->m);
         EXPECT_EQ(srv->users[u"anna"].limitIn, 500);
         EXPECT_EQ(srv->users[u"anna"].limitOut, 100);
+        return {regulated, restored};
+    }
+    std::vector<Variant> AnnasLimitWrites() {
+        std::vector<Variant> r;
+        for (const Call& c : srv->Sets())
+            if (c.object == u"anna" && c.property != Variant::Int(30)) r.push_back(c.value);
+        return r;
     }
 };
 
 TEST_F(StartLimitsTest, DivisionWaitsForTheLimitsAndTheExitRestoresTheAdministrators) {
     Edit([](Model& m) { m.settings.TrafficSpeedAutoControll = 3; });
-    CyclesThenExit();
-    bool regulated = false;  // in the second cycle, as usual
-    for (const Call& c : srv->Sets())
-        regulated |= c.object == u"anna" && c.value == Variant::Int(256);
-    EXPECT_TRUE(regulated);
+    const auto [regulated, restored] = CyclesThenExit();
+    bool divided = false;  // in the second cycle, as usual
+    for (const Variant& v : regulated) divided |= v == Variant::Int(256);
+    EXPECT_TRUE(divided);
+    EXPECT_EQ(restored, (std::vector<Variant>{Variant::I4(500), Variant::I4(100)}));
 }
 
 TEST_F(StartLimitsTest, ModeOneWaitsForTheDownloadUsersLimitsToo) {
     Edit([](Model& m) { m.settings.TrafficSpeedAutoControll = 1; });
-    CyclesThenExit();
+    const auto [regulated, restored] = CyclesThenExit();
+    // The free channel once bob's 100/50 are taken off 512/128, then the administrator's again.
+    EXPECT_EQ(regulated, (std::vector<Variant>{Variant::I4(412), Variant::I4(78)}));
+    EXPECT_EQ(restored, (std::vector<Variant>{Variant::I4(500), Variant::I4(100)}));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
         "at 40 b random\n"
         "fault create\nfault login\nfault list\nfault info b\n"
         "fault get * User_InBandwidth\nfault set b *\nfault get b 78\n"
-        "fault counters-i4\nfault short-info 12\nfault delay 5",
+        "fault counters-i4\nfault short-info 12\nfault delay 5\nfault hang info\nfault hang set",
         u"/base");
     EXPECT_EQ(sc.password, u"pa ss");
     EXPECT_EQ(sc.channelIn, 2048);
@@ -80,6 +80,7 @@ TEST(ScenarioTest, ReadsEveryDirective) {
     EXPECT_EQ(f.refusals[2].property, kPropLastActivity);
     EXPECT_EQ(f.shortInfo, 12u);
     EXPECT_EQ(f.delayMs, 5);
+    EXPECT_EQ(f.hangs, (std::vector<ServerCall>{ServerCall::Info, ServerCall::Set}));
 }
 
 TEST(ScenarioTest, ErrorsNameTheirLine) {
@@ -109,6 +110,8 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"fault info\n", 1},
         {"fault get a User_Bandwidth\n", 1},
         {"fault short-info 40\n", 1},
+        {"fault hang\n", 1},
+        {"fault hang reboot\n", 1},
         {"time sometimes\n", 1},
         {"seed -1\n", 1},
         {"journal-memory 1.5\n", 1},

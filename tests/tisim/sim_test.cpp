@@ -1,6 +1,7 @@
 // The simulator's model: limits, the shared channel, counters, activity, schedule and faults.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -436,6 +437,36 @@ TEST_F(SimTest, TimedFaultsComeAndGoAndRepeatWithThePeriod) {
     sim->Advance(1000);
     EXPECT_EQ(sim->GetFaults().infoFailsFor.size(), 1u);
     EXPECT_EQ(sim->GetFaults().refusals.size(), 1u);
+}
+
+// A server that stops answering: the hung call never returns (tests alone can release it),
+// the journal shows where it stopped, and calls of other kinds, or made after the fault is
+// cleared, still answer.
+TEST_F(SimTest, HungCallWaitsWhileOtherCallsGoOn) {
+    Make(ParseScenario("user a\nuser b\nat 10 fault hang info\nat 20 clear hang info\n"));
+    auto s = LoggedIn();
+    sim->Advance(10);
+    std::atomic<int32_t> status{-1};
+    std::thread caller([&] { status = ErrorOf([&] { s->GetUserInfo(u"a"); }); });
+    const auto hung = [&] {
+        for (const std::string& line : sim->Journal())
+            if (line.ends_with("s1 GetUserInfo BSTR:\"a\" -> HANG")) return true;
+        return false;
+    };
+    while (!hung()) std::this_thread::yield();
+    EXPECT_NO_THROW(s->ListUsers());
+    EXPECT_NO_THROW(s->SetProperty(3, u"b", PropNumber(31), Variant::Int(5)));
+    sim->Advance(10);
+    EXPECT_NO_THROW(s->GetUserInfo(u"b"));
+    EXPECT_EQ(status.load(), -1) << "the hung call returned";
+    sim->ReleaseHangs();
+    caller.join();
+    EXPECT_EQ(status.load(), kE_FAIL);
+
+    Make(ParseScenario("fault hang create\n"));
+    sim->ReleaseHangs();  // released at once: the creation fails instead of waiting
+    EXPECT_EQ(ErrorOf([&] { SimConnector(sim).Connect(u"h"); }), kE_FAIL);
+    EXPECT_EQ(sim->Journal().back(), "1 0.000 s0 Connect BSTR:\"h\" -> HANG");
 }
 
 TEST_F(SimTest, JournalRecordsCallsArgumentsAndOutcomesInOrder) {

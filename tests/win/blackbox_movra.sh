@@ -66,6 +66,33 @@ wait_help() {  # wait_help EXPECTED SECONDS ARGS...: until the helper prints EXP
   return 1
 }
 journal_count() { grep -c "$1" "$case_dir/journal.txt" 2>/dev/null || echo 0; }
+wait_journal() {  # wait_journal PATTERN SECONDS
+  local end=$((SECONDS + $2))
+  while [ $SECONDS -lt $end ]; do
+    grep -qF -- "$1" "$case_dir/journal.txt" 2>/dev/null && return 0
+    sleep 0.3
+  done
+  return 1
+}
+# The value of the last write of a property to a user, from TiSim's journal (I4:256, INT:300).
+last_set() {
+  grep -F "SetProperty int32:3 BSTR:\"$1\" BSTR:\"$2\" " "$case_dir/journal.txt" 2>/dev/null |
+    tail -n 1 | sed -E 's/.*BSTR:"'"$2"'" ([^ ]+) .*/\1/'
+}
+# With BeforeQuit 2 every user's last write is the exit action's (VT_I4, where regulation writes
+# VT_INT) of the limits the scenario started it with, and the server object is released after.
+check_restored() {
+  local bad="" want got u in out
+  for want in alpha:256:64 beta:256:64 gamma:128:32; do
+    IFS=: read -r u in out <<<"$want"
+    got="$(last_set "$u" User_InBandwidth)/$(last_set "$u" User_OutBandwidth)"
+    [ "$got" = "I4:$in/I4:$out" ] || bad="$bad $u=$got"
+  done
+  [ -z "$bad" ] && pass "exit action restored the start limits" || fail "restored limits:$bad"
+  last="$(tail -n 1 "$case_dir/journal.txt")"
+  case "$last" in *" Release"*) pass "released after the exit action" ;;
+    *) fail "journal does not end with the release: $last" ;; esac
+}
 
 # setup CASE PASSWORD "extra cfg lines" "extra scenario lines" [users in cfg: yes|no]
 setup() {
@@ -119,6 +146,7 @@ wait_log "Жду завершения потока..." 10 && pass "waits for the
 wait_exit 30 && pass "ended after the thread" || { fail "still running"; kill "$movra_pid"; movra_pid=""; }
 after="$(journal_count 'SetProperty')"
 [ "$after" -gt "$before" ] && pass "exit action wrote limits ($before -> $after)" || fail "no exit action in the journal"
+check_restored
 
 # 2. A wrong password: the message box names the failure, the log has the line.
 setup wrong-password 11111 "" ""
@@ -171,6 +199,44 @@ for order in "1053 32791" "32791 1053"; do
     fail "still running after $order"; kill "$movra_pid" 2>/dev/null; movra_pid=""
   fi
 done
+
+# 8. A server that stops answering while Movra regulates, hidden in the tray. Exit chosen twice
+# ends the process at once; chosen once, the exit waits for the hung call until its bound and
+# then the process ends by itself.
+for times in 2 1; do
+  setup "exit-hung-server-$times" 48213 "" "at 8 fault hang info"
+  wait_log "Изменение ограничения для" 40 || fail "did not regulate"
+  wait_journal "-> HANG" 30 || fail "the server did not hang"
+  help command 32792 >/dev/null
+  wait_help 0 10 visible || fail "window not hidden"
+  start=$SECONDS
+  help command 32791 >/dev/null
+  wait_log "Жду завершения потока..." 10 || fail "no waiting line"
+  if [ "$times" = 2 ]; then
+    help command 32791 >/dev/null
+    wait_exit 10 && pass "Exit again ended it at once" || { fail "still running after Exit again"; kill "$movra_pid"; movra_pid=""; }
+  else
+    sleep "$QUIET_WINDOW"
+    kill -0 "$movra_pid" 2>/dev/null && pass "waits for the hung call" || fail "ended without waiting"
+    # The bound is 60 s from the Exit; the deadline here only keeps the test from hanging.
+    if wait_exit 120; then pass "ended by itself $((SECONDS - start)) s after Exit"
+    else fail "still running long after the bound"; kill "$movra_pid"; movra_pid=""; fi
+  fi
+done
+
+# 9. The Windows session ends while Movra regulates: the exit action, its lines and the
+# release come before the process ends. The Windows tests run one at a time, so the session's
+# end reaches no other program of the prefix's tests.
+setup end-session 48213 "" ""
+wait_log "Изменение ограничения для" 40 || fail "did not regulate"
+timeout 90 wine wineboot --end-session >/dev/null 2>&1 &
+boot=$!
+if wait_exit 60; then pass "ended with the session"
+else fail "still running after the session ended"; kill "$movra_pid"; movra_pid=""; fi
+wait "$boot" 2>/dev/null
+wait_log "Завершение сеанса Windows. Отключаюсь от сервера..." 1 && pass "session end logged" || fail "no session-end line"
+wait_log "Отключение от сервера.... Поток завершен." 1 && pass "thread's last line" || fail "no last line"
+check_restored
 
 echo "black-box failures: $failures"
 [ "$failures" -eq 0 ]

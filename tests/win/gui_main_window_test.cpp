@@ -12,8 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -581,6 +583,70 @@ std::thread Watch(const wchar_t* title, const std::atomic<bool>& done, std::atom
         }
         finished = true;
     });
+}
+
+// A server that does not answer: creating its object waits until the test lets it fail.
+class SilentServer : public TiConnector {
+  public:
+    std::unique_ptr<TiServer> Connect(const Text&) override {
+        std::unique_lock<std::mutex> l(m_);
+        called_ = true;
+        cv_.notify_all();
+        cv_.wait(l, [this] { return answer_; });
+        throw TiError(static_cast<int32_t>(0x80004005));
+    }
+    bool Called() {
+        std::lock_guard<std::mutex> l(m_);
+        return called_;
+    }
+    void Answer() {
+        std::lock_guard<std::mutex> l(m_);
+        answer_ = true;
+        cv_.notify_all();
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool called_ = false, answer_ = false;
+};
+
+// Exit while the worker waits on the server: the window and its tray icon stay, the tip says
+// the program is finishing whatever lines arrive meanwhile, and the window goes only once the
+// worker has ended.
+TEST_F(MainWindowTest, ExitWaitingForASilentServerKeepsTheTrayIconWithItsTip) {
+    SilentServer silent;
+    WorkerEvents fresh;  // the window just closed has begun its exit on the fixture's
+    fresh.idle.Set();
+    struct ClosedFirst {  // before the server and events it uses
+        std::unique_ptr<CmovraDlg>& window;
+        ~ClosedFirst() {
+            window.reset();
+            Pump();
+        }
+    } closedFirst{dlg};
+    dlg.reset();
+    Pump();
+    dlg = std::make_unique<CmovraDlg>(model, fresh, silent, clock);
+    hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
+    ASSERT_NE(hwnd, nullptr);
+    Pump(50ms);
+    dlg->RunCommand(IDC_CONNECT);
+    ASSERT_TRUE(PumpUntil([&] { return silent.Called(); }));
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    Pump(kQuietWindow);
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_EQ(dlg->ConnState(), EXIT_PENDING);
+    EXPECT_TRUE(dlg->TrayIconShown());
+    EXPECT_EQ(U8(dlg->TrayTip()), "Movra: завершение работы...");
+    dlg->OnLogLine(LOG_STATUS, u"Польз:0 Онлайн:0 Акт:0 Слабоакт:0 Спит:0");
+    EXPECT_EQ(U8(dlg->TrayTip()), "Movra: завершение работы...");
+    bool boxShown = false;  // the worker's box for the failed connection, answered
+    std::thread driver = Drive(
+        L"Movra", [](HWND) {}, &boxShown);
+    silent.Answer();
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+    driver.join();
 }
 
 TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {

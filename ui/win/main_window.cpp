@@ -22,14 +22,18 @@ namespace movra {
 namespace {
 
 constexpr UINT_PTR kUsersChangedTimer = 1;
-// While an exit is pending: closes the window once no worker runs, for a worker that gave up
-// because of the exit logs no line to complete it on.
+// While an exit is pending: closes the window once no worker runs (a worker that gave up
+// because of the exit logs no line to complete it on, and the last line comes before the
+// release), and ends the process at the exit's bound.
 constexpr UINT_PTR kExitPendingTimer = 2;
 constexpr UINT kExitPendingPollMs = 100;
-// How long the program waits for its workers after the window closed: as long as one still
-// logs lines, but not after 10 s of silence nor 60 s in all.
+// How long the program waits for its workers after the window closed without an exit (the
+// window destroyed by its owner): as long as one still logs lines, but not after 10 s of
+// silence nor 60 s in all. After an exit, what is left of the exit's bound.
 constexpr std::chrono::milliseconds kExitQuiet(10000);
 constexpr std::chrono::milliseconds kExitLimit(60000);
+constexpr wchar_t kSessionEndReason[] = L"Movra восстанавливает ограничения пользователей";
+constexpr char16_t kSessionEndLine[] = u"Завершение сеанса Windows. Отключаюсь от сервера...";
 // Users-changed notices closer together than this are one burst: one gauge rebuild.
 constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
@@ -88,10 +92,12 @@ CmovraDlg::~CmovraDlg() {
     // The workers may still send lines; they find no window and go on to their end. A line
     // already on its way is handled by the pump.
     logWindow_.store(nullptr);
-    if (!workers_->WaitForExit(PumpMessages, kExitQuiet, kExitLimit)) {
+    const std::chrono::milliseconds limit =
+        exit_.Begun() ? std::chrono::milliseconds(exit_.RemainingMs()) : kExitLimit;
+    if (!workers_->WaitForExit(PumpMessages, std::min(kExitQuiet, limit), limit)) {
         // A worker that makes no progress (a server that does not answer, a box nobody closes)
         // must not keep a process without a window running.
-        ExitProcess(0);
+        EndProcessNow();
     }
     workers_.reset();
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
@@ -284,6 +290,8 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
                 if (!workers_->Running()) {
                     KillTimer(hwnd_, kExitPendingTimer);
                     if (!closing_) CloseNow();
+                } else if (exit_.Check() == ui::ExitDeadline::Step::kEndProcess) {
+                    EndProcessNow();
                 }
                 return TRUE;
             }
@@ -321,6 +329,13 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE:
             OnClose();
             return TRUE;
+        case WM_QUERYENDSESSION:
+            OnQueryEndSession();
+            return DialogResult(hwnd_, TRUE);
+        case WM_ENDSESSION:
+            // Not ending after all: an exit that began goes on as after Exit.
+            if (wp) OnEndSession();
+            return DialogResult(hwnd_, 0);
         case WM_DESTROY:
             KillTimer(hwnd_, kUsersChangedTimer);
             KillTimer(hwnd_, kExitPendingTimer);
@@ -429,14 +444,22 @@ void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
     if (fx.title && hwnd_) SetWindowTextW(hwnd_, W(*fx.title));
     if (fx.modifyTray) ModifyTray(fx.icon, fx.tooltip);
     if (fx.refreshTable) RefreshTableNow();
-    // A pending exit completes. The log has already moved the state on from EXIT_PENDING, so
-    // going through WM_CLOSE again would only start another wait.
-    if (fx.close && hwnd_ && !closing_) CloseNow();
+    // A pending exit completes once the worker that sent this line has also released the
+    // server: the exit timer closes the window when no worker runs, so that the window and its
+    // tray icon stay as long as anything of the exit is left.
 }
 
 void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
     trayIcon_ = IconHandle(icon);
-    trayTip_ = tip;
+    // Once the exit has begun the tip says so until the process ends, whatever lines come.
+    trayTip_ = exit_.Begun() ? ui::kExitTrayTip : tip;
+    if (!trayShown_ || !hwnd_) return;
+    NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
+    Shell_NotifyIconW(NIM_MODIFY, &nid);
+}
+
+void CmovraDlg::ShowExitInTray() {
+    trayTip_ = ui::kExitTrayTip;
     if (!trayShown_ || !hwnd_) return;
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
@@ -657,17 +680,57 @@ void CmovraDlg::Disconnect() {
 
 void CmovraDlg::OnClose() {
     if (closing_) return;
+    // Exit chosen while an exit is under way: the administrator will not wait any longer.
+    if (exit_.Request() == ui::ExitDeadline::Step::kEndProcess) EndProcessNow();
     workers_->BeginExit();
     if (workers_->WaitUntilIdle(20)) {
         CloseNow();
-    } else if (log_.ConnState() == EXIT_PENDING) {
-        CloseNow();
-    } else {
-        log_.SetExitPending();
-        Disconnect();
-        if (hwnd_) SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+        return;
     }
+    log_.SetExitPending();
+    Disconnect();
+    // The tray icon stays, saying the program is finishing: with the window hidden it is the
+    // only sign of the exit, and its menu's Exit ends the process.
+    ShowExitInTray();
+    if (hwnd_) SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+}
+
+void CmovraDlg::OnQueryEndSession() {
+    if (exit_.SessionEnding()) return;
+    exit_.SessionEnds();
+    if (hwnd_) ShutdownBlockReasonCreate(hwnd_, kSessionEndReason);
+    OnLogLine(LOG_INFO, kSessionEndLine);
+    workers_->BeginExit();
+    if (workers_->Running()) {
+        if (log_.ConnState() != EXIT_PENDING) log_.SetExitPending();
+        events_.stop.Set();
+        ShowExitInTray();
+        // The worker's exit action, its lines and the release first, within the session's
+        // bound, before the answer: once it is given Windows may end the process at any time.
+        // The timer must not close the window under this wait.
+        if (hwnd_) KillTimer(hwnd_, kExitPendingTimer);
+        const std::chrono::milliseconds left(exit_.RemainingMs());
+        if (!workers_->WaitForExit(PumpMessages, left, left) && hwnd_) {
+            // Given up: should the session go on after all, the timer ends the process.
+            SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+        }
+    }
+    if (hwnd_) ShutdownBlockReasonDestroy(hwnd_);
+}
+
+void CmovraDlg::OnEndSession() {
+    OnQueryEndSession();  // in case Windows did not ask first
+    // The window's own end comes after the exit action.
+    if (workers_->Running()) EndProcessNow();
+    if (!closing_) CloseNow();
+}
+
+void CmovraDlg::EndProcessNow() {
     RemoveTrayIcon();
+    // Not ExitProcess: a worker stuck in a server call is cut off, not waited for by the
+    // libraries' detach code.
+    TerminateProcess(GetCurrentProcess(), 0);
+    ExitProcess(0);
 }
 
 void CmovraDlg::CloseNow() {

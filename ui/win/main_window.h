@@ -20,6 +20,7 @@
 #include "log/color_index.h"
 #include "log/event_log.h"
 #include "ui/editors_model.h"
+#include "ui/exit_deadline.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
 
@@ -112,8 +113,17 @@ class CmovraDlg : public WindowLink {
     void OnTrayNotify(WPARAM id, LPARAM mouse);
     void OnClose();
     void CloseNow();
+    // Windows asks whether the session may end, then ends it: the exit path runs within the
+    // session's bound before the answer, so before the session may go.
+    void OnQueryEndSession();
+    void OnEndSession();
+    // The exit's bound passed, or Exit was chosen again: the process ends now, whatever its
+    // workers are doing.
+    [[noreturn]] void EndProcessNow();
     void RemoveTrayIcon();
     void ModifyTray(TrayIcon icon, const Text& tip);
+    // The tray tip that the exit has begun, on the icon shown now.
+    void ShowExitInTray();
     void ApplyLogEffects(const LogEffects& fx);
 
     void Connect();
@@ -179,6 +189,8 @@ class CmovraDlg : public WindowLink {
     bool hideAgain_ = false;
     bool showUnauthorised_ = true;
     bool closing_ = false;
+    // The exit's bound, from its first request to the end of the process.
+    ui::ExitDeadline exit_{ui::SteadyMs()};
     ui::SortState sort_;
     ui::SortRows sortRows_;
     ColorIndexStore tableColors_;
