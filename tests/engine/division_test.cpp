@@ -457,7 +457,7 @@ TEST_F(DivisionTest, MeasuredWidthLeavesTheActiveUsersAtLeastHalfOfTheChannel) {
         uint32_t perUser;
         int32_t width;
     } cases[] = {
-        // The office: a full channel, 70 x 32 reserved but at most half of 2048.
+        // An office morning: a full channel, 70 x 32 reserved but at most half of 2048.
         {2045, 70, 32, 1024},
         // The next cycle measures the 1023 handed out plus 3: still 1024, not 513.
         {1023, 70, 32, 1024},
