@@ -125,12 +125,15 @@ TEST(ScenarioTest, RangesAreCheckedBeforeConverting) {
     EXPECT_EQ(top.channelIn, 16777215);
     EXPECT_EQ(top.defaultLimitIn, 2147483647);
     EXPECT_EQ(top.journalMemory, 1000000000u);
+    ASSERT_EQ(top.groups.size(), 1u);
+    ASSERT_EQ(top.users.size(), 1u);
     EXPECT_EQ(top.groups[0].limitIn, 2147483647);
     EXPECT_EQ(top.users[0].limitOut, 2147483647);
     EXPECT_EQ(top.users[0].rxBytes, 9007199254740992.0);
 
-    // The widest channel a scenario may have, every user downloading at full speed with
-    // 32-bit counters: the info stays in range for days of simulated time.
+    // The widest channel a scenario may have, one user downloading at full speed from the
+    // largest counter with 32-bit counters: the info stays in range for a week of simulated
+    // time.
     Scenario wide = ParseScenario(
         "channel 16777215 16777215\nfault counters-i4\n"
         "user a rx=9007199254740992 demand=1e300/1e300\n");
