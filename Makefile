@@ -92,7 +92,7 @@ demo: deps
 	@JOBS=$(JOBS) tools/demo "$(BUILD)"
 
 # Not part of `make test`: Movra under Wine against TiSim for SOAK_SECONDS (600) with faults
-# coming and going; prints memory, threads and descriptors over the run.
+# coming and going; prints memory, threads and descriptors over the run and fails on their growth.
 soak: deps
 	@JOBS=$(JOBS) tools/soak "$(BUILD)"
 

@@ -2,6 +2,7 @@
 // words with blanks, '#' starts a comment. Every error names its line.
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "core/textfile.h"
 #include "tisim/sim.h"
@@ -57,11 +58,38 @@ double NonNegative(const std::string& s, int line, const char* what) {
     return v;
 }
 
-int32_t Limit(const std::string& s, int line, const char* what) {
+// A number at most `max`; the range is checked before anything converts it.
+double AtMost(const std::string& s, int line, const char* what, double max, const char* unit) {
     const double v = NonNegative(s, line, what);
-    if (v != static_cast<double>(static_cast<int64_t>(v)) || v > 2147483647.0)
-        throw ScenarioError(line, std::string(what) + " must be a whole number of kbit/s");
-    return static_cast<int32_t>(v);
+    if (v > max) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.0f", max);
+        throw ScenarioError(line, std::string(what) + " above " + text + " " + unit);
+    }
+    return v;
+}
+
+double Whole(const std::string& s, int line, const char* what, double max, const char* unit) {
+    const double v = AtMost(s, line, what, max, unit);
+    if (v != std::floor(v))
+        throw ScenarioError(line, std::string(what) + " must be a whole number of " + unit);
+    return v;
+}
+
+int32_t Limit(const std::string& s, int line, const char* what) {
+    return static_cast<int32_t>(Whole(s, line, what, 2147483647.0, "kbit/s"));
+}
+
+// Delivered speeds are reported in bytes per second as 32-bit integers, so the channel (which
+// bounds every speed) must keep them in range: 16777215 kbit/s = 2147483520 bytes/s.
+double Channel(const std::string& s, int line, const char* what) {
+    return AtMost(s, line, what, 16777215.0, "kbit/s");
+}
+
+// Counters are whole in a double up to 2^53; from there, even at the widest channel, they need
+// centuries to reach 2^64, past which the `counters-i4` fault could not convert them.
+double Counter(const std::string& s, int line, const char* what) {
+    return AtMost(s, line, what, 9007199254740992.0, "bytes");
 }
 
 bool Flag(const std::string& s, int line, const char* what) {
@@ -123,9 +151,9 @@ void ParseUser(const Line& l, Scenario& sc) {
         } else if (key == "balance") {
             u.balance = Number(v, n, "balance");
         } else if (key == "rx") {
-            u.rxBytes = NonNegative(v, n, "rx");
+            u.rxBytes = Counter(v, n, "rx");
         } else if (key == "tx") {
-            u.txBytes = NonNegative(v, n, "tx");
+            u.txBytes = Counter(v, n, "tx");
         } else if (key == "in") {
             u.limitIn = Limit(v, n, "in");
         } else if (key == "out") {
@@ -289,8 +317,8 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
             sc.password = movra::FromUtf8(l.words[1]);
         } else if (d == "channel") {
             Need(l, 3, 3, "channel <in kbit/s> <out kbit/s>");
-            sc.channelIn = NonNegative(l.words[1], number, "channel in");
-            sc.channelOut = NonNegative(l.words[2], number, "channel out");
+            sc.channelIn = Channel(l.words[1], number, "channel in");
+            sc.channelOut = Channel(l.words[2], number, "channel out");
         } else if (d == "defaults") {
             Need(l, 3, 3, "defaults <in kbit/s> <out kbit/s>");
             sc.defaultLimitIn = Limit(l.words[1], number, "default in");
@@ -316,10 +344,8 @@ Scenario ParseScenario(std::string_view text, const Text& baseDir) {
             sc.journalPath = JoinPath(baseDir, movra::FromUtf8(l.words[1]));
         } else if (d == "journal-memory") {
             Need(l, 2, 2, "journal-memory <lines>");
-            const double v = NonNegative(l.words[1], number, "journal-memory");
-            if (v != static_cast<double>(static_cast<int64_t>(v)) || v > 1e9)
-                throw ScenarioError(number, "journal-memory must be a whole number of lines");
-            sc.journalMemory = static_cast<size_t>(v);
+            sc.journalMemory =
+                static_cast<size_t>(Whole(l.words[1], number, "journal-memory", 1e9, "lines"));
         } else if (d == "period") {
             Need(l, 2, 2, "period <seconds>");
             sc.schedulePeriod = NonNegative(l.words[1], number, "period");

@@ -83,6 +83,69 @@ TEST(ScenarioTest, ReadsEveryDirective) {
     EXPECT_EQ(f.hangs, (std::vector<ServerCall>{ServerCall::Info, ServerCall::Set}));
 }
 
+// Numbers that end up in integers are checked before any conversion: far too large, they
+// would be undefined behaviour (caught in the sanitizer tree), not an error.
+TEST(ScenarioTest, RangesAreCheckedBeforeConverting) {
+    struct Case {
+        const char* text;
+        const char* message;  // part of the error
+    };
+    const Case rejected[] = {
+        {"user a in=1e19\n", "in above 2147483647 kbit/s"},
+        {"user a out=1e300\n", "out above 2147483647 kbit/s"},
+        {"user a in=2147483648\n", "in above 2147483647 kbit/s"},
+        {"defaults 0 9.3e18\n", "default out above 2147483647 kbit/s"},
+        {"group g 1e19\n", "group limit above 2147483647 kbit/s"},
+        {"journal-memory 1e30\n", "journal-memory above 1000000000 lines"},
+        {"journal-memory 1e19\n", "journal-memory above 1000000000 lines"},
+        // Delivered speeds go out as 32-bit bytes per second; the counters wrap at 32 bits
+        // from a whole 64-bit count.
+        {"channel 16777216 1\n", "channel in above 16777215 kbit/s"},
+        {"channel 1 1e300\n", "channel out above 16777215 kbit/s"},
+        {"user a rx=1e30\n", "rx above 9007199254740992 bytes"},
+        {"user a tx=9007199254740994\n", "tx above 9007199254740992 bytes"},
+        {"user a in=-1\n", "in must not be negative"},
+        {"user a rx=inf\n", "rx is not a number"},
+        {"fault delay 1e30\n", "delay above 60000 ms"},
+        {"fault short-info 1e30\n", "short-info must be 1 to 39"},
+        {"fault get * 1e30\n", "property must be"},
+    };
+    for (const Case& c : rejected) {
+        try {
+            ParseScenario(c.text);
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const ScenarioError& e) {
+            EXPECT_EQ(e.line(), 1) << c.text;
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << c.text << " -> " << e.what();
+        }
+    }
+    const Scenario top = ParseScenario(
+        "channel 16777215 16777215\ndefaults 2147483647 0\njournal-memory 1000000000\n"
+        "group g 2147483647\nuser a in=2147483647 out=2147483647 rx=9007199254740992 tx=0\n");
+    EXPECT_EQ(top.channelIn, 16777215);
+    EXPECT_EQ(top.defaultLimitIn, 2147483647);
+    EXPECT_EQ(top.journalMemory, 1000000000u);
+    ASSERT_EQ(top.groups.size(), 1u);
+    ASSERT_EQ(top.users.size(), 1u);
+    EXPECT_EQ(top.groups[0].limitIn, 2147483647);
+    EXPECT_EQ(top.users[0].limitOut, 2147483647);
+    EXPECT_EQ(top.users[0].rxBytes, 9007199254740992.0);
+
+    // The widest channel a scenario may have, one user downloading at full speed from the
+    // largest counter with 32-bit counters: the info stays in range for a week of simulated
+    // time.
+    Scenario wide = ParseScenario(
+        "channel 16777215 16777215\nfault counters-i4\n"
+        "user a rx=9007199254740992 demand=1e300/1e300\n");
+    movra::ManualClock clock;
+    Simulator sim(wide, clock);
+    sim.Advance(7 * 86400);
+    const Variant info = sim.GetUserInfo(u"a");
+    ASSERT_EQ(info.a.size(), kInfoSize);
+    EXPECT_EQ(info.a[33], Variant::I4(16777215 * 128));
+}
+
 TEST(ScenarioTest, ErrorsNameTheirLine) {
     struct Case {
         const char* text;
