@@ -333,8 +333,13 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             OnQueryEndSession();
             return DialogResult(hwnd_, TRUE);
         case WM_ENDSESSION:
-            // Not ending after all: an exit that began goes on as after Exit.
-            if (wp) OnEndSession();
+            if (wp) {
+                OnEndSession();
+            } else if (exit_.Begun() && hwnd_) {
+                // Not ending after all: the exit that began completes as after Exit (the
+                // workers can no longer start, so the window must not stay behind).
+                SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
+            }
             return DialogResult(hwnd_, 0);
         case WM_DESTROY:
             KillTimer(hwnd_, kUsersChangedTimer);
