@@ -13,7 +13,34 @@
 namespace movra {
 namespace {
 
-class DivisionEndToEnd : public ::testing::Test {
+// A control run against TiSim's core on one simulated clock; the fixture's SetUp fills `sim`,
+// `connector` and the settings.
+template <class Base>
+class SimControlRun : public Base {
+  protected:
+    // Claims the free worker slot and connects; false when the run could not start.
+    bool StartRun() {
+        events.idle.Set();
+        run = std::make_unique<ControlRun>(m, link, *connector, events);
+        run->ClaimSlot();
+        return run->Start();
+    }
+    // One second of simulated time, then one control cycle.
+    void Step() {
+        sim->Advance(1.0);
+        clock.Advance(1);
+    }
+
+    ManualClock clock{1796126400};
+    Model m{clock};
+    testing::RecordingLink link;
+    WorkerEvents events;
+    std::shared_ptr<tisim::Simulator> sim;
+    std::unique_ptr<tisim::SimConnector> connector;
+    std::unique_ptr<ControlRun> run;
+};
+
+class DivisionEndToEnd : public SimControlRun<::testing::Test> {
   protected:
     void SetUp() override {
         tisim::Scenario sc;
@@ -56,8 +83,7 @@ class DivisionEndToEnd : public ::testing::Test {
     // One second of simulated time, then one control cycle. Returns the limit writes the
     // simulator received during the cycle, in order.
     std::vector<std::string> Cycle() {
-        sim->Advance(1.0);
-        clock.Advance(1);
+        Step();
         sim->ClearJournal();
         EXPECT_TRUE(run->RunCycle());
         std::vector<std::string> writes;
@@ -82,21 +108,10 @@ class DivisionEndToEnd : public ::testing::Test {
         EXPECT_EQ(u->limitIn, in) << ToUtf8(user);
         EXPECT_EQ(u->limitOut, out) << ToUtf8(user);
     }
-
-    ManualClock clock{1796126400};
-    Model m{clock};
-    testing::RecordingLink link;
-    WorkerEvents events;
-    std::shared_ptr<tisim::Simulator> sim;
-    std::unique_ptr<tisim::SimConnector> connector;
-    std::unique_ptr<ControlRun> run;
 };
 
 TEST_F(DivisionEndToEnd, LimitsFollowDownloadsStartingAndStopping) {
-    events.idle.Set();
-    run = std::make_unique<ControlRun>(m, link, *connector, events);
-    run->ClaimSlot();
-    ASSERT_TRUE(run->Start());
+    ASSERT_TRUE(StartRun());
 
     // First poll: no speed can be measured yet, so nobody is active and nothing is written.
     EXPECT_TRUE(Cycle().empty());
@@ -159,7 +174,7 @@ struct IdleOffice {
     bool measured;
 };
 
-class ManyIdleUsers : public ::testing::TestWithParam<IdleOffice> {
+class ManyIdleUsers : public SimControlRun<::testing::TestWithParam<IdleOffice>> {
   protected:
     void SetUp() override {
         tisim::Scenario sc;
@@ -194,25 +209,13 @@ class ManyIdleUsers : public ::testing::TestWithParam<IdleOffice> {
     }
 
     void Cycle() {
-        sim->Advance(1.0);
-        clock.Advance(1);
+        Step();
         EXPECT_TRUE(run->RunCycle());
     }
-
-    ManualClock clock{1796126400};
-    Model m{clock};
-    testing::RecordingLink link;
-    WorkerEvents events;
-    std::shared_ptr<tisim::Simulator> sim;
-    std::unique_ptr<tisim::SimConnector> connector;
-    std::unique_ptr<ControlRun> run;
 };
 
 TEST_P(ManyIdleUsers, DownloadersKeepTheirPartOfTheChannel) {
-    events.idle.Set();
-    run = std::make_unique<ControlRun>(m, link, *connector, events);
-    run->ClaimSlot();
-    ASSERT_TRUE(run->Start());
+    ASSERT_TRUE(StartRun());
     Cycle();  // no speed measured yet: nobody is active
     for (int c = 2; c <= 8; ++c) {
         SCOPED_TRACE(c);

@@ -5,26 +5,18 @@
 #   blackbox_movra.sh Movra.exe TiSim.dll blackbox_helper.exe
 set -u
 movra="$1"; dll="$2"; helper="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-tools="$here/../../tools"
-dir="$(cd "$(dirname "$movra")" && pwd)"
-while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir="$(dirname "$dir")"; done
-export WINEPREFIX="${MOVRA_WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/blackbox_common.sh"
+bb_prefix "$movra"
 
-fdfile="$(mktemp)"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$fdfile" 2>/dev/null &
-xpid=$!
 work="$(mktemp -d)"
 movra_pid=""
 cleanup() {
   [ -n "$movra_pid" ] && kill "$movra_pid" 2>/dev/null
-  kill "$xpid" 2>/dev/null
-  rm -rf "$work" "$fdfile"
+  bb_teardown
+  rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.1; done
-[ -s "$fdfile" ] || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$fdfile")"
+bb_display
 # Registered with this display set, so that nothing Wine starts for it lives without one.
 "$tools/tisim-register" --prefix "$WINEPREFIX" "$dll" >/dev/null || { echo "cannot register TiSim"; exit 1; }
 

@@ -8,16 +8,8 @@
 #   blackbox_unread_cfg.sh Movra.exe blackbox_helper.exe
 set -u
 movra="$1"; helper="$2"
-here="$(cd "$(dirname "$0")" && pwd)"
-tools="$here/../../tools"
-dir="$(cd "$(dirname "$movra")" && pwd)"
-while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir="$(dirname "$dir")"; done
-export WINEPREFIX="${MOVRA_WINEPREFIX:-$dir/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$tools/wine-prefix" "$WINEPREFIX" || { echo "no Wine prefix"; exit 1; }
-
-fdfile="$(mktemp)"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$fdfile" 2>/dev/null &
-xpid=$!
+. "$(dirname "$0")/blackbox_common.sh"
+bb_prefix "$movra" make
 work="$(mktemp -d)"
 pid=""
 holder=""
@@ -25,22 +17,12 @@ cleanup() {
   touch "$work/release"
   [ -n "$holder" ] && wait "$holder" 2>/dev/null
   [ -n "$pid" ] && help kill >/dev/null
-  kill "$xpid" 2>/dev/null
-  rm -rf "$work" "$fdfile"
+  bb_teardown
+  rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.1; done
-[ -s "$fdfile" ] || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$fdfile")"
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok   $*"; }
-help() { (cd "$work" && timeout 30 wine "$helper" ${pid:+pid=$pid} "$@" 2>/dev/null | tr -d '\r'); }
-drain_boxes() {
-  local box
-  while box="$(help box 500)" && [ -n "$box" ]; do fail "unexpected message: $box"; done
-}
+bb_display
+. "$(dirname "$0")/blackbox_dialogs.sh"
 # expect_box TEXT [yes|no]: the next message box must say TEXT; it is answered as told.
 expect_box() {
   local box
