@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/app_port.h"
 #include "config/field_exchange.h"
 #include "config/settings_pages.h"
 #include "core/model.h"
@@ -73,16 +74,6 @@ void DeleteGroup(Model& m, int32_t id);
 
 // ---- User limit editor ----
 
-struct LimitEditorFields {
-    Text UserName;
-    int32_t CurIn = 0;
-    int32_t CurOut = 0;
-    int32_t NewIn = 0;
-    int32_t NewOut = 0;
-    double KTraff = 0;
-    int32_t MaxIn = 0;
-    int32_t MaxOut = 0;
-};
 inline constexpr double kMaxKTraff = 1000000.0;
 
 std::vector<Binding<LimitEditorFields>> LimitEditorBindings();
@@ -102,11 +93,6 @@ int EditLimitsLoop(
 
 // ---- Add-user command ----
 
-enum class AddUserResult { kNothing, kAdded, kAlreadyPresent };
-struct AddUserOutcome {
-    AddUserResult result = AddUserResult::kNothing;
-    Text message;  // the name followed by " уже есть в списке" when already present
-};
 // What the add-user command does with the dialog's answer (nothing on cancel or empty name).
 AddUserOutcome AddUserFromDialog(Model& m, const std::optional<Text>& name);
 

@@ -1,4 +1,5 @@
-#include "ui/channel_history.h"
+#include "app/channel_history.h"
+#include "ui/chart_export.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "ui/channel_history.h"
+#include "ui/chart_export.h"
 #include "ui/table_model.h"
 
 namespace movra {

@@ -290,7 +290,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
                 if (!workers_->Running()) {
                     KillTimer(hwnd_, kExitPendingTimer);
                     if (!closing_) CloseNow();
-                } else if (exit_.Check() == ui::ExitDeadline::Step::kEndProcess) {
+                } else if (exit_.Check() == ExitDeadline::Step::kEndProcess) {
                     EndProcessNow();
                 }
                 return TRUE;
@@ -457,14 +457,14 @@ void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
 void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
     trayIcon_ = IconHandle(icon);
     // Once the exit has begun the tip says so until the process ends, whatever lines come.
-    trayTip_ = exit_.Begun() ? ui::kExitTrayTip : tip;
+    trayTip_ = exit_.Begun() ? kExitTrayTip : tip;
     if (!trayShown_ || !hwnd_) return;
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
 }
 
 void CmovraDlg::ShowExitInTray() {
-    trayTip_ = ui::kExitTrayTip;
+    trayTip_ = kExitTrayTip;
     if (!trayShown_ || !hwnd_) return;
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
@@ -686,7 +686,7 @@ void CmovraDlg::Disconnect() {
 void CmovraDlg::OnClose() {
     if (closing_) return;
     // Exit chosen while an exit is under way: the administrator will not wait any longer.
-    if (exit_.Request() == ui::ExitDeadline::Step::kEndProcess) EndProcessNow();
+    if (exit_.Request() == ExitDeadline::Step::kEndProcess) EndProcessNow();
     workers_->BeginExit();
     if (workers_->WaitUntilIdle(20)) {
         CloseNow();

@@ -20,7 +20,7 @@
 #include "log/color_index.h"
 #include "log/event_log.h"
 #include "ui/editors_model.h"
-#include "ui/exit_deadline.h"
+#include "app/exit_deadline.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
 
@@ -190,7 +190,7 @@ class CmovraDlg : public WindowLink {
     bool showUnauthorised_ = true;
     bool closing_ = false;
     // The exit's bound, from its first request to the end of the process.
-    ui::ExitDeadline exit_{ui::SteadyMs()};
+    ExitDeadline exit_{SteadyMs()};
     ui::SortState sort_;
     ui::SortRows sortRows_;
     ColorIndexStore tableColors_;

@@ -1,8 +1,8 @@
-#include "ui/exit_deadline.h"
+#include "app/exit_deadline.h"
 
 #include <gtest/gtest.h>
 
-namespace movra::ui {
+namespace movra {
 namespace {
 
 using Step = ExitDeadline::Step;
@@ -54,4 +54,4 @@ TEST_F(ExitDeadlineTest, SessionEndTakesTheSoonerOfBothBounds) {
 }
 
 }  // namespace
-}  // namespace movra::ui
+}  // namespace movra

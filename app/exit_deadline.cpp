@@ -1,9 +1,9 @@
-#include "ui/exit_deadline.h"
+#include "app/exit_deadline.h"
 
 #include <algorithm>
 #include <chrono>
 
-namespace movra::ui {
+namespace movra {
 
 MonotonicMs SteadyMs() {
     return [] {
@@ -41,4 +41,4 @@ int64_t ExitDeadline::RemainingMs() const {
     return std::max<int64_t>(0, deadline_ - now_());
 }
 
-}  // namespace movra::ui
+}  // namespace movra

@@ -8,7 +8,7 @@
 
 #include "core/text.h"
 
-namespace movra::ui {
+namespace movra {
 
 // The tray tip from the moment the exit begins until the process ends.
 inline const Text kExitTrayTip = u"Movra: завершение работы...";
@@ -53,4 +53,4 @@ class ExitDeadline {
     int64_t deadline_ = 0;
 };
 
-}  // namespace movra::ui
+}  // namespace movra

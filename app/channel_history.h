@@ -1,7 +1,7 @@
 #pragma once
 // The channel chart's memory: what the control cycles reported, one sample per second for the
-// last hour and one-minute buckets (min, mean, max) for the last 24 hours, kept by the window
-// thread from connect to exit. Views cut out of it are what the chart draws, what its tooltip
+// last hour and one-minute buckets (min, mean, max) for the last 24 hours, kept by whoever runs the
+// engine, from connect to exit. Views cut out of it are what the chart draws, what its tooltip
 // reads and what "Сохранить CSV..." writes. Samples are placed by steady seconds (ClockStamp),
 // so that a clock set or the end of summer time loses nothing; each keeps the wall clock's
 // reading, which names it in labels, the tooltip and the file, and shows a clock change as a
@@ -13,11 +13,8 @@
 #include "core/cycle_summary.h"
 #include "core/file_system.h"
 #include "core/text.h"
-#include "ui/table_model.h"
 
 namespace movra::chart {
-
-using ui::DisplayUnit;
 
 enum class Range : int32_t { k10Min = 0, k1Hour = 1, k24Hours = 2 };
 // 600, 3600 or 86400.
@@ -117,19 +114,5 @@ struct TimeMark {
 // The marks of `v` at every multiple of `every` seconds of wall-clock time, and one wherever the
 // wall clock jumped by a minute or more, naming the time it jumped to.
 std::vector<TimeMark> TimeMarks(const View& v, int64_t every);
-
-// The tooltip over point `index` of `v`: the time, each series' incoming and outgoing value and
-// the totals, in the table's unit; lines end in "\r\n" (what a multi-line Win32 tooltip shows).
-Text TooltipText(const View& v, size_t index, const DisplayUnit& unit);
-
-// The CSV file of a view: UTF-8 with a BOM, ';' between fields, a decimal comma whatever the
-// locale, names quoted when they hold ';' or '"', time as "ДД.ММ.ГГГГ ЧЧ:ММ:СС", one row per
-// point, per series incoming and outgoing, then the widths.
-// Seconds that are gaps or only held (and minutes without a cycle) have no row.
-std::string CsvBytes(const View& v, const DisplayUnit& unit);
-
-// Writes the CSV bytes to `path` (through a temporary file put in its place). False with the
-// message to show in `error` when it failed.
-bool SaveCsv(const std::string& bytes, const Text& path, FileSystem& fs, Text& error);
 
 }  // namespace movra::chart
