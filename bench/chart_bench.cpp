@@ -3,7 +3,7 @@
 // groups holds against the stated bound.
 #include <benchmark/benchmark.h>
 
-#include "ui/channel_history.h"
+#include "app/channel_history.h"
 
 namespace {
 
