@@ -71,52 +71,6 @@ void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& sta
     state.share = index < 0 ? 0.0 : static_cast<double>(m.GroupAt(index).GroupMaxIn);
 }
 
-bool AddOrChangeGroup(Model& m, const Text& name, double share) {
-    // A name of blanks alone would be trimmed away on loading: it is no name.
-    if (TrimBlanks(name).empty()) return false;
-    const int32_t id = m.FindOrAddGroup(name);
-    return m.SetGroupShare(id, static_cast<float>(share));
-}
-
-bool MoveUserToGroup(Model& m, const Text& userName, const Text& groupName) {
-    const int32_t id = m.FindGroupIdByName(groupName);
-    if (id <= 0) return false;
-    const int32_t u = m.FindUserByName(userName);
-    if (u < 0) return false;
-    m.User(u).UserGrID = id;
-    m.RecountGroupUsers();
-    return true;
-}
-
-bool RemoveUserFromGroup(Model& m, const Text& userName) {
-    const int32_t u = m.FindUserByName(userName);
-    if (u < 0) return false;
-    m.User(u).UserGrID = 0;
-    m.RecountGroupUsers();
-    return true;
-}
-
-bool DeleteGroupByName(Model& m, const Text& groupName) {
-    const int32_t id = m.FindGroupIdByName(groupName);
-    if (id <= 0) return false;
-    DeleteGroup(m, id);
-    return true;
-}
-
-void DeleteGroup(Model& m, int32_t id) {
-    if (id < 1) return;
-    const int32_t index = m.FindGroupIndex(id);
-    if (index < 0) return;
-    for (int32_t i = 0; i < m.NumUsers; ++i) {
-        CTiUserData& u = m.User(i);
-        if (u.UserGrID == id) u.UserGrID = 0;
-        if (u.UserGrID > id) --u.UserGrID;
-    }
-    m.Groups.erase(m.Groups.begin() + index);
-    --m.NumGroups;
-    for (int32_t g = index; g < m.NumGroups; ++g) --m.Groups[g].GroupID;
-}
-
 std::vector<Binding<LimitEditorFields>> LimitEditorBindings() {
     using F = LimitEditorFields;
     using K = FieldKind;
@@ -138,29 +92,6 @@ std::vector<Binding<LimitEditorFields>> LimitEditorBindings() {
     b.push_back(Bind<F>(K::kInteger, {IDC_CHG_MAX_IN}, &F::MaxIn));
     b.push_back(Bind<F>(K::kInteger, {IDC_CHG_MAX_OUT}, &F::MaxOut));
     return b;
-}
-
-LimitEditorFields LimitFieldsFromUser(const CTiUserData& u) {
-    LimitEditorFields f;
-    f.UserName = u.UserName;
-    f.CurIn = u.LimitIn;
-    f.CurOut = u.LimitOut;
-    f.NewIn = u.LimitIn;
-    f.NewOut = u.LimitOut;
-    f.KTraff = u.UserKTraff;
-    f.MaxIn = u.UserLimitMaxIn;
-    f.MaxOut = u.UserLimitMaxOut;
-    return f;
-}
-
-void ApplyLimitFields(const LimitEditorFields& f, CTiUserData& u) {
-    if (f.NewIn != f.CurIn || f.NewOut != f.CurOut) {
-        u.NewLimitIn = f.NewIn;
-        u.NewLimitOut = f.NewOut;
-    }
-    if (f.KTraff != static_cast<double>(u.UserKTraff)) u.UserKTraff = static_cast<float>(f.KTraff);
-    u.UserLimitMaxIn = f.MaxIn;
-    u.UserLimitMaxOut = f.MaxOut;
 }
 
 int EditLimitsLoop(
@@ -188,19 +119,6 @@ int EditLimitsLoop(
         ++written;
     }
     return written;
-}
-
-AddUserOutcome AddUserFromDialog(Model& m, const std::optional<Text>& name) {
-    AddUserOutcome out;
-    if (!name || name->empty()) return out;
-    Model::Guard g(m);
-    if (m.AddUserByName(*name) == Model::kAlreadyPresent) {
-        out.result = AddUserResult::kAlreadyPresent;
-        out.message = *name + u" уже есть в списке";
-    } else {
-        out.result = AddUserResult::kAdded;
-    }
-    return out;
 }
 
 }  // namespace movra

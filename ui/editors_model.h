@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_port.h"
+#include "app/edits.h"
 #include "config/field_exchange.h"
 #include "config/settings_pages.h"
 #include "core/model.h"
@@ -59,29 +60,11 @@ Text MaxChannelCaption(const Model& m);  // lock held
 // Selecting a row of the groups list: copies the name cell into the state; the share becomes
 // the group's GroupMaxIn (0 when its id names no group; unchanged when no group has the name).
 void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state);
-// "Добавить (изменить)": an empty name or one of blanks alone does nothing; otherwise sets the
-// share of the group of that name, creating it when absent. Returns whether anything changed.
-bool AddOrChangeGroup(Model& m, const Text& name, double share);
-// "Добавить в группу": puts the user into the group named `groupName` (not group 0).
-bool MoveUserToGroup(Model& m, const Text& userName, const Text& groupName);
-// "Удалить из группы".
-bool RemoveUserFromGroup(Model& m, const Text& userName);
-// "Удалить группу": deletes the group of that name (not group 0).
-bool DeleteGroupByName(Model& m, const Text& groupName);
-// Deletes the group with id k >= 1 so that every GroupID stays equal to its index: its members
-// go to group 0 and later ids move down one. UserCount is not recounted.
-void DeleteGroup(Model& m, int32_t id);
-
 // ---- User limit editor ----
 
 inline constexpr double kMaxKTraff = 1000000.0;
 
 std::vector<Binding<LimitEditorFields>> LimitEditorBindings();
-LimitEditorFields LimitFieldsFromUser(const CTiUserData& u);
-// What OK writes back: a pending change of both limits (NewLimitIn first) only when a new limit
-// differs from the current one shown; the coefficient when it differs; the maxima always.
-void ApplyLimitFields(const LimitEditorFields& f, CTiUserData& u);
-
 // The command over the selected rows: for each name in turn, an empty name ends it, an
 // unmonitored one is skipped, otherwise `runDialog` gets the fields (without the lock held) and
 // returns the edited ones on OK or nothing on Cancel; OK results are written back to the same
@@ -90,10 +73,5 @@ void ApplyLimitFields(const LimitEditorFields& f, CTiUserData& u);
 int EditLimitsLoop(
     Model& m, const std::vector<Text>& names,
     const std::function<std::optional<LimitEditorFields>(const LimitEditorFields&)>& runDialog);
-
-// ---- Add-user command ----
-
-// What the add-user command does with the dialog's answer (nothing on cancel or empty name).
-AddUserOutcome AddUserFromDialog(Model& m, const std::optional<Text>& name);
 
 }  // namespace movra

@@ -236,11 +236,10 @@ TEST_F(EditorsTest, LimitLoopWritesBackToTheSameUserEvenIfTheListChangedMeanwhil
 }
 
 TEST_F(EditorsTest, AddUserTakesTheNameAsTypedAndReportsDuplicates) {
-    EXPECT_EQ(AddUserFromDialog(m, std::nullopt).result, AddUserResult::kNothing);
-    EXPECT_EQ(AddUserFromDialog(m, Text{}).result, AddUserResult::kNothing);
-    EXPECT_EQ(AddUserFromDialog(m, Text{u"bob"}).result, AddUserResult::kAdded);
-    EXPECT_EQ(AddUserFromDialog(m, Text{u" bob"}).result, AddUserResult::kAdded);
-    AddUserOutcome dup = AddUserFromDialog(m, Text{u"bob"});
+    EXPECT_EQ(AddUserNamed(m, Text{}).result, AddUserResult::kNothing);
+    EXPECT_EQ(AddUserNamed(m, Text{u"bob"}).result, AddUserResult::kAdded);
+    EXPECT_EQ(AddUserNamed(m, Text{u" bob"}).result, AddUserResult::kAdded);
+    AddUserOutcome dup = AddUserNamed(m, Text{u"bob"});
     EXPECT_EQ(dup.result, AddUserResult::kAlreadyPresent);
     EXPECT_EQ(dup.message, u"bob уже есть в списке");
     Model::Guard g(m);

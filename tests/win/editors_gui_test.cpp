@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "ui/win/editors.h"
 #include "ui/editors_res.h"
+#include "ui/win/editors.h"
 
 namespace movra {
 namespace {
@@ -509,9 +509,9 @@ TEST_F(EditorsGui, AddUserTakesTheNameAsTypedAndCancelGivesNothing) {
           });
     ASSERT_TRUE(name);
     EXPECT_EQ(*name, u" bob");
-    AddUserOutcome first = AddUserFromDialog(m, name);
+    AddUserOutcome first = AddUserNamed(m, *name);
     EXPECT_EQ(first.result, AddUserResult::kAdded);
-    EXPECT_EQ(AddUserFromDialog(m, name).message, u" bob уже есть в списке");
+    EXPECT_EQ(AddUserNamed(m, *name).message, u" bob уже есть в списке");
 
     Drive([&] { name = ShowAddUserDialog(nullptr); },
           [&] {

@@ -801,7 +801,9 @@ void CmovraDlg::GroupsEditor() {
 }
 
 void CmovraDlg::AddUser() {
-    const AddUserOutcome added = AddUserFromDialog(model_, ShowAddUserDialog(hwnd_));
+    const std::optional<Text> name = ShowAddUserDialog(hwnd_);
+    if (!name) return;
+    const AddUserOutcome added = AddUserNamed(model_, *name);
     if (added.result == AddUserResult::kAlreadyPresent) ShowMessage(added.message);
     if (added.result != AddUserResult::kAdded) return;
     RebuildGauges();
