@@ -28,47 +28,58 @@ Text MaxChannelCaption(uint32_t rxMaxKbit, const ui::DisplayUnit& unit) {
            unit.unit;
 }
 
-Text MaxChannelCaption(const Model& m) {
-    return MaxChannelCaption(m.settings.RXMAXkbit, ui::DisplayUnitFor(m.settings));
+Text MaxChannelCaption(const Settings& s) {
+    return MaxChannelCaption(s.RXMAXkbit, ui::DisplayUnitFor(s));
 }
 
 Text GroupsSumCaption(double sum) {
     return Fmt(u"%.2f из 1.0 использовано под группы. Остаток: %.2f", sum, 1.0 - sum);
 }
 
-GroupsView BuildGroupsView(const Model& m, const Text& groupName) {
+namespace {
+
+// The id of the first group of that name; -1 when none has it.
+int32_t GroupIdByName(const std::vector<Group>& groups, TextView name) {
+    for (const Group& g : groups)
+        if (g.GroupName == name) return g.GroupID;
+    return -1;
+}
+
+}  // namespace
+
+GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
     GroupsView v;
-    const ui::DisplayUnit unit = ui::DisplayUnitFor(m.settings);
+    const ui::DisplayUnit unit = ui::DisplayUnitFor(s.settings);
     double sum = 0;
-    for (int32_t g = 1; g < m.NumGroups; ++g) {
-        const Group& gr = m.GroupAt(g);
+    for (size_t g = 1; g < s.groups.size(); ++g) {
+        const Group& gr = s.groups[g];
         float koeffSum = 0;
-        for (int32_t i = 0; i < m.NumUsers; ++i)
-            if (m.User(i).UserGrID == gr.GroupID) koeffSum += m.User(i).UserKTraff;
-        GroupRow row{g,
+        for (const CTiUserData& u : s.users)
+            if (u.UserGrID == gr.GroupID) koeffSum += u.UserKTraff;
+        GroupRow row{static_cast<int32_t>(g),
                      {Fmt(u"%d", gr.GroupID), gr.GroupName,
-                      GroupLimitCell(gr.GroupMaxIn, m.settings.RXMAXkbit, unit),
+                      GroupLimitCell(gr.GroupMaxIn, s.settings.RXMAXkbit, unit),
                       Fmt(u"%d", gr.UserCount), Fmt(u"%.2f", koeffSum)}};
         v.groups.push_back(std::move(row));
         sum += gr.GroupMaxIn;
     }
     v.sumCaption = GroupsSumCaption(sum);
-    const int32_t id = m.FindGroupIdByName(groupName);
-    for (int32_t i = 0; i < m.NumUsers; ++i) {
-        const CTiUserData& u = m.User(i);
-        UserRow row{i, u.UserName, Fmt(u"%.2f", u.UserKTraff)};
+    const int32_t id = GroupIdByName(s.groups, groupName);
+    for (size_t i = 0; i < s.users.size(); ++i) {
+        const CTiUserData& u = s.users[i];
+        UserRow row{static_cast<int32_t>(i), u.UserName, Fmt(u"%.2f", u.UserKTraff)};
         if (id > 0 && u.UserGrID == id) v.members.push_back(row);
         if (u.UserGrID == 0) v.free.push_back(std::move(row));
     }
     return v;
 }
 
-void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state) {
+void SelectGroupRow(const AppSnapshot& s, const Text& nameCell, GroupsEditorState& state) {
     state.groupName = nameCell;
-    const int32_t id = m.FindGroupIdByName(nameCell);
+    const int32_t id = GroupIdByName(s.groups, nameCell);
     if (id < 0) return;
-    const int32_t index = m.FindGroupIndex(id);
-    state.share = index < 0 ? 0.0 : static_cast<double>(m.GroupAt(index).GroupMaxIn);
+    const int32_t index = FindGroupIndex(s.groups, static_cast<int32_t>(s.groups.size()), id);
+    state.share = index < 0 ? 0.0 : static_cast<double>(s.groups[index].GroupMaxIn);
 }
 
 std::vector<Binding<LimitEditorFields>> LimitEditorBindings() {
@@ -95,28 +106,19 @@ std::vector<Binding<LimitEditorFields>> LimitEditorBindings() {
 }
 
 int EditLimitsLoop(
-    Model& m, const std::vector<Text>& names,
+    AppPort& app, const std::vector<Text>& names,
     const std::function<std::optional<LimitEditorFields>(const LimitEditorFields&)>& runDialog) {
     int written = 0;
+    AppSnapshot snapshot;
     for (const Text& name : names) {
         if (name.empty()) break;
-        LimitEditorFields fields;
-        uint64_t id = 0;
-        int32_t hint = -1;
-        {
-            Model::Guard g(m);
-            hint = m.FindUserByName(name);
-            if (hint < 0) continue;
-            fields = LimitFieldsFromUser(m.User(hint));
-            id = m.User(hint).Id;
-        }
-        std::optional<LimitEditorFields> result = runDialog(fields);
+        app.Snapshot(snapshot);
+        const auto user = std::find_if(snapshot.users.begin(), snapshot.users.end(),
+                                       [&](const CTiUserData& u) { return u.UserName == name; });
+        if (user == snapshot.users.end()) continue;
+        std::optional<LimitEditorFields> result = runDialog(LimitFieldsFromUser(*user));
         if (!result) continue;
-        Model::Guard g(m);
-        const int32_t index = m.FindUserById(id, hint);
-        if (index < 0) continue;
-        ApplyLimitFields(*result, m.User(index));
-        ++written;
+        if (app.SetUserLimits({user->Id, *result})) ++written;
     }
     return written;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The logic of the settings pages and the editors, apart from their windows: binding tables,
-// list cells and captions, the groups editor's commands, the limit editor's write-back and the
-// add-user outcome. Functions marked "lock held" expect a live Model::Guard; the others take
-// the lock themselves and never hold it across a dialog or a message.
+// list cells and captions, and the limit editor's walk over the selected users. Editors read a
+// snapshot of the application (never the live lists) and hand each change back through AppPort
+// as one request (app/edits.h says what a request does).
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -53,25 +53,24 @@ Text MaxChannelCaption(uint32_t rxMaxKbit, const ui::DisplayUnit& unit);
 // "1.10 из 1.0 использовано под группы. Остаток: -0.10"
 Text GroupsSumCaption(double sum);
 
-// Lock held.
-GroupsView BuildGroupsView(const Model& m, const Text& groupName);
-Text MaxChannelCaption(const Model& m);  // lock held
+GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName);
+Text MaxChannelCaption(const Settings& s);
 
 // Selecting a row of the groups list: copies the name cell into the state; the share becomes
 // the group's GroupMaxIn (0 when its id names no group; unchanged when no group has the name).
-void SelectGroupRow(const Model& m, const Text& nameCell, GroupsEditorState& state);
+void SelectGroupRow(const AppSnapshot& s, const Text& nameCell, GroupsEditorState& state);
 // ---- User limit editor ----
 
 inline constexpr double kMaxKTraff = 1000000.0;
 
 std::vector<Binding<LimitEditorFields>> LimitEditorBindings();
 // The command over the selected rows: for each name in turn, an empty name ends it, an
-// unmonitored one is skipped, otherwise `runDialog` gets the fields (without the lock held) and
-// returns the edited ones on OK or nothing on Cancel; OK results are written back to the same
-// record, found again by its identity (skipped if it was removed meanwhile).
+// unmonitored one is skipped, otherwise `runDialog` gets the fields of the user as a fresh
+// snapshot shows them and returns the edited ones on OK or nothing on Cancel; each OK goes back
+// to the same user, by its identity, as one request (skipped if it was removed meanwhile).
 // Returns the number of users written back.
 int EditLimitsLoop(
-    Model& m, const std::vector<Text>& names,
+    AppPort& app, const std::vector<Text>& names,
     const std::function<std::optional<LimitEditorFields>(const LimitEditorFields&)>& runDialog);
 
 }  // namespace movra

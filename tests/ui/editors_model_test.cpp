@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "app/snapshot.h"
+#include "model_port.h"
 #include "ui/editors_res.h"
 
 namespace movra {
@@ -23,6 +25,13 @@ class EditorsTest : public ::testing::Test {
             m.User(idx).UserGrID = userGroups[i];
         }
         m.RecountGroupUsers();
+    }
+
+    // What an editor reads: a copy, taken when the lock is free.
+    AppSnapshot Snap() {
+        AppSnapshot s;
+        CopySnapshot(m, LOG_DISCONNECTED, s);
+        return s;
     }
 };
 
@@ -96,12 +105,15 @@ TEST_F(EditorsTest, CaptionsAndCellsUseTheDisplayUnitAndMayGoNegative) {
 
 TEST_F(EditorsTest, GroupsViewListsCellsMembersAndUsersWithoutAGroup) {
     Populate(2, {1, 0, 1, 2});
-    Model::Guard g(m);
-    m.settings.RXMAXkbit = 1000;
-    m.GroupAt(1).GroupMaxIn = 0.25f;
-    m.User(0).UserKTraff = 1.5f;
-    m.User(2).UserKTraff = 2.25f;
-    GroupsView v = BuildGroupsView(m, u"g1");
+    {
+        Model::Guard g(m);
+        m.settings.RXMAXkbit = 1000;
+        m.GroupAt(1).GroupMaxIn = 0.25f;
+        m.User(0).UserKTraff = 1.5f;
+        m.User(2).UserKTraff = 2.25f;
+    }
+    const AppSnapshot snap = Snap();
+    GroupsView v = BuildGroupsView(snap, u"g1");
     ASSERT_EQ(v.groups.size(), 2u);
     EXPECT_EQ(v.groups[0].index, 1);
     EXPECT_EQ(v.groups[0].cells[0], u"1");
@@ -116,19 +128,22 @@ TEST_F(EditorsTest, GroupsViewListsCellsMembersAndUsersWithoutAGroup) {
     ASSERT_EQ(v.free.size(), 1u);
     EXPECT_EQ(v.free[0].index, 1);
     // An unknown or empty name lists no members.
-    EXPECT_TRUE(BuildGroupsView(m, u"").members.empty());
-    EXPECT_TRUE(BuildGroupsView(m, u"G1").members.empty());
+    EXPECT_TRUE(BuildGroupsView(snap, u"").members.empty());
+    EXPECT_TRUE(BuildGroupsView(snap, u"G1").members.empty());
 }
 
 TEST_F(EditorsTest, SelectingAGroupRowCopiesNameAndSinglePrecisionShare) {
     Populate(1, {});
-    Model::Guard g(m);
-    AddOrChangeGroup(m, u"g1", 0.1);
+    {
+        Model::Guard g(m);
+        AddOrChangeGroup(m, u"g1", 0.1);
+    }
+    const AppSnapshot snap = Snap();
     GroupsEditorState st{u"x", 0.7};
-    SelectGroupRow(m, u"g1", st);
+    SelectGroupRow(snap, u"g1", st);
     EXPECT_EQ(st.groupName, u"g1");
     EXPECT_EQ(FormatReal(st.share), u"0.100000001490116");
-    SelectGroupRow(m, u"gone", st);  // no such group: the share stays
+    SelectGroupRow(snap, u"gone", st);  // no such group: the share stays
     EXPECT_EQ(st.groupName, u"gone");
     EXPECT_EQ(FormatReal(st.share), u"0.100000001490116");
 }
@@ -145,7 +160,8 @@ TEST_F(EditorsTest, MovesInAndOutNeedAnExistingGroupAndRecount) {
     EXPECT_EQ(m.GroupAt(1).UserCount, 2);
     EXPECT_TRUE(RemoveUserFromGroup(m, u"u1"));
     EXPECT_EQ(m.GroupAt(1).UserCount, 1);
-    GroupsView v = BuildGroupsView(m, u"g1");
+    g.Release();
+    GroupsView v = BuildGroupsView(Snap(), u"g1");
     ASSERT_EQ(v.free.size(), 1u);
     EXPECT_EQ(v.free[0].name, u"u1");
 }
@@ -201,7 +217,8 @@ TEST(LimitEditorRule, CoefficientRangeIsZeroToAMillion) {
 TEST_F(EditorsTest, LimitLoopShowsEachUserInTurnSkipsUnknownAndStopsAtEmptyName) {
     Populate(0, {0, 0, 0});
     std::vector<Text> shown;
-    int written = EditLimitsLoop(m, {u"u0", u"ghost", u"u1", u"u2", u"", u"u0"},
+    test::ModelPort port(m);
+    int written = EditLimitsLoop(port, {u"u0", u"ghost", u"u1", u"u2", u"", u"u0"},
                                  [&](const LimitEditorFields& f) {
                                      shown.push_back(f.UserName);
                                      if (f.UserName == u"u1")
@@ -220,7 +237,8 @@ TEST_F(EditorsTest, LimitLoopShowsEachUserInTurnSkipsUnknownAndStopsAtEmptyName)
 
 TEST_F(EditorsTest, LimitLoopWritesBackToTheSameUserEvenIfTheListChangedMeanwhile) {
     Populate(0, {0, 0});
-    int written = EditLimitsLoop(m, {u"u1"}, [&](const LimitEditorFields& f) {
+    test::ModelPort port(m);
+    int written = EditLimitsLoop(port, {u"u1"}, [&](const LimitEditorFields& f) {
         {
             Model::Guard g(m);  // the control thread removed a user meanwhile
             m.RemoveUser(0);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ui/editors_res.h"
+#include "ui/model_port.h"
 #include "ui/win/editors.h"
 
 namespace movra {
@@ -178,6 +179,7 @@ class EditorsGui : public ::testing::Test {
         InitCommonControlsEx(&icc);
     }
     Model m;
+    test::ModelPort port{m};
     EditorHooks hooks;
     Settings Snapshot() {
         Model::Guard g(m);
@@ -191,7 +193,7 @@ HWND CurrentPage(HWND sheet) {
 
 TEST_F(EditorsGui, SettingsBadTextKeepsThePageAndWhatWasTakenBeforeIt) {
     bool ok = true;
-    Drive([&] { ok = ShowSettings(nullptr, m, hooks); },
+    Drive([&] { ok = ShowSettings(nullptr, port, hooks); },
           [&] {
               HWND sheet = WaitWindow(L"Настройки Movra");
               ASSERT_TRUE(sheet);
@@ -226,7 +228,7 @@ TEST_F(EditorsGui, SettingsBadTextKeepsThePageAndWhatWasTakenBeforeIt) {
 
 TEST_F(EditorsGui, SettingsGridSizeOutOfRangeKeepsTheSheetOpenAndOkTakesMode3) {
     bool ok = false;
-    Drive([&] { ok = ShowSettings(nullptr, m, hooks); },
+    Drive([&] { ok = ShowSettings(nullptr, port, hooks); },
           [&] {
               HWND sheet = WaitWindow(L"Настройки Movra");
               ASSERT_TRUE(sheet);
@@ -250,11 +252,6 @@ TEST_F(EditorsGui, SettingsGridSizeOutOfRangeKeepsTheSheetOpenAndOkTakesMode3) {
 }
 
 TEST_F(EditorsGui, SettingsButtonsRestoreLoadClearAndAutoMeasureEnabling) {
-    Text clearedName;
-    hooks.ClearLogFile = [&] {
-        Model::Guard g(m);
-        clearedName = m.settings.LogFileName;
-    };
     hooks.LoadConfig = [&] {
         Model::Guard g(m);
         m.settings.Server = u"loaded.host";
@@ -262,7 +259,7 @@ TEST_F(EditorsGui, SettingsButtonsRestoreLoadClearAndAutoMeasureEnabling) {
     };
     int saves = 0;
     hooks.SaveConfig = [&] { ++saves; };
-    Drive([&] { ShowSettings(nullptr, m, hooks); },
+    Drive([&] { ShowSettings(nullptr, port, hooks); },
           [&] {
               HWND sheet = WaitWindow(L"Настройки Movra");
               ASSERT_TRUE(sheet);
@@ -306,14 +303,14 @@ TEST_F(EditorsGui, SettingsButtonsRestoreLoadClearAndAutoMeasureEnabling) {
               EXPECT_EQ(Ctl(CurrentPage(sheet), IDC_TRAFF_MAX), L"4242");
               PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
           });
-    EXPECT_EQ(clearedName, u"Movra.log");
+    EXPECT_EQ(port.clearedNames, std::vector<Text>{u"Movra.log"});
     EXPECT_EQ(saves, 1);
     EXPECT_EQ(Snapshot().RefreshTimer_msec, 900u);
 }
 
 TEST_F(EditorsGui, SettingsOkRefusesAnEmptyPassword) {
     bool ok = true;
-    Drive([&] { ok = ShowSettings(nullptr, m, hooks); },
+    Drive([&] { ok = ShowSettings(nullptr, port, hooks); },
           [&] {
               HWND sheet = WaitWindow(L"Настройки Movra");
               ASSERT_TRUE(sheet);
@@ -355,7 +352,7 @@ TEST_F(EditorsGui, GroupsAddChangeMoveAndDelete) {
         for (auto n : {u"anna", u"boris", u"vera"}) m.AddUserByName(n);
     }
     GroupsEditorState state;
-    Drive([&] { ShowGroupsEditor(nullptr, m, state, hooks); },
+    Drive([&] { ShowGroupsEditor(nullptr, port, state, hooks); },
           [&] {
               HWND dlg = WaitWindow(L"Редактор групп");
               ASSERT_TRUE(dlg);
@@ -417,6 +414,11 @@ TEST_F(EditorsGui, GroupsAddChangeMoveAndDelete) {
               EXPECT_EQ(Cell(groups, 0, 1), L"lab");
               PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
           });
+    // Every change reached the lists as one request; the refused share sent none.
+    using K = GroupsRequest::Kind;
+    EXPECT_EQ(port.groupRequests,
+              (std::vector<K>{K::kAddOrChange, K::kAddOrChange, K::kAddOrChange, K::kMoveUser,
+                              K::kMoveUser, K::kRemoveUser, K::kDeleteGroup}));
     Model::Guard g(m);
     EXPECT_EQ(m.NumGroups, 2);
     EXPECT_EQ(m.User(1).UserGrID, 1);
@@ -425,11 +427,10 @@ TEST_F(EditorsGui, GroupsAddChangeMoveAndDelete) {
 }
 
 TEST_F(EditorsGui, GroupsImportRedrawsWhenTheImportEnds) {
-    std::atomic<bool> running{false};
+    std::atomic<bool>& running = port.running;
     hooks.StartGroupsImport = [&] { running = true; };
-    hooks.ImportRunning = [&] { return running.load(); };
     GroupsEditorState state;
-    Drive([&] { ShowGroupsEditor(nullptr, m, state, hooks); },
+    Drive([&] { ShowGroupsEditor(nullptr, port, state, hooks); },
           [&] {
               HWND dlg = WaitWindow(L"Редактор групп");
               ASSERT_TRUE(dlg);
@@ -454,7 +455,7 @@ TEST_F(EditorsGui, LimitEditorValidatesTheCoefficientAndGoesRowByRow) {
     }
     Drive(
         [&] {
-            EditUserLimits(nullptr, m, {u"a", u"b", u"c"});
+            EditUserLimits(nullptr, port, {u"a", u"b", u"c"});
         },
         [&] {
             const wchar_t* title = L"Изменение ограничения скорости клиента";

@@ -40,9 +40,9 @@ INT_PTR HandleChgSpd(HWND dlg, UINT msg, WPARAM wp, LPARAM, ChgSpdContext& ctx) 
 
 }  // namespace
 
-void EditUserLimits(HWND owner, Model& model, const std::vector<Text>& selectedNames) {
+void EditUserLimits(HWND owner, AppPort& app, const std::vector<Text>& selectedNames) {
     EditLimitsLoop(
-        model, selectedNames, [&](const LimitEditorFields& f) -> std::optional<LimitEditorFields> {
+        app, selectedNames, [&](const LimitEditorFields& f) -> std::optional<LimitEditorFields> {
             ChgSpdContext ctx{f};
             INT_PTR r = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CHGSPD),
                                         owner, DialogProc<ChgSpdContext, HandleChgSpd>,

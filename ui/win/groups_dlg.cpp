@@ -1,6 +1,5 @@
-// CGroupsDlg, "Редактор групп": works on the model's groups and users directly; every button
-// takes effect at once. The lists are rebuilt from a copy made under the lock, so the lock is
-// never held while the list views run.
+// CGroupsDlg, "Редактор групп": every button takes effect at once, as one request to the
+// application; the lists are rebuilt from a snapshot, so the editor never holds the live lists.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -18,7 +17,7 @@ constexpr UINT_PTR kImportTimer = 1;
 constexpr UINT kImportPollMs = 250;
 
 struct GroupsContext {
-    Model& model;
+    AppPort& app;
     GroupsEditorState& state;
     const EditorHooks& hooks;
     std::vector<Binding<GroupsEditorState>> bindings;
@@ -57,22 +56,24 @@ void FillUsers(HWND list, const std::vector<UserRow>& rows) {
     }
 }
 
+AppSnapshot Snap(const GroupsContext& ctx) {
+    AppSnapshot s;
+    ctx.app.Snapshot(s);
+    return s;
+}
+
+bool Request(GroupsContext& ctx, GroupsRequest::Kind kind, const Text& user = {}) {
+    return ctx.app.EditGroups({kind, ctx.state.groupName, ctx.state.share, user});
+}
+
 void RefreshUserLists(HWND dlg, GroupsContext& ctx) {
-    GroupsView v;
-    {
-        Model::Guard g(ctx.model);
-        v = BuildGroupsView(ctx.model, ctx.state.groupName);
-    }
+    const GroupsView v = BuildGroupsView(Snap(ctx), ctx.state.groupName);
     FillUsers(GetDlgItem(dlg, IDC_GR_MEMBERS), v.members);
     FillUsers(GetDlgItem(dlg, IDC_GR_FREE_USERS), v.free);
 }
 
 void RefreshGroups(HWND dlg, GroupsContext& ctx) {
-    GroupsView v;
-    {
-        Model::Guard g(ctx.model);
-        v = BuildGroupsView(ctx.model, ctx.state.groupName);
-    }
+    const GroupsView v = BuildGroupsView(Snap(ctx), ctx.state.groupName);
     ctx.refreshing = true;
     HWND list = GetDlgItem(dlg, IDC_GR_LIST);
     ListView_DeleteAllItems(list);
@@ -89,11 +90,7 @@ void ShowState(HWND dlg, GroupsContext& ctx) {
 }
 
 void UpdateLeftCaption(HWND dlg, GroupsContext& ctx) {
-    Text caption;
-    {
-        Model::Guard g(ctx.model);
-        caption = MaxChannelCaption(ctx.model);
-    }
+    const Text caption = MaxChannelCaption(Snap(ctx).settings);
     HWND h = GetDlgItem(dlg, IDC_GR_CAPTION_LEFT);
     if (WindowText(h) != caption) SetWindowTextW(h, W(caption));
 }
@@ -101,10 +98,7 @@ void UpdateLeftCaption(HWND dlg, GroupsContext& ctx) {
 void OnGroupSelected(HWND dlg, GroupsContext& ctx) {
     Text name;
     if (!FirstSelectedName(GetDlgItem(dlg, IDC_GR_LIST), 1, name)) return;
-    {
-        Model::Guard g(ctx.model);
-        SelectGroupRow(ctx.model, name, ctx.state);
-    }
+    SelectGroupRow(Snap(ctx), name, ctx.state);
     ShowState(dlg, ctx);
     RefreshUserLists(dlg, ctx);
 }
@@ -114,10 +108,7 @@ void OnAddOrChange(HWND dlg, GroupsContext& ctx) {
     if (!TakeAndReport(dlg, Shapes(ctx.bindings),
                        [&](const TakeResult& r) { StoreFields(ctx.bindings, r, ctx.state); }))
         return;
-    {
-        Model::Guard g(ctx.model);
-        if (!AddOrChangeGroup(ctx.model, ctx.state.groupName, ctx.state.share)) return;
-    }
+    if (!Request(ctx, GroupsRequest::Kind::kAddOrChange)) return;
     RefreshGroups(dlg, ctx);
 }
 
@@ -129,42 +120,26 @@ void OnCommand(HWND dlg, GroupsContext& ctx, int id) {
         case IDC_GR_TO_GROUP: {
             Text user;
             if (!FirstSelectedName(GetDlgItem(dlg, IDC_GR_FREE_USERS), 0, user)) return;
-            bool moved;
-            {
-                Model::Guard g(ctx.model);
-                moved = MoveUserToGroup(ctx.model, user, ctx.state.groupName);
-            }
-            if (moved) RefreshGroups(dlg, ctx);
+            if (Request(ctx, GroupsRequest::Kind::kMoveUser, user)) RefreshGroups(dlg, ctx);
             break;
         }
         case IDC_GR_FROM_GROUP: {
             Text user;
             if (!FirstSelectedName(GetDlgItem(dlg, IDC_GR_MEMBERS), 0, user)) return;
-            {
-                Model::Guard g(ctx.model);
-                RemoveUserFromGroup(ctx.model, user);
-            }
+            Request(ctx, GroupsRequest::Kind::kRemoveUser, user);
             RefreshGroups(dlg, ctx);
             break;
         }
         case IDC_GR_DELETE: {
-            bool deleted;
-            {
-                Model::Guard g(ctx.model);
-                deleted = DeleteGroupByName(ctx.model, ctx.state.groupName);
-            }
-            if (deleted) RefreshGroups(dlg, ctx);
+            if (Request(ctx, GroupsRequest::Kind::kDeleteGroup)) RefreshGroups(dlg, ctx);
             break;
         }
         case IDC_GR_IMPORT:
             if (ctx.hooks.StartGroupsImport) ctx.hooks.StartGroupsImport();
-            {
-                Model::Guard g(ctx.model);
-                ctx.model.RecountGroupUsers();
-            }
+            Request(ctx, GroupsRequest::Kind::kRecount);
             RefreshGroups(dlg, ctx);
             // Draw again once the import has brought its groups.
-            if (ctx.hooks.ImportRunning) SetTimer(dlg, kImportTimer, kImportPollMs, nullptr);
+            SetTimer(dlg, kImportTimer, kImportPollMs, nullptr);
             break;
         case IDCANCEL:
         case IDOK:
@@ -197,12 +172,9 @@ INT_PTR HandleGroups(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, GroupsContext& ct
             UpdateLeftCaption(dlg, ctx);
             return FALSE;
         case WM_TIMER:
-            if (wp == kImportTimer && !(ctx.hooks.ImportRunning && ctx.hooks.ImportRunning())) {
+            if (wp == kImportTimer && !ctx.app.WorkerRunning()) {
                 KillTimer(dlg, kImportTimer);
-                {
-                    Model::Guard g(ctx.model);
-                    ctx.model.RecountGroupUsers();
-                }
+                Request(ctx, GroupsRequest::Kind::kRecount);
                 RefreshGroups(dlg, ctx);
             }
             return TRUE;
@@ -226,9 +198,9 @@ INT_PTR HandleGroups(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, GroupsContext& ct
 
 }  // namespace
 
-void ShowGroupsEditor(HWND owner, Model& model, GroupsEditorState& state,
+void ShowGroupsEditor(HWND owner, AppPort& app, GroupsEditorState& state,
                       const EditorHooks& hooks) {
-    GroupsContext ctx{model, state, hooks, GroupsEditorBindings()};
+    GroupsContext ctx{app, state, hooks, GroupsEditorBindings()};
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_GROUPS), owner,
                     DialogProc<GroupsContext, HandleGroups>, reinterpret_cast<LPARAM>(&ctx));
 }

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cwchar>
 
+#include "app/snapshot.h"
 #include "config/config_file.h"
 #include "core/file_system.h"
 #include "core/log_flags.h"
@@ -79,6 +80,7 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
       chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
               SaveChartCsv}) {
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
+    editorPort_ = std::make_unique<EditorPort>(*this);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
     pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
@@ -777,26 +779,51 @@ void CmovraDlg::ImportGroups() {
     ReportOrphanGroups();
 }
 
-static EditorHooks MakeHooks(CmovraDlg& dlg, const Workers& workers, std::function<void()> save,
-                             std::function<void()> load, std::function<void()> import) {
+// The editors' way to the engine while the window still owns it: every request goes through the
+// same functions the application applies.
+class CmovraDlg::EditorPort : public AppPort {
+  public:
+    explicit EditorPort(CmovraDlg& dlg) : d_(dlg) {}
+    void Snapshot(AppSnapshot& out) const override {
+        CopySnapshot(d_.model_, d_.log_.ConnState(), out);
+    }
+    uint32_t ConnState() const override { return d_.log_.ConnState(); }
+    const EventLog& Log() const override { return d_.log_; }
+    const chart::ChannelHistory& History() const override { return d_.history_; }
+    bool WorkerRunning() const override { return d_.workers_->Running(); }
+    void Connect() override { d_.Connect(); }
+    void Disconnect() override { d_.Disconnect(); }
+    void SetMode(int32_t mode) override { d_.SetMode(mode); }
+    void Import(int32_t kinds) override { d_.StartImport(kinds); }
+    bool Save(const AskYesNo& ask) override { return d_.configFile_.Save(d_.model_, d_, ask); }
+    bool Load() override { return d_.configFile_.Load(d_.model_, d_); }
+    void ClearLogFile() override {
+        LogRequest r = d_.log_.ClearLogFile();
+        d_.OnLogLine(r.flags, r.text);
+    }
+    void ApplySettings(const movra::Settings& edited) override {
+        ApplyEditedSettings(d_.model_, edited);
+    }
+    bool EditGroups(const GroupsRequest& r) override { return ApplyGroupsRequest(d_.model_, r); }
+    bool SetUserLimits(const LimitRequest& r) override { return ApplyLimitRequest(d_.model_, r); }
+    AddUserOutcome AddUser(const Text& name) override { return AddUserNamed(d_.model_, name); }
+    void DeleteUsers(const std::vector<uint64_t>& ids) override { DeleteUsersById(d_.model_, ids); }
+
+  private:
+    CmovraDlg& d_;
+};
+
+EditorHooks CmovraDlg::MakeHooks() {
     EditorHooks h;
-    h.SaveConfig = std::move(save);
-    h.LoadConfig = std::move(load);
-    h.ClearLogFile = [&dlg] {
-        LogRequest r = dlg.Log().ClearLogFile();
-        dlg.OnLogLine(r.flags, r.text);
-    };
-    h.StartGroupsImport = std::move(import);
-    h.ImportRunning = [&workers] { return workers.Running(); };
+    h.SaveConfig = [this] { SaveConfiguration(); };
+    h.LoadConfig = [this] { LoadConfiguration(); };
+    h.StartGroupsImport = [this] { StartImport(kImportGroups); };
     return h;
 }
 
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
-    EditorHooks hooks = MakeHooks(
-        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
-        [this] { StartImport(kImportGroups); });
-    ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
+    ShowGroupsEditor(hwnd_, *editorPort_, groupsState_, MakeHooks());
     RefreshTableNow();
 }
 
@@ -826,7 +853,7 @@ void CmovraDlg::EditUsers() {
         }
     }
     if (names.empty()) return;
-    EditUserLimits(hwnd_, model_, names);
+    EditUserLimits(hwnd_, *editorPort_, names);
 }
 
 void CmovraDlg::DeleteUsers() {
@@ -876,10 +903,7 @@ void CmovraDlg::Settings() {
         Model::Guard g(model_);
         gridBefore = model_.settings.GridSize;
     }
-    EditorHooks hooks = MakeHooks(
-        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
-        [this] { StartImport(kImportGroups); });
-    if (!ShowSettings(hwnd_, model_, hooks)) return;
+    if (!ShowSettings(hwnd_, *editorPort_, MakeHooks())) return;
     SetDisplayUnit();
     FillServerRow();
     RebuildGauges();

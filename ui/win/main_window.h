@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/exit_deadline.h"
 #include "config/config_file.h"
 #include "core/events.h"
 #include "core/model.h"
@@ -20,9 +21,9 @@
 #include "log/color_index.h"
 #include "log/event_log.h"
 #include "ui/editors_model.h"
-#include "app/exit_deadline.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
+#include "ui/win/editors.h"
 
 namespace movra {
 
@@ -126,6 +127,9 @@ class CmovraDlg : public WindowLink {
     void ShowExitInTray();
     void ApplyLogEffects(const LogEffects& fx);
 
+    class EditorPort;
+    EditorHooks MakeHooks();
+
     void Connect();
     void Disconnect();
     void StartImport(int32_t request);
@@ -221,6 +225,7 @@ class CmovraDlg : public WindowLink {
     std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
+    std::unique_ptr<EditorPort> editorPort_;
     // Whether Movra.cfg could be read at start-up, so that a save does not replace it unasked.
     ConfigFileState configFile_;
     // Every cycle's figures from the first connect to the exit, and the window that shows them.

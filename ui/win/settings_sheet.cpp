@@ -1,6 +1,7 @@
 // The settings sheet "Настройки Movra": the main page CSettDlg and the traffic page
-// CSpeedTraffPg. The pages hold no values of their own: they show the record when they become
-// active and take it back when left or confirmed. The lock is held only while copying.
+// CSpeedTraffPg. The pages hold no values of their own: they show the application's record when
+// they become active, and what they take back when left or confirmed goes to the application as
+// one request, so that the sheet never holds the live record.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -17,55 +18,58 @@ namespace movra {
 namespace {
 
 struct SheetContext {
-    Model& model;
+    AppPort& app;
     const EditorHooks& hooks;
     std::vector<Binding<Settings>> main = MainPageBindings();
     std::vector<Binding<Settings>> traffic = TrafficPageBindings();
     bool confirmed = false;
 };
 
-Settings CopySettings(Model& m) {
-    Model::Guard g(m);
-    return m.settings;
+Settings CurrentSettings(const AppPort& app) {
+    AppSnapshot s;
+    app.Snapshot(s);
+    return s.settings;
 }
 
-void ShowValues(HWND page, Model& m, const std::vector<Binding<Settings>>& b) {
-    const Settings s = CopySettings(m);
+void ShowValues(HWND page, const AppPort& app, const std::vector<Binding<Settings>>& b) {
+    const Settings s = CurrentSettings(app);
     DlgControls c(page);
     ShowFields(b, s, c);
 }
 
-bool TakeValues(HWND page, Model& m, const std::vector<Binding<Settings>>& b) {
+// What the page gives is handed back even when a later field is refused, as the fields before
+// it were taken.
+bool TakeValues(HWND page, AppPort& app, const std::vector<Binding<Settings>>& b) {
     return TakeAndReport(page, Shapes(b), [&](const TakeResult& r) {
-        Model::Guard g(m);
-        StoreFields(b, r, m.settings);
+        Settings edited = CurrentSettings(app);
+        StoreFields(b, r, edited);
+        app.ApplySettings(edited);
     });
 }
 
 // 1040 and 1045 follow the record's auto-measurement flag.
-void EnableAutoMeasureControls(HWND page, Model& m) {
-    const bool on = CopySettings(m).AutoMeasure != 0;
+void EnableAutoMeasureControls(HWND page, const AppPort& app) {
+    const bool on = CurrentSettings(app).AutoMeasure != 0;
     EnableWindow(GetDlgItem(page, IDC_SETT_MIN_RX), on);
     EnableWindow(GetDlgItem(page, IDC_SETT_CORRECTION), on);
 }
 
 void ShowMainPage(HWND page, SheetContext& ctx) {
-    ShowValues(page, ctx.model, ctx.main);
-    EnableAutoMeasureControls(page, ctx.model);
+    ShowValues(page, ctx.app, ctx.main);
+    EnableAutoMeasureControls(page, ctx.app);
 }
 
 void OnMainCommand(HWND page, SheetContext& ctx, int id) {
     switch (id) {
         case IDC_SETT_AUTOMEASURE:
-            TakeValues(page, ctx.model, ctx.main);
-            EnableAutoMeasureControls(page, ctx.model);
+            TakeValues(page, ctx.app, ctx.main);
+            EnableAutoMeasureControls(page, ctx.app);
             break;
         case IDC_SETT_RESTORE:
             ShowMainPage(page, ctx);
             break;
         case IDC_SETT_SAVE:
-            if (TakeValues(page, ctx.model, ctx.main) && ctx.hooks.SaveConfig)
-                ctx.hooks.SaveConfig();
+            if (TakeValues(page, ctx.app, ctx.main) && ctx.hooks.SaveConfig) ctx.hooks.SaveConfig();
             break;
         case IDC_SETT_LOAD:
             if (ctx.hooks.LoadConfig) ctx.hooks.LoadConfig();
@@ -73,7 +77,7 @@ void OnMainCommand(HWND page, SheetContext& ctx, int id) {
             break;
         case IDC_SETT_CLEAR_LOG:
             // The record's file name, not the text being typed into 1036.
-            if (ctx.hooks.ClearLogFile) ctx.hooks.ClearLogFile();
+            ctx.app.ClearLogFile();
             break;
         default:
             break;
@@ -104,16 +108,15 @@ INT_PTR HandlePage(HWND page, UINT msg, WPARAM wp, LPARAM lp, PageContext& p) {
                     if (p.main)
                         ShowMainPage(page, ctx);
                     else
-                        ShowValues(page, ctx.model, p.bindings);
+                        ShowValues(page, ctx.app, p.bindings);
                     return DialogResult(page, 0);
                 case PSN_KILLACTIVE:
                     // Leaving takes the values back; a refused one keeps the page open.
-                    return DialogResult(page,
-                                        TakeValues(page, ctx.model, p.bindings) ? FALSE : TRUE);
+                    return DialogResult(page, TakeValues(page, ctx.app, p.bindings) ? FALSE : TRUE);
                 case PSN_APPLY:
                     if (p.main) {
                         // The sheet's OK: the record must be usable before the sheet closes.
-                        const Text problem = ValidateSettings(CopySettings(ctx.model));
+                        const Text problem = ValidateSettings(CurrentSettings(ctx.app));
                         if (!problem.empty()) {
                             ShowMessageBox(page, problem, BoxIcon::kExclamation);
                             return DialogResult(page, PSNRET_INVALID);
@@ -131,8 +134,8 @@ INT_PTR HandlePage(HWND page, UINT msg, WPARAM wp, LPARAM lp, PageContext& p) {
 
 }  // namespace
 
-bool ShowSettings(HWND owner, Model& model, const EditorHooks& hooks) {
-    SheetContext ctx{model, hooks};
+bool ShowSettings(HWND owner, AppPort& app, const EditorHooks& hooks) {
+    SheetContext ctx{app, hooks};
     PageContext mainPage{ctx, ctx.main, true};
     PageContext trafficPage{ctx, ctx.traffic, false};
     HINSTANCE inst = GetModuleHandleW(nullptr);
