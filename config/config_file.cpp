@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 
+#include "config/settings_keys.h"
 #include "core/textfile.h"
 
 namespace movra {
@@ -19,81 +22,31 @@ namespace {
 // ---- Keys ----
 
 enum class Kind {
-    kInt,             // signed 32-bit setting
-    kUInt,            // unsigned 32-bit setting
-    kReal,            // double setting
-    kWord,            // one-word text setting
-    kAutoCorrection,  // unsigned setting whose presence turns auto-measurement on
-    kStartMinimized,  // any word; presence turns the option on
-    kPassword,        // rest of the line; presence turns the store-password flag on
-    kUser,            // rest of the line; opens a user's block
-    kUserKTraff,      // per-user float
-    kUserInt,         // per-user signed integer
-    kGroupName,       // rest of the line; opens a group's block
-    kGroupMaxIn,      // per-group float
+    kSetting,     // a row of the settings table
+    kUser,        // rest of the line; opens a user's block
+    kUserKTraff,  // per-user float
+    kUserInt,     // per-user signed integer
+    kGroupName,   // rest of the line; opens a group's block
+    kGroupMaxIn,  // per-group float
 };
 
 struct KeyInfo {
     Kind kind;
-    int32_t Settings::*i = nullptr;
-    uint32_t Settings::*u = nullptr;
-    double Settings::*d = nullptr;
-    Text Settings::*t = nullptr;
+    const SettingKey* setting = nullptr;
     int32_t CTiUserData::*ui = nullptr;
 };
 
 const std::unordered_map<Text, KeyInfo>& Keys() {
     static const std::unordered_map<Text, KeyInfo> keys = [] {
         std::unordered_map<Text, KeyInfo> k;
-        auto i = [&k](const char16_t* n, int32_t Settings::*f) { k[n] = {Kind::kInt, f}; };
-        auto u = [&k](const char16_t* n, uint32_t Settings::*f) {
-            k[n] = {Kind::kUInt, nullptr, f};
-        };
-        auto d = [&k](const char16_t* n, double Settings::*f) {
-            k[n] = {Kind::kReal, nullptr, nullptr, f};
-        };
-        auto w = [&k](const char16_t* n, Text Settings::*f) {
-            k[n] = {Kind::kWord, nullptr, nullptr, nullptr, f};
-        };
-        auto ui = [&k](const char16_t* n, int32_t CTiUserData::*f) {
-            k[n] = {Kind::kUserInt, nullptr, nullptr, nullptr, nullptr, f};
-        };
-        i(u"SrvLimTraff_MB:", &Settings::SrvLimTraff_MB);
-        i(u"SpeedLimTraff_Mode:", &Settings::SpeedLimTraff_Mode);
-        i(u"SpeedLimTraff_SefeTraff:", &Settings::SpeedLimTraff_SefeTraff);
-        i(u"SpeedLimTraff_MaxTraff:", &Settings::SpeedLimTraff_MaxTraff);
-        d(u"SpeedLimTraff_StartKoeff:", &Settings::SpeedLimTraff_StartKoeff);
-        d(u"SpeedLimTraff_EndKoeff:", &Settings::SpeedLimTraff_EndKoeff);
-        i(u"SpeedLimTraff_DnoLimitKbits:", &Settings::SpeedLimTraff_DnoLimitKbits);
-        i(u"BeforeQuit:", &Settings::BeforeQuit);
-        i(u"UserMAXSpeedLimits:", &Settings::UserMAXSpeedLimits);
-        i(u"ReUseFreeChanal:", &Settings::ReUseFreeChanal);
-        i(u"DisplaySpeed_in_kBytes_s:", &Settings::DisplaySpeed_in_kBytes_s);
-        k[u"UseAutoChanalWithCorrection:"] = {Kind::kAutoCorrection, nullptr,
-                                              &Settings::UseAutoChanalWithCorrection};
-        i(u"AutoZamer_minRXchanal:", &Settings::AutoZamer_minRXchanal);
-        u(u"UserSleepTraffic:", &Settings::UserSleepTraffic);
-        w(u"LogFileName:", &Settings::LogFileName);
-        u(u"LogMaxSize:", &Settings::LogMaxSize);
-        u(u"GridSize:", &Settings::GridSize);
-        w(u"Server:", &Settings::Server);
-        k[u"AutoLoginPass:"] = {Kind::kPassword};
-        u(u"RefreshTimer_msec:", &Settings::RefreshTimer_msec);
-        i(u"TrafficSpeedAutoControll:", &Settings::TrafficSpeedAutoControll);
-        u(u"RXMAXkbit:", &Settings::RXMAXkbit);
-        u(u"TXMAXkbit:", &Settings::TXMAXkbit);
-        w(u"DOWNLOADER_USERNAME:", &Settings::DOWNLOADER_USERNAME);
-        i(u"UserSleep_TimeOut_sec:", &Settings::UserSleep_TimeOut_sec);
-        i(u"Use_Sleepers_Traffic:", &Settings::Use_Sleepers_Traffic);
-        i(u"ChanalBorrowing:", &Settings::ChanalBorrowing);
-        k[u"StartMinimized:"] = {Kind::kStartMinimized};
-        k[u"User:"] = {Kind::kUser};
-        k[u"UserKTraff:"] = {Kind::kUserKTraff};
-        ui(u"UserGrID:", &CTiUserData::UserGrID);
-        ui(u"UserLimitMaxIn:", &CTiUserData::UserLimitMaxIn);
-        ui(u"UserLimitMaxOut:", &CTiUserData::UserLimitMaxOut);
-        k[u"GroupName:"] = {Kind::kGroupName};
-        k[u"GroupMaxIn:"] = {Kind::kGroupMaxIn};
+        for (const SettingKey& row : SettingKeys()) k[row.name] = {Kind::kSetting, &row};
+        k[kUserKey] = {Kind::kUser};
+        k[kUserKTraffKey] = {Kind::kUserKTraff};
+        k[kUserGrIDKey] = {Kind::kUserInt, nullptr, &CTiUserData::UserGrID};
+        k[kUserLimitMaxInKey] = {Kind::kUserInt, nullptr, &CTiUserData::UserLimitMaxIn};
+        k[kUserLimitMaxOutKey] = {Kind::kUserInt, nullptr, &CTiUserData::UserLimitMaxOut};
+        k[kGroupNameKey] = {Kind::kGroupName};
+        k[kGroupMaxInKey] = {Kind::kGroupMaxIn};
         return k;
     }();
     return keys;
@@ -255,7 +208,124 @@ bool ToFloat(double d, float& f) {
     return true;
 }
 
+// Reads one settings key's value into `s`. Returns false when the text ended first. A number
+// that cannot be read stays unread (it is taken as the next key) and changes nothing.
+bool ReadSetting(Scanner& sc, const SettingKey& k, Settings& s) {
+    auto setNumber = [&](auto v) {
+        std::visit(
+            [&](auto m) {
+                using T = std::decay_t<decltype(s.*m)>;
+                if constexpr (std::is_arithmetic_v<T>) s.*m = static_cast<T>(v);
+            },
+            k.field);
+    };
+    auto setText = [&](const Text& v) {
+        std::visit(
+            [&](auto m) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(s.*m)>, Text>) s.*m = v;
+            },
+            k.field);
+    };
+    int64_t n = 0;
+    double d = 0;
+    Text value;
+    switch (k.value) {
+        case KeyValue::kInt:
+        case KeyValue::kSwitch:
+        case KeyValue::kUInt: {
+            // An unsigned key takes a negative number as the same bits, which is how it is
+            // written above 2^31 - 1.
+            const int64_t hi = k.value == KeyValue::kUInt ? UINT32_MAX : INT32_MAX;
+            auto r = sc.Integer(INT32_MIN, hi, n);
+            if (r == Scanner::kEnd) return false;
+            if (r == Scanner::kOk) setNumber(n);
+            break;
+        }
+        case KeyValue::kReal: {
+            auto r = sc.Real(d);
+            if (r == Scanner::kEnd) return false;
+            if (r == Scanner::kOk) setNumber(d);
+            break;
+        }
+        case KeyValue::kWord:
+            // A key never becomes a one-word value: "Server: " saved with an empty server
+            // would otherwise swallow the key after it.
+            if (!sc.WordUnless(value, IsKey)) return false;
+            setText(value);
+            break;
+        case KeyValue::kMark:
+            if (!sc.WordUnless(value, IsKey)) return false;
+            setNumber(1);
+            break;
+        case KeyValue::kLine:
+            if (!sc.RestOfLine(value)) return false;
+            setText(value);
+            break;
+    }
+    if (k.flag) s.*k.flag = 1;
+    return true;
+}
+
+// What a file without the key leaves: the reset step of a load.
+void ClearAbsent(const SettingKey& k, Settings& s) {
+    if (k.absent != KeyAbsent::kClears) return;
+    if (k.flag) {
+        s.*k.flag = 0;
+        return;
+    }
+    std::visit([&](auto m) { s.*m = {}; }, k.field);
+}
+
 // ---- Writing ----
+
+bool Written(const SettingKey& k, const Settings& s) {
+    switch (k.written) {
+        case KeyWritten::kAlways:
+            return true;
+        case KeyWritten::kUnlessEmpty:
+            return std::visit(
+                [&](auto m) {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(s.*m)>, Text>)
+                        return !(s.*m).empty();
+                    else
+                        return true;
+                },
+                k.field);
+        case KeyWritten::kWhileOn:
+            if (k.flag) return s.*k.flag != 0;
+            return std::visit([&](auto m) { return s.*m != std::decay_t<decltype(s.*m)>{}; },
+                              k.field);
+    }
+    return true;
+}
+
+// One settings line, "<key> <value>\n".
+void WriteSetting(const SettingKey& k, const Settings& s, Text& out) {
+    std::visit(
+        [&](auto m) {
+            using T = std::decay_t<decltype(s.*m)>;
+            const T& v = s.*m;
+            switch (k.value) {
+                case KeyValue::kMark:
+                    out += Fmt(u"%s %s\n", k.name, u"TRUE");
+                    return;
+                case KeyValue::kSwitch:
+                    out += Fmt(u"%s %d\n", k.name, 1);
+                    return;
+                default:
+                    break;
+            }
+            if constexpr (std::is_same_v<T, Text>) {
+                out += Fmt(u"%s %s\n", k.name, v);
+            } else if constexpr (std::is_floating_point_v<T>) {
+                out += Fmt(u"%s %.4f\n", k.name, static_cast<double>(v));
+            } else {
+                // Unsigned fields are written as "%d" too: see KeyValue::kUInt.
+                out += Fmt(u"%s %d\n", k.name, static_cast<int32_t>(v));
+            }
+        },
+        k.field);
+}
 
 // The file as UTF-16LE with a byte-order mark, written so that a failed save never destroys
 // the previous one. Returns the message to show, or nothing on success.
@@ -286,51 +356,21 @@ Text ConfigText(const ConfigSnapshot& c) {
     Text out;
     out.reserve(1500 + c.users.size() * 120 + c.groups.size() * 50);
     auto i = [&out](const char16_t* key, int32_t v) { out += Fmt(u"%s %d\n", key, v); };
-    // Unsigned fields are written as "%d" too: values above 2^31 - 1 come out negative and are
-    // read back as the same bits.
-    auto u = [&i](const char16_t* key, uint32_t v) { i(key, static_cast<int32_t>(v)); };
     auto t = [&out](const char16_t* key, const Text& v) { out += Fmt(u"%s %s\n", key, v); };
 
-    i(u"SrvLimTraff_MB:", s.SrvLimTraff_MB);
-    i(u"SpeedLimTraff_Mode:", s.SpeedLimTraff_Mode);
-    i(u"SpeedLimTraff_SefeTraff:", s.SpeedLimTraff_SefeTraff);
-    i(u"SpeedLimTraff_MaxTraff:", s.SpeedLimTraff_MaxTraff);
-    out += Fmt(u"%s %.4f\n", u"SpeedLimTraff_StartKoeff:", s.SpeedLimTraff_StartKoeff);
-    out += Fmt(u"%s %.4f\n", u"SpeedLimTraff_EndKoeff:", s.SpeedLimTraff_EndKoeff);
-    i(u"SpeedLimTraff_DnoLimitKbits:", s.SpeedLimTraff_DnoLimitKbits);
-    i(u"BeforeQuit:", s.BeforeQuit);
-    i(u"UserMAXSpeedLimits:", s.UserMAXSpeedLimits);
-    i(u"ReUseFreeChanal:", s.ReUseFreeChanal);
-    i(u"DisplaySpeed_in_kBytes_s:", s.DisplaySpeed_in_kBytes_s);
-    if (s.AutoMeasure) u(u"UseAutoChanalWithCorrection:", s.UseAutoChanalWithCorrection);
-    i(u"AutoZamer_minRXchanal:", s.AutoZamer_minRXchanal);
-    u(u"UserSleepTraffic:", s.UserSleepTraffic);
-    if (!s.LogFileName.empty()) t(u"LogFileName:", s.LogFileName);
-    u(u"LogMaxSize:", s.LogMaxSize);
-    u(u"GridSize:", s.GridSize);
-    t(u"Server:", s.Server);
-    if (s.StorePassword) t(u"AutoLoginPass:", s.AutoLoginPass);
-    u(u"RefreshTimer_msec:", s.RefreshTimer_msec);
-    i(u"TrafficSpeedAutoControll:", s.TrafficSpeedAutoControll);
-    u(u"RXMAXkbit:", s.RXMAXkbit);
-    u(u"TXMAXkbit:", s.TXMAXkbit);
-    if (!s.DOWNLOADER_USERNAME.empty()) t(u"DOWNLOADER_USERNAME:", s.DOWNLOADER_USERNAME);
-    i(u"UserSleep_TimeOut_sec:", s.UserSleep_TimeOut_sec);
-    i(u"Use_Sleepers_Traffic:", s.Use_Sleepers_Traffic);
-    // Only when on, so that a file saved with the option off is what it always was.
-    if (s.ChanalBorrowing) i(u"ChanalBorrowing:", 1);
-    if (s.StartMinimized) t(u"StartMinimized:", u"TRUE");
+    for (const SettingKey& k : SettingKeys())
+        if (Written(k, s)) WriteSetting(k, s, out);
 
     for (const auto& user : c.users) {
-        t(u"User:", user.UserName);
-        out += Fmt(u"%s %f\n", u"UserKTraff:", user.UserKTraff);
-        i(u"UserGrID:", user.UserGrID);
-        i(u"UserLimitMaxIn:", user.UserLimitMaxIn);
-        i(u"UserLimitMaxOut:", user.UserLimitMaxOut);
+        t(kUserKey, user.UserName);
+        out += Fmt(u"%s %f\n", kUserKTraffKey, user.UserKTraff);
+        i(kUserGrIDKey, user.UserGrID);
+        i(kUserLimitMaxInKey, user.UserLimitMaxIn);
+        i(kUserLimitMaxOutKey, user.UserLimitMaxOut);
     }
     for (const auto& g : c.groups) {
-        t(u"GroupName:", g.GroupName);
-        out += Fmt(u"%s %f\n", u"GroupMaxIn:", g.GroupMaxIn);
+        t(kGroupNameKey, g.GroupName);
+        out += Fmt(u"%s %f\n", kGroupMaxInKey, g.GroupMaxIn);
     }
     return out;
 }
@@ -340,11 +380,8 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
     const Text fileName = s.ConfigFileName;
     LoadMessages messages(fileName);
 
-    // Reset. The auto-measurement flag and the group list stay as they are.
-    s.StorePassword = 0;
-    s.StartMinimized = 0;
-    s.ChanalBorrowing = 0;  // a file without the line has the option off
-    s.LogFileName.clear();
+    // Reset: what a file without a key leaves. The group list stays as it is.
+    for (const SettingKey& k : SettingKeys()) ClearAbsent(k, s);
     // A user who is still in the file keeps its record (identity, polled and regulation state);
     // everyone else starts from a built record.
     std::unordered_map<Text, CTiUserData> previous;
@@ -381,52 +418,8 @@ std::vector<Text> ReadConfigText(Model& m, TextView text) {
         double d = 0;
         bool end = false;
         switch (k.kind) {
-            case Kind::kInt: {
-                auto r = sc.Integer(INT32_MIN, INT32_MAX, n);
-                if (r == Scanner::kEnd) end = true;
-                if (r == Scanner::kOk) s.*k.i = static_cast<int32_t>(n);
-                break;
-            }
-            case Kind::kUInt:
-            case Kind::kAutoCorrection: {
-                auto r = sc.Integer(INT32_MIN, UINT32_MAX, n);
-                if (r == Scanner::kEnd) {
-                    end = true;
-                    break;
-                }
-                if (r == Scanner::kOk) s.*k.u = static_cast<uint32_t>(n);
-                if (k.kind == Kind::kAutoCorrection) s.AutoMeasure = 1;
-                break;
-            }
-            case Kind::kReal: {
-                auto r = sc.Real(d);
-                if (r == Scanner::kEnd) end = true;
-                if (r == Scanner::kOk) s.*k.d = d;
-                break;
-            }
-            case Kind::kWord:
-                // A key never becomes a one-word value: "Server: " saved with an empty server
-                // would otherwise swallow the key after it.
-                if (!sc.WordUnless(value, IsKey)) {
-                    end = true;
-                    break;
-                }
-                s.*k.t = value;
-                break;
-            case Kind::kStartMinimized:
-                if (!sc.WordUnless(value, IsKey)) {
-                    end = true;
-                    break;
-                }
-                s.StartMinimized = 1;
-                break;
-            case Kind::kPassword:
-                if (!sc.RestOfLine(value)) {
-                    end = true;
-                    break;
-                }
-                s.AutoLoginPass = value;
-                s.StorePassword = 1;
+            case Kind::kSetting:
+                end = !ReadSetting(sc, *k.setting, s);
                 break;
             case Kind::kUser: {
                 if (!sc.RestOfLine(value)) {
