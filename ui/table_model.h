@@ -1,6 +1,10 @@
 #pragma once
 // The arithmetic and texts behind the main window's user table, kept apart from Win32 so that
 // it is tested natively: cell texts, row colour classes, gauge positions, sorting, sizing.
+//
+// Failures in the portable view logic (ui/): it computes what to show and throws only what the
+// model throws (ListIndexError), which the window procedure that called it catches and logs
+// (ui/window_failure.h).
 #include <array>
 #include <cstdint>
 #include <span>

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/exit_deadline.h"
 #include "config/config_file.h"
 #include "core/events.h"
 #include "core/model.h"
@@ -20,7 +21,6 @@
 #include "log/color_index.h"
 #include "log/event_log.h"
 #include "ui/editors_model.h"
-#include "app/exit_deadline.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
 
@@ -100,6 +100,7 @@ class CmovraDlg : public WindowLink {
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT TableMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
     // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
