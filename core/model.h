@@ -25,6 +25,9 @@ namespace movra {
 
 class WindowLink;
 
+// The name of the summary row: the server's own record shown below the users.
+inline constexpr char16_t kServerRowName[] = u"Server_TI";
+
 // Activity classes of a polled user.
 enum ActivityClassValue : int32_t {
     kOffline = 0,

@@ -22,7 +22,10 @@ constexpr int kGaugeColumn = 6;
 // Item data of the summary row; user rows carry the user's index.
 constexpr int32_t kSummaryRowData = 10000;
 constexpr int kRowHeight = 16;
-inline constexpr char16_t kSummaryRowName[] = u"Server_TI";
+// The summary row's first cell: the model's server row.
+inline constexpr auto& kSummaryRowName = kServerRowName;
+// The height of a line in the main window's owner-drawn event list.
+constexpr int kEventItemHeight = 15;
 
 struct ColumnSpec {
     const char16_t* header;

@@ -209,7 +209,7 @@ INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == WM_MEASUREITEM) {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = 15;
+                mi->itemHeight = ui::kEventItemHeight;
                 return TRUE;
             }
         }
@@ -252,7 +252,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_MEASUREITEM: {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = 15;
+                mi->itemHeight = ui::kEventItemHeight;
                 return TRUE;
             }
             return FALSE;
