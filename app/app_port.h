@@ -3,6 +3,10 @@
 // The window reaches the engine through nothing else. The in-process Application is the first
 // implementation; a client of a service that runs the engine can stand behind the same surface,
 // so every request is a value that could travel, and no view ever holds the live lists.
+//
+// Failures behind this surface never reach a view as exceptions: a request answers with its
+// outcome (a bool, AddUserOutcome), what the administrator must read is shown as a message, and
+// the workers' failures arrive as event lines.
 #include <array>
 #include <cstdint>
 #include <vector>

@@ -7,6 +7,11 @@
 // Reading follows a UTF-16LE or UTF-8 byte-order mark (none means UTF-16LE), reads numbers with a
 // decimal point or comma, and never fails on any input: over-long words are cut, values that are
 // not numbers are left for the next key, and a flood of faults shows only the first messages.
+//
+// Failures in the configuration: nothing here throws on purpose. A file that cannot be read or
+// written is shown through the MessagePort, after the lock is let go, and the call's result
+// says so (a bool, ConfigRead); the field exchange hands back a value or nothing, and a refused
+// text's message.
 #include <cstdint>
 #include <functional>
 #include <optional>

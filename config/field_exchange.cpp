@@ -117,6 +117,8 @@ Text FormatReal(double v) {
     return Fmt(u"%.*g", 15, v);
 }
 
+// English on purpose, like kMsgInteger and its kin: a refused entry gets the message the
+// platform's own dialog data exchange gives, not one of ours.
 Text IntegerRangeMessage(int64_t lo, int64_t hi) {
     return Fmt(u"Please enter an integer between %d and %d.", static_cast<long long>(lo),
                static_cast<long long>(hi));

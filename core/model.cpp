@@ -6,13 +6,21 @@
 
 namespace movra {
 
+namespace {
+
+// Users and Groups grow by this many records at a time, so that adding one at a time does not
+// reallocate the lists every time; the records beyond those in use stay spare.
+constexpr size_t kListGrowth = 5;
+
+}  // namespace
+
 Model::Model(const Clock& clock) : clock_(clock) {
     // Group 0, the group of users without a group, always exists.
     Groups.resize(1);
     Groups[0].Key = nextGroupKey_++;
     NumGroups = 1;
     ServerRow = BuildUserRecord();
-    ServerRow.UserName = u"Server_TI";
+    ServerRow.UserName = kServerRowName;
 }
 
 Model::Guard::Guard(Model& m) : m_(m), lock_(m.mutex_) {}
@@ -59,7 +67,7 @@ const Group& Model::GroupAt(int32_t index) const {
 }
 
 void Model::GrowUsers() {
-    for (int k = 0; k < 5; ++k) Users.push_back(BuildUserRecord());
+    for (size_t k = 0; k < kListGrowth; ++k) Users.push_back(BuildUserRecord());
 }
 
 int32_t Model::AddUserByName(const Text& name) {
@@ -117,7 +125,7 @@ int32_t Model::FindGroupIdByName(TextView name) const {
 int32_t Model::FindOrAddGroup(const Text& name) {
     int32_t id = FindGroupIdByName(name);
     if (id >= 0) return id;
-    if (Groups.size() <= static_cast<size_t>(NumGroups)) Groups.resize(Groups.size() + 5);
+    if (Groups.size() <= static_cast<size_t>(NumGroups)) Groups.resize(Groups.size() + kListGrowth);
     Group& g = Groups[NumGroups];
     g = Group{};
     g.GroupName = name;

@@ -5,6 +5,11 @@
 // dialog. Because workers let go of the lock around every server call, a position in Users is
 // not an identity: every record carries a stable Id, and code that let go of the lock finds
 // its record again by it.
+//
+// Failures in the core: a programming error (an index beyond Users or Groups) throws
+// ListIndexError; what the machine can refuse (reading, writing or replacing a file) comes back
+// as a result that says so, with the system's reason or the message to show (FileRead,
+// WriteFileReplacing). Nothing in the core shows or logs a failure itself.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -19,6 +24,9 @@
 namespace movra {
 
 class WindowLink;
+
+// The name of the summary row: the server's own record shown below the users.
+inline constexpr char16_t kServerRowName[] = u"Server_TI";
 
 // Activity classes of a polled user.
 enum ActivityClassValue : int32_t {
@@ -87,8 +95,9 @@ struct GroupCounts {
     int32_t weak = 0;
 };
 
-// Out-of-range access to Users or Groups is a programming error; it throws this, and every
-// worker and command catches it at its top and reports it instead of ending the program.
+// Out-of-range access to Users or Groups is a programming error; it throws this. Every worker run
+// and every window or dialog procedure (so every command) catches it at its top and logs it
+// instead of ending the program.
 class ListIndexError : public std::out_of_range {
   public:
     using std::out_of_range::out_of_range;

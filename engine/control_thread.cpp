@@ -95,7 +95,7 @@ bool ControlRun::RunCycle() {
         Model::Guard g(m);
         cycle.FreeIn = static_cast<int32_t>(m.settings.RXMAXkbit);
         cycle.FreeOut = static_cast<int32_t>(m.settings.TXMAXkbit);
-        cycle.SpeedSum = 0;
+        cycle.speedSum = 0;
         m.ResetGroupCycle();
     }
     Announce();

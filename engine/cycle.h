@@ -32,7 +32,7 @@ struct RunState {
 struct CycleState {
     int32_t FreeIn = 0;  // mode 1's free channel
     int32_t FreeOut = 0;
-    double SpeedSum = 0;  // sum of measured incoming speeds (kbit/s)
+    double speedSum = 0;  // sum of measured incoming speeds (kbit/s)
     int32_t online = 0, active = 0, weak = 0, sleeping = 0;
     double rxSum = 0, txSum = 0;
     bool measured = false;  // the incoming width was measured: measuredIn holds it (kbit/s)

@@ -9,14 +9,14 @@
 namespace movra {
 
 void AddMeasuredSpeed(CycleState& cycle, double kbits) {
-    cycle.SpeedSum += kbits;
+    cycle.speedSum += kbits;
 }
 
 int32_t MeasuredWidthIn(const Settings& s, CycleState& cycle, int32_t active, int32_t weak,
                         std::vector<CycleAction>& actions) {
     // The allowance is a 32-bit unsigned product, wrapping as the setting's type does.
     const uint32_t allowance = s.UseAutoChanalWithCorrection * static_cast<uint32_t>(active);
-    double measured = static_cast<double>(allowance) + cycle.SpeedSum;
+    double measured = static_cast<double>(allowance) + cycle.speedSum;
     // A NaN speed sum (counters the server reported as non-numbers) carries no information:
     // count only the allowance rather than dividing a non-number.
     if (std::isnan(measured)) measured = static_cast<double>(allowance);

@@ -4,6 +4,12 @@
 // running one through the shared events. The latest request wins: a start still waiting for
 // its slot gives up when a newer start or a disconnect comes. The program's exit is final: once
 // begun, no worker starts and the window waits, within bounds, for the ones that still run.
+//
+// Failures in the engine: a server call that fails throws TiError or ConversionError
+// (engine/tiserver.h), and the code around the call (FailureOf) makes of it a line, a switch to
+// monitoring or the end of the run. Whatever else escapes a run ends it with a last error line
+// (WorkerRun::Guarded, engine/worker_run.h), never the program. The window learns of failures
+// only as event lines and message boxes through the WindowLink.
 #include <chrono>
 #include <cstdint>
 #include <functional>

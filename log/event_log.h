@@ -2,6 +2,10 @@
 // The event log of the main window, independent of Win32: one event line in, a description of
 // what the window must show out. The window only renders what this decides: status field,
 // event list, title, tray icon and tooltip, table refresh and the close of a pending exit.
+//
+// Failures in the log: nothing here throws on purpose. A log file that cannot be opened or
+// written comes back as a result (LogFileResult), becomes an event line and switches that file
+// off; the log reader answers a file it cannot open with Open's result.
 #include <array>
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,10 @@
 #pragma once
 // The arithmetic and texts behind the main window's user table, kept apart from Win32 so that
 // it is tested natively: cell texts, row colour classes, gauge positions, sorting, sizing.
+//
+// Failures in the portable view logic (ui/): it computes what to show and throws only what the
+// model throws (ListIndexError), which the window procedure that called it catches and logs
+// (ui/window_failure.h).
 #include <array>
 #include <cstdint>
 #include <span>
@@ -18,7 +22,10 @@ constexpr int kGaugeColumn = 6;
 // Item data of the summary row; user rows carry the user's index.
 constexpr int32_t kSummaryRowData = 10000;
 constexpr int kRowHeight = 16;
-inline constexpr char16_t kSummaryRowName[] = u"Server_TI";
+// The summary row's first cell: the model's server row.
+inline constexpr auto& kSummaryRowName = kServerRowName;
+// The height of a line in the main window's owner-drawn event list.
+constexpr int kEventItemHeight = 15;
 
 struct ColumnSpec {
     const char16_t* header;

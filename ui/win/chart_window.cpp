@@ -504,7 +504,7 @@ LRESULT CALLBACK ChartWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     }
     auto* self = reinterpret_cast<ChartWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
     if (!self) return DefWindowProcW(h, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
+    return GuardWindow(h, msg, wp, lp, [&] { return self->Handle(msg, wp, lp); });
 }
 
 LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {

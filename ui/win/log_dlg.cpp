@@ -33,7 +33,7 @@ class CLogDlg {
         CLogDlg* self = DialogObject<CLogDlg>(h, msg, lp);
         if (!self) return FALSE;
         if (msg == WM_INITDIALOG) self->hwnd_ = h;
-        return self->Handle(msg, wp, lp);
+        return GuardDialog([&] { return self->Handle(msg, wp, lp); });
     }
 
   private:

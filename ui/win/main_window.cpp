@@ -86,10 +86,12 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
     pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
     tableColors_.SetColors(pairs);
     model_.SetWindow(this);
+    SetWindowFailureLink(this);
 }
 
 CmovraDlg::~CmovraDlg() {
     model_.SetWindow(nullptr);
+    SetWindowFailureLink(nullptr);
     workers_->BeginExit();
     // The workers may still send lines; they find no window and go on to their end. A line
     // already on its way is handled by the pump.
@@ -209,13 +211,13 @@ INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == WM_MEASUREITEM) {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = 15;
+                mi->itemHeight = ui::kEventItemHeight;
                 return TRUE;
             }
         }
         return FALSE;
     }
-    return self->Handle(msg, wp, lp);
+    return GuardDialog([&] { return self->Handle(msg, wp, lp); });
 }
 
 INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
@@ -252,7 +254,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_MEASUREITEM: {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = 15;
+                mi->itemHeight = ui::kEventItemHeight;
                 return TRUE;
             }
             return FALSE;
@@ -936,13 +938,15 @@ void CmovraDlg::LoadConfiguration() {
 }
 
 static INT_PTR CALLBACK AboutProc(HWND h, UINT msg, WPARAM wp, LPARAM) {
-    if (msg == WM_INITDIALOG) return TRUE;
-    if (msg == WM_COMMAND) return EndOnOkOrCancel(h, wp);
-    if (msg == WM_CLOSE) {
-        EndDialog(h, IDCANCEL);
-        return TRUE;
-    }
-    return FALSE;
+    return GuardDialog([&]() -> INT_PTR {
+        if (msg == WM_INITDIALOG) return TRUE;
+        if (msg == WM_COMMAND) return EndOnOkOrCancel(h, wp);
+        if (msg == WM_CLOSE) {
+            EndDialog(h, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    });
 }
 
 void CmovraDlg::About() {

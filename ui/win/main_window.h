@@ -101,6 +101,7 @@ class CmovraDlg : public WindowLink {
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT TableMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
     static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
     // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's

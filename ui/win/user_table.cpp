@@ -424,6 +424,10 @@ INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
 }
 
 LRESULT CALLBACK CmovraDlg::TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    return GuardSubclass([&] { return TableMessage(h, msg, wp, lp); });
+}
+
+LRESULT CmovraDlg::TableMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = reinterpret_cast<CmovraDlg*>(GetWindowLongPtrW(h, GWLP_USERDATA));
     const WNDPROC base = self->tableBaseProc_;
     switch (msg) {

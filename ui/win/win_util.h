@@ -1,6 +1,11 @@
 #pragma once
 // The Win32 chores every window of the program shares: text conversion, the message box, where a
-// dialog keeps its object, list-view columns and row colours.
+// dialog keeps its object, the catch-all at every procedure, list-view columns and row colours.
+//
+// Failures in the windows: no exception ever leaves a window or dialog procedure. Each runs its
+// body through GuardDialog, GuardWindow or GuardSubclass, which log what escapes as an error line
+// in the event log and give the message its neutral answer; failures that the administrator must
+// act on (a file that cannot be written, a value refused) are shown by the code that meets them.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -8,9 +13,11 @@
 
 #include <initializer_list>
 #include <span>
+#include <utility>
 
 #include "core/text.h"
 #include "log/color_index.h"
+#include "ui/window_failure.h"
 
 namespace movra {
 
@@ -42,6 +49,25 @@ void ShowMessageBox(HWND owner, const Text& text, BoxIcon icon);
 // The program's Yes/No question, titled "Movra"; true for Yes. The same rules as above.
 bool AskYesNoBox(HWND owner, const Text& text);
 
+// The catch-alls of the procedures (ui/window_failure.h). A dialog procedure answers FALSE after a
+// failure, so the dialog manager does its default.
+template <class Body>
+INT_PTR GuardDialog(Body&& body) {
+    return GuardProcedure(std::forward<Body>(body), [] { return INT_PTR{FALSE}; });
+}
+// A window procedure hands the message to the default procedure, which also validates a paint
+// that the failure left undone (an invalid window would be painted, and fail, again and again).
+template <class Body>
+LRESULT GuardWindow(HWND h, UINT msg, WPARAM wp, LPARAM lp, Body&& body) {
+    return GuardProcedure(std::forward<Body>(body), [&] { return DefWindowProcW(h, msg, wp, lp); });
+}
+// A subclassed control's procedure does its own part after passing the message on, or instead of
+// passing it on: after a failure it answers 0 rather than have the control handle it twice.
+template <class Body>
+LRESULT GuardSubclass(Body&& body) {
+    return GuardProcedure(std::forward<Body>(body), [] { return LRESULT{0}; });
+}
+
 // Where a dialog procedure finds its object: the pointer passed with WM_INITDIALOG is stored
 // with the dialog then and returned for every message (null for those that come before).
 template <class T>
@@ -55,17 +81,17 @@ T* PageObject(HWND page, UINT msg, LPARAM lp) {
     if (msg == WM_INITDIALOG) lp = reinterpret_cast<const PROPSHEETPAGEW*>(lp)->lParam;
     return DialogObject<T>(page, msg, lp);
 }
-// A dialog procedure made of `Handle`, a function of the dialog's object; messages that come
-// before the object (before WM_INITDIALOG) are left to the system.
+// A dialog procedure made of `Handle`, a function of the dialog's object, behind GuardDialog;
+// messages that come before the object (before WM_INITDIALOG) are left to the system.
 template <class T, INT_PTR (*Handle)(HWND, UINT, WPARAM, LPARAM, T&)>
 INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     T* self = DialogObject<T>(dlg, msg, lp);
-    return self ? Handle(dlg, msg, wp, lp, *self) : FALSE;
+    return self ? GuardDialog([&] { return Handle(dlg, msg, wp, lp, *self); }) : FALSE;
 }
 template <class T, INT_PTR (*Handle)(HWND, UINT, WPARAM, LPARAM, T&)>
 INT_PTR CALLBACK PageProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
     T* self = PageObject<T>(page, msg, lp);
-    return self ? Handle(page, msg, wp, lp, *self) : FALSE;
+    return self ? GuardDialog([&] { return Handle(page, msg, wp, lp, *self); }) : FALSE;
 }
 
 // The OK and Cancel commands of a modal dialog: Cancel ends it; OK ends it once `accept` has taken
