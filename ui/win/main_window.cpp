@@ -5,11 +5,9 @@
 #include <uxtheme.h>
 
 #include <algorithm>
-#include <chrono>
-#include <clocale>
 #include <cwchar>
 
-#include "config/config_file.h"
+#include "app/exit_deadline.h"
 #include "core/file_system.h"
 #include "core/log_flags.h"
 #include "ui/win/editors.h"
@@ -27,13 +25,7 @@ constexpr UINT_PTR kUsersChangedTimer = 1;
 // release), and ends the process at the exit's bound.
 constexpr UINT_PTR kExitPendingTimer = 2;
 constexpr UINT kExitPendingPollMs = 100;
-// How long the program waits for its workers after the window closed without an exit (the
-// window destroyed by its owner): as long as one still logs lines, but not after 10 s of
-// silence nor 60 s in all. After an exit, what is left of the exit's bound.
-constexpr std::chrono::milliseconds kExitQuiet(10000);
-constexpr std::chrono::milliseconds kExitLimit(60000);
 constexpr wchar_t kSessionEndReason[] = L"Movra восстанавливает ограничения пользователей";
-constexpr char16_t kSessionEndLine[] = u"Завершение сеанса Windows. Отключаюсь от сервера...";
 // Users-changed notices closer together than this are one burst: one gauge rebuild.
 constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
@@ -71,35 +63,22 @@ bool SaveChartCsv(const std::string& bytes, const Text& path, Text& error) {
 
 }  // namespace
 
-CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector, const Clock& clock)
-    : model_(model),
-      events_(events),
+CmovraDlg::CmovraDlg(AppPort& app, const Clock& clock)
+    : app_(app),
       clock_(clock),
-      log_(model, clock),
-      chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
+      chart_({&app.History(), [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
               SaveChartCsv}) {
-    workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
     pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
     tableColors_.SetColors(pairs);
-    model_.SetWindow(this);
+    app_.Attach(this);
 }
 
 CmovraDlg::~CmovraDlg() {
-    model_.SetWindow(nullptr);
-    workers_->BeginExit();
-    // The workers may still send lines; they find no window and go on to their end. A line
-    // already on its way is handled by the pump.
+    // The application's exit has ended before (or no worker runs): nothing calls in any more.
+    app_.Attach(nullptr);
     logWindow_.store(nullptr);
-    const std::chrono::milliseconds limit =
-        exit_.Begun() ? std::chrono::milliseconds(exit_.RemainingMs()) : kExitLimit;
-    if (!workers_->WaitForExit(PumpMessages, std::min(kExitQuiet, limit), limit)) {
-        // A worker that makes no progress (a server that does not answer, a box nobody closes)
-        // must not keep a process without a window running.
-        EndProcessNow();
-    }
-    workers_.reset();
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     for (HICON& i : icons_) {
         if (i) DestroyIcon(i);
@@ -107,20 +86,6 @@ CmovraDlg::~CmovraDlg() {
     }
     if (tableMenu_) DestroyMenu(tableMenu_);
     if (trayMenu_) DestroyMenu(trayMenu_);
-}
-
-void CmovraDlg::PrepareStartup() {
-    setlocale(LC_ALL, "");
-    events_.idle.Set();
-    // Without a window, messages have no owner; validation shows only its first complaint.
-    if (configFile_.LoadAtStartup(model_, *this)) {
-        Text problem;
-        {
-            Model::Guard g(model_);
-            problem = ValidateSettings(model_.settings);
-        }
-        if (!problem.empty()) ShowMessage(problem);
-    }
 }
 
 INT_PTR CmovraDlg::RunModal(HINSTANCE inst) {
@@ -287,11 +252,9 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         case WM_TIMER:
             if (wp == kExitPendingTimer) {
-                if (!workers_->Running()) {
+                if (app_.CheckExit() == ExitStep::kClose) {
                     KillTimer(hwnd_, kExitPendingTimer);
                     if (!closing_) CloseNow();
-                } else if (exit_.Check() == ExitDeadline::Step::kEndProcess) {
-                    EndProcessNow();
                 }
                 return TRUE;
             }
@@ -335,7 +298,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ENDSESSION:
             if (wp) {
                 OnEndSession();
-            } else if (exit_.Begun() && hwnd_) {
+            } else if (app_.ExitBegun() && hwnd_) {
                 // Not ending after all: the exit that began completes as after Exit (the
                 // workers can no longer start, so the window must not stay behind).
                 SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
@@ -390,7 +353,6 @@ void CmovraDlg::OnInitDialog() {
     tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
 
-    FillServerRow();
     BuildColumns();
     RebuildGauges();
     FitHeight();
@@ -406,13 +368,10 @@ void CmovraDlg::OnInitDialog() {
 void CmovraDlg::AfterFirstPaint() {
     logWindow_.store(hwnd_);
     // A Movra.cfg that start-up could not read was shown in a box before the window existed.
-    if (const std::optional<Text> line = configFile_.TakeStartupLine()) OnLogLine(LOG_ERROR, *line);
-    int32_t startMinimized, storePassword;
-    {
-        Model::Guard g(model_);
-        startMinimized = model_.settings.StartMinimized;
-        storePassword = model_.settings.StorePassword;
-    }
+    if (const std::optional<Text> line = app_.TakeStartupLine()) OnLogLine(LOG_ERROR, *line);
+    const movra::Settings settings = app_.CurrentSettings();
+    const int32_t startMinimized = settings.StartMinimized;
+    const int32_t storePassword = settings.StorePassword;
     if (startMinimized) {
         FitHeight();
         ShowWindow(hwnd_, SW_MINIMIZE);
@@ -425,18 +384,15 @@ void CmovraDlg::AfterFirstPaint() {
 // ---- Event log rendering ----
 
 void CmovraDlg::OnLogLine(uint32_t flags, const Text& text) {
-    // Every connection, started here or by a control run restarting itself, logs in with this
-    // flag before its first cycle: the history goes on across them and shows the pause as a gap.
-    if (flags & LOG_CONNECTED) history_.MarkGap();
-    ApplyLogEffects(log_.OnLogLine(flags, text));
+    ShowLogEffects(app_.TakeLogLine(flags, text));
 }
 
 void CmovraDlg::OnCycleSummary(const CycleSummary& summary) {
-    history_.Add(summary);
+    app_.TakeCycleSummary(summary);
     chart_.DataArrived();
 }
 
-void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
+void CmovraDlg::ShowLogEffects(const LogEffects& fx) {
     if (fx.status && status_) SetWindowTextW(status_, W(*fx.status));
     if (eventList_) {
         for (int32_t i = 0; i < fx.removedFromTop; ++i)
@@ -457,7 +413,7 @@ void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
 void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
     trayIcon_ = IconHandle(icon);
     // Once the exit has begun the tip says so until the process ends, whatever lines come.
-    trayTip_ = exit_.Begun() ? kExitTrayTip : tip;
+    trayTip_ = app_.ExitBegun() ? kExitTrayTip : tip;
     if (!trayShown_ || !hwnd_) return;
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
@@ -485,7 +441,7 @@ void CmovraDlg::OnDrawEventItem(DRAWITEMSTRUCT* di) {
         return;
     }
     int row = static_cast<int>(di->itemID);
-    std::optional<ColorPair> pair = log_.EventColors().RowColors(row);
+    std::optional<ColorPair> pair = app_.Log().EventColors().RowColors(row);
     COLORREF text = pair ? pair->text : GetSysColor(COLOR_WINDOWTEXT);
     COLORREF back = pair ? pair->back : GetSysColor(COLOR_WINDOW);
     HBRUSH brush = CreateSolidBrush(back);
@@ -652,48 +608,32 @@ void CmovraDlg::RunCommand(int id) {
     }
 }
 
-void CmovraDlg::FillServerRow() {
-    Model::Guard g(model_);
-    model_.ServerRow.IP = model_.settings.Server;
-    model_.ServerRow.LimitIn = static_cast<int32_t>(model_.settings.RXMAXkbit);
-    model_.ServerRow.LimitOut = static_cast<int32_t>(model_.settings.TXMAXkbit);
-}
-
 void CmovraDlg::SetDisplayUnit() {
-    Model::Guard g(model_);
-    ui::DisplayUnit u = ui::DisplayUnitFor(model_.settings);
+    ui::DisplayUnit u = ui::DisplayUnitFor(app_.CurrentSettings());
     divisor_ = u.divisor;
     unit_ = u.unit;
 }
 
 void CmovraDlg::Connect() {
-    if (workers_->Exiting()) return;  // the exit is final
-    FillServerRow();
+    if (app_.ExitBegun()) return;  // the exit is final
     logWindow_.store(hwnd_);
     if (hwnd_) {
         RebuildGauges();
         FitHeight();
     }
-    workers_->StartControl();  // resets the stop event, then starts the thread
+    app_.Connect();
 }
 
 void CmovraDlg::Disconnect() {
-    // Also cancels every start still waiting for its slot.
-    if (!workers_->Disconnect(200)) return;
-    OnLogLine(LOG_INFO, u"Жду завершения потока...");
+    app_.Disconnect();
 }
 
 void CmovraDlg::OnClose() {
     if (closing_) return;
-    // Exit chosen while an exit is under way: the administrator will not wait any longer.
-    if (exit_.Request() == ExitDeadline::Step::kEndProcess) EndProcessNow();
-    workers_->BeginExit();
-    if (workers_->WaitUntilIdle(20)) {
+    if (app_.RequestExit() == ExitStep::kClose) {
         CloseNow();
         return;
     }
-    log_.SetExitPending();
-    Disconnect();
     // The tray icon stays, saying the program is finishing: with the window hidden it is the
     // only sign of the exit, and its menu's Exit ends the process.
     ShowExitInTray();
@@ -701,21 +641,15 @@ void CmovraDlg::OnClose() {
 }
 
 void CmovraDlg::OnQueryEndSession() {
-    if (exit_.SessionEnding()) return;
-    exit_.SessionEnds();
+    if (app_.SessionEnding()) return;
     if (hwnd_) ShutdownBlockReasonCreate(hwnd_, kSessionEndReason);
-    OnLogLine(LOG_INFO, kSessionEndLine);
-    workers_->BeginExit();
-    if (workers_->Running()) {
-        if (log_.ConnState() != EXIT_PENDING) log_.SetExitPending();
-        events_.stop.Set();
+    if (app_.BeginSessionEnd()) {
         ShowExitInTray();
         // The worker's exit action, its lines and the release first, within the session's
         // bound, before the answer: once it is given Windows may end the process at any time.
         // The timer must not close the window under this wait.
         if (hwnd_) KillTimer(hwnd_, kExitPendingTimer);
-        const std::chrono::milliseconds left(exit_.RemainingMs());
-        if (!workers_->WaitForExit(PumpMessages, left, left) && hwnd_) {
+        if (!app_.WaitForWorkers(PumpMessages) && hwnd_) {
             // Given up: should the session go on after all, the timer ends the process.
             SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
         }
@@ -726,16 +660,12 @@ void CmovraDlg::OnQueryEndSession() {
 void CmovraDlg::OnEndSession() {
     OnQueryEndSession();  // in case Windows did not ask first
     // The window's own end comes after the exit action.
-    if (workers_->Running()) EndProcessNow();
+    if (app_.WorkerRunning()) app_.EndProcess();
     if (!closing_) CloseNow();
 }
 
-void CmovraDlg::EndProcessNow() {
+void CmovraDlg::ProcessEnding() {
     RemoveTrayIcon();
-    // Not ExitProcess: a worker stuck in a server call is cut off, not waited for by the
-    // libraries' detach code.
-    TerminateProcess(GetCurrentProcess(), 0);
-    ExitProcess(0);
 }
 
 void CmovraDlg::CloseNow() {
@@ -748,62 +678,48 @@ void CmovraDlg::CloseNow() {
 }
 
 void CmovraDlg::StartImport(int32_t request) {
-    if (workers_->Exiting()) return;
+    if (app_.ExitBegun()) return;
     logWindow_.store(hwnd_);
-    workers_->StartImport(request);
+    app_.Import(request);
 }
 
 bool CmovraDlg::ReportOrphanGroups() {
-    Text name;
-    int32_t group = 0;
-    {
-        Model::Guard g(model_);
-        if (model_.RecountGroupUsers() == 0) return false;
-        for (int32_t i = 0; i < model_.NumUsers; ++i) {
-            if (model_.FindGroupIndex(model_.Users[i].UserGrID) < 0) {
-                name = model_.Users[i].UserName;
-                group = model_.Users[i].UserGrID;
-                break;
-            }
-        }
-    }
-    ShowMessage(Fmt(u"Пользователь %s входит в несуществующую группу %d", name, group));
+    const std::optional<Text> orphan = app_.CheckGroups();
+    if (!orphan) return false;
+    ShowMessage(*orphan);
     return true;
 }
 
 void CmovraDlg::ImportGroups() {
-    if (workers_->Exiting()) return;
+    if (app_.ExitBegun()) return;
     StartImport(kImportGroups);
     ReportOrphanGroups();
 }
 
-static EditorHooks MakeHooks(CmovraDlg& dlg, const Workers& workers, std::function<void()> save,
-                             std::function<void()> load, std::function<void()> import) {
+static EditorHooks MakeHooks(AppPort& app, std::function<void()> save, std::function<void()> load,
+                             std::function<void()> import) {
     EditorHooks h;
     h.SaveConfig = std::move(save);
     h.LoadConfig = std::move(load);
-    h.ClearLogFile = [&dlg] {
-        LogRequest r = dlg.Log().ClearLogFile();
-        dlg.OnLogLine(r.flags, r.text);
-    };
+    h.ClearLogFile = [&app] { app.ClearLogFile(); };
     h.StartGroupsImport = std::move(import);
-    h.ImportRunning = [&workers] { return workers.Running(); };
+    h.ImportRunning = [&app] { return app.WorkerRunning(); };
     return h;
 }
 
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
-        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
+        app_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
         [this] { StartImport(kImportGroups); });
-    ShowGroupsEditor(hwnd_, model_, groupsState_, hooks);
+    ShowGroupsEditor(hwnd_, app_.ModelForEditors(), groupsState_, hooks);
     RefreshTableNow();
 }
 
 void CmovraDlg::AddUser() {
     const std::optional<Text> name = ShowAddUserDialog(hwnd_);
     if (!name) return;
-    const AddUserOutcome added = AddUserNamed(model_, *name);
+    const AddUserOutcome added = app_.AddUser(*name);
     if (added.result == AddUserResult::kAlreadyPresent) ShowMessage(added.message);
     if (added.result != AddUserResult::kAdded) return;
     RebuildGauges();
@@ -817,16 +733,15 @@ std::vector<uint64_t> CmovraDlg::SelectedUsers() {
 
 void CmovraDlg::EditUsers() {
     const std::vector<uint64_t> ids = SelectedUsers();
+    app_.Snapshot(snapshot_);
     std::vector<Text> names;
-    {
-        Model::Guard g(model_);
-        for (uint64_t id : ids) {
-            const int32_t i = model_.FindUserById(id);
-            if (i >= 0) names.push_back(model_.User(i).UserName);
-        }
+    for (uint64_t id : ids) {
+        const auto u = std::find_if(snapshot_.users.begin(), snapshot_.users.end(),
+                                    [id](const CTiUserData& x) { return x.Id == id; });
+        if (u != snapshot_.users.end()) names.push_back(u->UserName);
     }
     if (names.empty()) return;
-    EditUserLimits(hwnd_, model_, names);
+    EditUserLimits(hwnd_, app_.ModelForEditors(), names);
 }
 
 void CmovraDlg::DeleteUsers() {
@@ -835,16 +750,11 @@ void CmovraDlg::DeleteUsers() {
         const int row = MirrorRowOf(id);
         if (row < 0) continue;
         const Text name = rows_[row].name;
-        const int32_t hint = rows_[row].data;
         SendMessageW(table_, LVM_DELETEITEM, row, 0);
         shownTexts_.erase(name);
         rows_.erase(rows_.begin() + row);
         PlaceGauges();
-        {
-            Model::Guard g(model_);
-            const int32_t index = model_.FindUserById(id, hint);
-            if (index >= 0) model_.RemoveUser(index);
-        }
+        app_.DeleteUsers({id});
         RefreshTableNow();
     }
 }
@@ -866,34 +776,27 @@ void CmovraDlg::ShowOrHide() {
 }
 
 void CmovraDlg::SetMode(int32_t mode) {
-    Model::Guard g(model_);
-    model_.settings.TrafficSpeedAutoControll = mode;
+    app_.SetMode(mode);
 }
 
 void CmovraDlg::Settings() {
-    uint32_t gridBefore;
-    {
-        Model::Guard g(model_);
-        gridBefore = model_.settings.GridSize;
-    }
+    const uint32_t gridBefore = app_.CurrentSettings().GridSize;
     EditorHooks hooks = MakeHooks(
-        *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
+        app_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
         [this] { StartImport(kImportGroups); });
-    if (!ShowSettings(hwnd_, model_, hooks)) return;
+    if (!ShowSettings(hwnd_, app_.ModelForEditors(), hooks)) return;
+    // The sheet wrote the live record itself; handing the result back makes what depends on it
+    // (the summary row) follow.
+    const movra::Settings edited = app_.CurrentSettings();
+    app_.ApplySettings(edited);
     SetDisplayUnit();
-    FillServerRow();
     RebuildGauges();
-    uint32_t gridAfter;
-    {
-        Model::Guard g(model_);
-        gridAfter = model_.settings.GridSize;
-    }
-    if (gridAfter != gridBefore) FitHeight();
+    if (edited.GridSize != gridBefore) FitHeight();
     logWindow_.store(hwnd_);
 }
 
 void CmovraDlg::SaveConfiguration() {
-    configFile_.Save(model_, *this, [this](const Text& question) { return Ask(question); });
+    app_.Save([this](const Text& question) { return Ask(question); });
 }
 
 bool CmovraDlg::Ask(const Text& question) {
@@ -903,9 +806,8 @@ bool CmovraDlg::Ask(const Text& question) {
 }
 
 void CmovraDlg::LoadConfiguration() {
-    if (!configFile_.Load(model_, *this)) return;
+    if (!app_.Load()) return;
     SetDisplayUnit();
-    FillServerRow();
     RebuildGauges();
     FitHeight();
     RefreshTableNow();
@@ -926,12 +828,7 @@ void CmovraDlg::About() {
 }
 
 void CmovraDlg::ShowLogWindow() {
-    Text name;
-    {
-        Model::Guard g(model_);
-        name = model_.settings.LogFileName;
-    }
-    ShowLogFile(inst_, hwnd_, name, *this);
+    ShowLogFile(inst_, hwnd_, app_.CurrentSettings().LogFileName, *this);
 }
 
 void CmovraDlg::ShowChart() {
@@ -939,19 +836,14 @@ void CmovraDlg::ShowChart() {
 }
 
 ui::DisplayUnit CmovraDlg::ChartUnit() const {
-    Model::Guard g(model_);
-    return ui::DisplayUnitFor(model_.settings);
+    return ui::DisplayUnitFor(app_.CurrentSettings());
 }
 
 // ---- Sizing ----
 
 void CmovraDlg::FitHeight() {
     if (!hwnd_ || IsIconic(hwnd_)) return;
-    uint32_t grid;
-    {
-        Model::Guard g(model_);
-        grid = model_.settings.GridSize;
-    }
+    const uint32_t grid = app_.CurrentSettings().GridSize;
     RECT r;
     GetWindowRect(hwnd_, &r);
     int h = ui::FitHeight(grid);
