@@ -10,6 +10,7 @@
 #include "app/exit_deadline.h"
 #include "core/file_system.h"
 #include "core/log_flags.h"
+#include "ui/commands.h"
 #include "ui/win/editors.h"
 #include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
@@ -523,87 +524,73 @@ HWND CmovraDlg::ModalDialog() const {
 }
 
 void CmovraDlg::RunCommand(int id) {
-    if (ModalOpen()) {
+    const ui::Command c = ui::CommandOf(id);
+    if (ModalOpen() && !ui::RunsWhileModal(c)) {
         // A dialog of ours is open (the tray menu, or a command posted from outside, still
         // reaches the window): commands that would open another one or close the window under
         // it only bring that dialog forward.
-        switch (id) {
-            case ID_SHOW_HIDE:
-            case ID_MODE_MONITOR:
-            case ID_MODE_DIVIDE:
-            case IDC_CONNECT:
-            case IDC_DISCONNECT:
-            case ID_SHOW_CHART:
-                break;
-            default: {
-                if (HWND dialog = ModalDialog()) SetForegroundWindow(dialog);
-                return;
-            }
-        }
+        if (HWND dialog = ModalDialog()) SetForegroundWindow(dialog);
+        return;
     }
-    switch (id) {
-        case IDC_CONNECT:
+    switch (c) {
+        case ui::Command::kConnect:
             Connect();
             break;
-        case IDC_DISCONNECT:
+        case ui::Command::kDisconnect:
             Disconnect();
             break;
-        case IDC_IMPORT_USERS:
-            StartImport(kImportUsers);
+        case ui::Command::kImportUsers:
+            StartImport(c);
             break;
-        case ID_IMPORT_GROUPS:
+        case ui::Command::kImportGroups:
             ImportGroups();
             break;
-        case IDC_GROUPS:
+        case ui::Command::kGroupsEditor:
             GroupsEditor();
             break;
-        case ID_ADD_USER:
+        case ui::Command::kAddUser:
             AddUser();
             break;
-        case ID_EDIT_USER:
+        case ui::Command::kEditUsers:
             EditUsers();
             break;
-        case ID_DELETE_USER:
+        case ui::Command::kDeleteUsers:
             DeleteUsers();
             break;
-        case ID_TOGGLE_UNAUTHORISED:
+        case ui::Command::kToggleUnauthorised:
             ToggleUnauthorised();
             break;
-        case ID_SHOW_HIDE:
+        case ui::Command::kShowOrHide:
             ShowOrHide();
             break;
-        case ID_MODE_MONITOR:
-            SetMode(kModeMonitoring);
+        case ui::Command::kModeMonitor:
+        case ui::Command::kModeDivide:
+            ui::Request(c, app_, {});
             break;
-        case ID_MODE_DIVIDE:
-            SetMode(kModeDivision);
-            break;
-        case IDC_VIEW_LOG:
+        case ui::Command::kViewLog:
             ShowLogWindow();
             break;
-        case IDC_OPTIONS:
+        case ui::Command::kSettings:
             Settings();
             break;
-        case ID_SAVE_CONFIG:
+        case ui::Command::kSave:
             SaveConfiguration();
             break;
-        case ID_LOAD_CONFIG:
+        case ui::Command::kLoad:
             LoadConfiguration();
             break;
-        case IDM_ABOUTBOX:
+        case ui::Command::kAbout:
             About();
             break;
-        case ID_SHOW_CHART:
+        case ui::Command::kShowChart:
             ShowChart();
             break;
-        case ID_EXIT:
+        case ui::Command::kExit:
             if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
             break;
         // Escape and the dialog's OK would end the window without stopping regulation: the
         // window stays; only Exit (or the close box) ends the program.
-        case IDOK:
-        case IDCANCEL:
-        default:
+        case ui::Command::kNone:
             break;
     }
 }
@@ -621,11 +608,11 @@ void CmovraDlg::Connect() {
         RebuildGauges();
         FitHeight();
     }
-    app_.Connect();
+    ui::Request(ui::Command::kConnect, app_, {});
 }
 
 void CmovraDlg::Disconnect() {
-    app_.Disconnect();
+    ui::Request(ui::Command::kDisconnect, app_, {});
 }
 
 void CmovraDlg::OnClose() {
@@ -677,10 +664,10 @@ void CmovraDlg::CloseNow() {
         DestroyWindow(hwnd_);
 }
 
-void CmovraDlg::StartImport(int32_t request) {
+void CmovraDlg::StartImport(ui::Command import) {
     if (app_.ExitBegun()) return;
     logWindow_.store(hwnd_);
-    app_.Import(request);
+    ui::Request(import, app_, {});
 }
 
 bool CmovraDlg::ReportOrphanGroups() {
@@ -692,7 +679,7 @@ bool CmovraDlg::ReportOrphanGroups() {
 
 void CmovraDlg::ImportGroups() {
     if (app_.ExitBegun()) return;
-    StartImport(kImportGroups);
+    StartImport(ui::Command::kImportGroups);
     ReportOrphanGroups();
 }
 
@@ -711,7 +698,7 @@ void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
     EditorHooks hooks = MakeHooks(
         app_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
-        [this] { StartImport(kImportGroups); });
+        [this] { StartImport(ui::Command::kImportGroups); });
     ShowGroupsEditor(hwnd_, app_.ModelForEditors(), groupsState_, hooks);
     RefreshTableNow();
 }
@@ -775,15 +762,11 @@ void CmovraDlg::ShowOrHide() {
     }
 }
 
-void CmovraDlg::SetMode(int32_t mode) {
-    app_.SetMode(mode);
-}
-
 void CmovraDlg::Settings() {
     const uint32_t gridBefore = app_.CurrentSettings().GridSize;
     EditorHooks hooks = MakeHooks(
         app_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
-        [this] { StartImport(kImportGroups); });
+        [this] { StartImport(ui::Command::kImportGroups); });
     if (!ShowSettings(hwnd_, app_.ModelForEditors(), hooks)) return;
     // The sheet wrote the live record itself; handing the result back makes what depends on it
     // (the summary row) follow.
@@ -796,7 +779,7 @@ void CmovraDlg::Settings() {
 }
 
 void CmovraDlg::SaveConfiguration() {
-    app_.Save([this](const Text& question) { return Ask(question); });
+    ui::Request(ui::Command::kSave, app_, [this](const Text& question) { return Ask(question); });
 }
 
 bool CmovraDlg::Ask(const Text& question) {
@@ -806,7 +789,7 @@ bool CmovraDlg::Ask(const Text& question) {
 }
 
 void CmovraDlg::LoadConfiguration() {
-    if (!app_.Load()) return;
+    if (!ui::Request(ui::Command::kLoad, app_, {})) return;
     SetDisplayUnit();
     RebuildGauges();
     FitHeight();

@@ -16,6 +16,7 @@
 #include "core/clock.h"
 #include "log/color_index.h"
 #include "log/event_log.h"
+#include "ui/commands.h"
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
@@ -119,7 +120,7 @@ class CmovraDlg : public ViewLink {
 
     void Connect();
     void Disconnect();
-    void StartImport(int32_t request);
+    void StartImport(ui::Command import);
     void ImportGroups();
     void GroupsEditor();
     void AddUser();
@@ -129,7 +130,6 @@ class CmovraDlg : public ViewLink {
     void DeleteUsers();
     void ToggleUnauthorised();
     void ShowOrHide();
-    void SetMode(int32_t mode);
     void Settings();
     void SaveConfiguration();
     void LoadConfiguration();
