@@ -107,6 +107,16 @@ Text Stamped(const Text& line) {
     return u"01.12.2026 12:00:00 " + line;
 }
 
+// The fake server's counts, read under its lock while a worker may still touch them.
+int Released(FakeState& s) {
+    std::lock_guard<std::mutex> l(s.m);
+    return s.released;
+}
+int Connects(FakeState& s) {
+    std::lock_guard<std::mutex> l(s.m);
+    return s.connects;
+}
+
 bool Contains(const std::vector<Text>& v, const Text& t) {
     return std::find(v.begin(), v.end(), t) != v.end();
 }
@@ -161,7 +171,10 @@ TEST(Application, ConnectCyclesAndDisconnectReachTheAttachedView) {
     WaitUntil([&] { return rig.view.summaries.load() >= 2; });
     EXPECT_TRUE(app.WorkerRunning());
     EXPECT_EQ(rig.Snap().serverRow.IP, u"ti.other");
-    EXPECT_EQ(conn.lastHost, u"ti.other");
+    {
+        std::lock_guard<std::mutex> l(conn.state->m);
+        EXPECT_EQ(conn.lastHost, u"ti.other");
+    }
 
     rig.view.TakeQueued(app);
     EXPECT_EQ(app.ConnState() & LOG_CONNECTED, static_cast<uint32_t>(LOG_CONNECTED));
@@ -172,8 +185,8 @@ TEST(Application, ConnectCyclesAndDisconnectReachTheAttachedView) {
 
     app.Disconnect();
     WaitUntil([&] { return !app.WorkerRunning(); });
-    EXPECT_EQ(conn.state->connects, 1);
-    EXPECT_EQ(conn.state->released, 1);
+    EXPECT_EQ(Connects(*conn.state), 1);
+    EXPECT_EQ(Released(*conn.state), 1);
     EXPECT_TRUE(rig.view.Messages().empty());
     EXPECT_TRUE(rig.boxes.texts.empty());
 }
@@ -184,7 +197,7 @@ TEST(Application, ImportAddsTheServersUsers) {
     AppRig rig(conn);
     rig.app->Attach(&rig.view);
     rig.app->Import(kImportUsers);
-    WaitUntil([&] { return conn.state->released == 1 && !rig.app->WorkerRunning(); });
+    WaitUntil([&] { return Released(*conn.state) == 1 && !rig.app->WorkerRunning(); });
     const AppSnapshot s = rig.Snap();
     ASSERT_EQ(s.users.size(), 2u);
     EXPECT_EQ(s.users[0].UserName, u"zed");

@@ -80,8 +80,8 @@ TEST(Commands, ASaveOrLoadThatDidNothingSaysSo) {
 // While a dialog of the window is open, only commands that open nothing and close nothing run.
 TEST(Commands, OnlyHarmlessCommandsRunWhileADialogIsOpen) {
     const std::set<Command> harmless = {Command::kShowOrHide, Command::kModeMonitor,
-                                        Command::kModeDivide,  Command::kConnect,
-                                        Command::kDisconnect,  Command::kShowChart};
+                                        Command::kModeDivide, Command::kConnect,
+                                        Command::kDisconnect, Command::kShowChart};
     for (const Case& c : Cases())
         EXPECT_EQ(RunsWhileModal(c.command), harmless.count(c.command) == 1) << c.id;
     EXPECT_FALSE(RunsWhileModal(Command::kNone));
