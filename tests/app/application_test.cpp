@@ -25,9 +25,8 @@ class RecordingView : public ViewLink {
     void LogLine(uint32_t flags, const Text& text) override {
         std::lock_guard<std::mutex> l(m_);
         queued_.emplace_back(flags, text);
-        lines_.push_back(text);
     }
-    void RefreshTable() override { ++refreshes; }
+    void RefreshTable() override {}
     void UsersChanged() override { ++usersChanged; }
     void ShowMessage(const Text& text) override {
         std::lock_guard<std::mutex> l(m_);
@@ -49,10 +48,6 @@ class RecordingView : public ViewLink {
         }
         for (const auto& [flags, text] : q) ShowLogEffects(app.TakeLogLine(flags, text));
     }
-    std::vector<Text> Lines() const {
-        std::lock_guard<std::mutex> l(m_);
-        return lines_;
-    }
     std::vector<Text> Messages() const {
         std::lock_guard<std::mutex> l(m_);
         return messages_;
@@ -63,12 +58,12 @@ class RecordingView : public ViewLink {
         return shown_;
     }
 
-    std::atomic<int> refreshes{0}, usersChanged{0}, summaries{0}, processEnding{0};
+    std::atomic<int> usersChanged{0}, summaries{0}, processEnding{0};
 
   private:
     mutable std::mutex m_;
     std::vector<std::pair<uint32_t, Text>> queued_;
-    std::vector<Text> lines_, messages_, shown_;
+    std::vector<Text> messages_, shown_;
 };
 
 class RecordingBoxes : public MessagePort {
