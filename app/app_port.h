@@ -9,6 +9,8 @@
 // the workers' failures arrive as event lines.
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "config/config_file.h"
@@ -17,10 +19,12 @@
 #include "core/model.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "core/window_link.h"
+#include "engine/workers.h"
+#include "log/event_log.h"
 
 namespace movra {
 
-class EventLog;
 namespace chart {
 class ChannelHistory;
 }
@@ -76,9 +80,32 @@ struct AddUserOutcome {
     Text message;  // the name followed by " уже есть в списке" when already present
 };
 
+// What a view registers with the application: the workers' and the model's calls reach it
+// through the application (on any thread; the view marshals them to its own), and the
+// application calls it on the view's thread for lines it logs itself.
+class ViewLink : public WindowLink {
+  public:
+    // On the view's thread: what a line the application logged itself changed in the log.
+    virtual void ShowLogEffects(const LogEffects& fx) = 0;
+    // The process ends as soon as this returns (the exit overran its bound): the view takes
+    // away what would outlive it, such as its tray icon.
+    virtual void ProcessEnding() {}
+};
+
+// Where the exit stands after a request or a check.
+enum class ExitStep {
+    kClose,  // no worker runs: the view may close now
+    kWait,   // a worker still runs; check again later
+};
+
 class AppPort {
   public:
     virtual ~AppPort() = default;
+
+    // Registers the view that the workers' calls reach (null: none), and fills the summary
+    // row from the settings for it. The view stays alive while a worker may call it: until the
+    // exit has ended or it is replaced with no worker running.
+    virtual void Attach(ViewLink* view) = 0;
 
     // ---- Reading (the view's thread) ----
 
@@ -91,6 +118,18 @@ class AppPort {
     virtual const chart::ChannelHistory& History() const = 0;
     // Whether a worker (a control run or an import) is in its run.
     virtual bool WorkerRunning() const = 0;
+    // A copy of the settings record.
+    virtual Settings CurrentSettings() const = 0;
+
+    // ---- Taking what the workers sent (the view's thread, once it has marshalled the call) ----
+
+    // One event line into the log (and a connection's start into the history as a gap); what
+    // the view must show of it.
+    virtual LogEffects TakeLogLine(uint32_t flags, const Text& text) = 0;
+    // One cycle's figures into the history.
+    virtual void TakeCycleSummary(const CycleSummary& summary) = 0;
+    // The start-up's complaint about an unreadable Movra.cfg, as an error line, given once.
+    virtual std::optional<Text> TakeStartupLine() = 0;
 
     // ---- Asking (the view's thread) ----
 
@@ -115,6 +154,28 @@ class AppPort {
     virtual AddUserOutcome AddUser(const Text& name) = 0;
     // Removes the users with these identities (those still there).
     virtual void DeleteUsers(const std::vector<uint64_t>& ids) = 0;
+    // Recounts every group's members; when a user is in a group that does not exist, the
+    // message naming the first such user and group.
+    virtual std::optional<Text> CheckGroups() = 0;
+
+    // ---- The exit (the view's thread) ----
+
+    // Exit was chosen. The first request begins the exit (final: no worker starts any more)
+    // and stops regulation; a second one ends the process at once.
+    virtual ExitStep RequestExit() = 0;
+    // While the exit waits: kClose once no worker runs; ends the process at the exit's bound.
+    virtual ExitStep CheckExit() = 0;
+    virtual bool ExitBegun() const = 0;
+    // The Windows session ends: begins the exit under the session's shorter bound and logs it.
+    // True when a worker still runs, which the view then waits for (WaitForWorkers) before it
+    // lets the session go.
+    virtual bool BeginSessionEnd() = 0;
+    virtual bool SessionEnding() const = 0;
+    // Waits for the workers for what is left of the exit's bound, calling `pump` between
+    // short waits; true when none runs any more.
+    virtual bool WaitForWorkers(const std::function<void()>& pump) = 0;
+    // Ends the process now, whatever the workers are doing.
+    virtual void EndProcess() = 0;
 };
 
 }  // namespace movra

@@ -124,6 +124,10 @@ void DeleteUsersById(Model& m, const std::vector<uint64_t>& ids) {
 
 void ApplyEditedSettings(Model& m, const Settings& edited) {
     Model::Guard g(m);
+    ApplyEditedSettingsLocked(m, edited);
+}
+
+void ApplyEditedSettingsLocked(Model& m, const Settings& edited) {
     for (const auto& pages : {MainPageBindings(), TrafficPageBindings()})
         for (const Binding<Settings>& b : pages) {
             if (b.showOnly) continue;

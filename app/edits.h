@@ -52,5 +52,7 @@ void DeleteUsersById(Model& m, const std::vector<uint64_t>& ids);
 // The settings sheet's result: every field the sheet's pages bind is taken from `edited`; the
 // rest of the live record (what the program itself keeps there) stays.
 void ApplyEditedSettings(Model& m, const Settings& edited);
+// The same with the lock held, so that what follows from the settings can change in that hold.
+void ApplyEditedSettingsLocked(Model& m, const Settings& edited);
 
 }  // namespace movra

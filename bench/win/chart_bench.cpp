@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "app/application.h"
 #include "bench/win/window_bench.h"
 #include "ui/win/main_window.h"
 
@@ -112,9 +113,10 @@ void DrawDay(const char* picture) {
 
 void PerCycle() {
     ManualClock clock;
-    Model model{clock};
     WorkerEvents events;
     NoServer server;
+    Application app(server, events, AppHost{}, clock);
+    Model& model = app.LiveModel();
     const std::string logName = "chart_bench_" + std::to_string(GetCurrentProcessId()) + ".log";
     {
         Model::Guard g(model);
@@ -127,7 +129,7 @@ void PerCycle() {
         }
     }
     events.idle.Set();
-    auto dlg = std::make_unique<CmovraDlg>(model, events, server, clock);
+    auto dlg = std::make_unique<CmovraDlg>(app, clock);
     HWND hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
     if (!hwnd) {
         std::fprintf(stderr, "chart_bench: the main window cannot be created\n");

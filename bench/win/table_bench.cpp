@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "app/application.h"
 #include "bench/win/window_bench.h"
 #include "core/log_flags.h"
 #include "core/textfile.h"
@@ -33,9 +34,10 @@ using Clock_ = bench::Steady;
 
 struct Bench {
     ManualClock clock;
-    Model model{clock};
     WorkerEvents events;
     NoServer server;
+    Application app{server, events, AppHost{}, clock};
+    Model& model = app.LiveModel();
     std::unique_ptr<CmovraDlg> dlg;
     HWND hwnd = nullptr;
 
@@ -46,7 +48,7 @@ struct Bench {
             model.settings.Server = u"ti.test";
         }
         events.idle.Set();
-        dlg = std::make_unique<CmovraDlg>(model, events, server, clock);
+        dlg = std::make_unique<CmovraDlg>(app, clock);
         hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
         if (!hwnd) return false;
         ShowWindow(hwnd, SW_SHOW);

@@ -1,44 +1,31 @@
 #pragma once
 // An AppPort over a bare model for the editors' tests: the edit requests do what the
-// application does with them (app/edits.h); the commands that need workers or files are counted.
+// application does with them (app/edits.h); everything else is recorded.
 #include <atomic>
-#include <stdexcept>
 #include <vector>
 
-#include "app/app_port.h"
 #include "app/edits.h"
+#include "app/recording_app_port.h"
 #include "app/snapshot.h"
 #include "core/model.h"
 
 namespace movra::test {
 
-class ModelPort : public AppPort {
+class ModelPort : public testing::RecordingAppPort {
   public:
     explicit ModelPort(Model& m) : m_(m) {}
 
     void Snapshot(AppSnapshot& out) const override { CopySnapshot(m_, LOG_DISCONNECTED, out); }
-    uint32_t ConnState() const override { return LOG_DISCONNECTED; }
-    const EventLog& Log() const override { throw std::logic_error("no event log"); }
-    const chart::ChannelHistory& History() const override { throw std::logic_error("no history"); }
-    bool WorkerRunning() const override { return running; }
-
-    void Connect() override { ++connects; }
-    void Disconnect() override { ++disconnects; }
-    void SetMode(int32_t mode) override {
+    Settings CurrentSettings() const override {
         Model::Guard g(m_);
-        m_.settings.TrafficSpeedAutoControll = mode;
+        return m_.settings;
     }
-    void Import(int32_t kinds) override { imports.push_back(kinds); }
-    bool Save(const AskYesNo&) override { return ++saves, true; }
-    bool Load() override { return ++loads, true; }
+    bool WorkerRunning() const override { return running; }
     void ClearLogFile() override {
         Model::Guard g(m_);
         clearedNames.push_back(m_.settings.LogFileName);
     }
-    void ApplySettings(const Settings& edited) override {
-        ++settingsApplied;
-        ApplyEditedSettings(m_, edited);
-    }
+    void ApplySettings(const Settings& edited) override { ApplyEditedSettings(m_, edited); }
     bool EditGroups(const GroupsRequest& r) override {
         groupRequests.push_back(r.kind);
         return ApplyGroupsRequest(m_, r);
@@ -48,9 +35,7 @@ class ModelPort : public AppPort {
     void DeleteUsers(const std::vector<uint64_t>& ids) override { DeleteUsersById(m_, ids); }
 
     std::atomic<bool> running{false};
-    int connects = 0, disconnects = 0, saves = 0, loads = 0, settingsApplied = 0;
     std::vector<Text> clearedNames;  // the record's log file name at each clear
-    std::vector<int32_t> imports;
     std::vector<GroupsRequest::Kind> groupRequests;
 
   private:

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/application.h"
 #include "core/log_flags.h"
 #include "core/textfile.h"
 #include "ui/win/main_window.h"
@@ -69,9 +70,10 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 struct MainWindowTest : ::testing::Test {
     ManualClock clock;
-    Model model{clock};
     WorkerEvents events;
     NoServer server;
+    Application app{server, events, AppHost{}, clock};
+    Model& model = app.LiveModel();
     std::unique_ptr<CmovraDlg> dlg;
     HWND hwnd = nullptr;
     std::string logName;
@@ -91,12 +93,13 @@ struct MainWindowTest : ::testing::Test {
             model.settings.Server = u"ti.test";
         }
         events.idle.Set();
-        dlg = std::make_unique<CmovraDlg>(model, events, server, clock);
+        dlg = std::make_unique<CmovraDlg>(app, clock);
         hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
         ASSERT_NE(hwnd, nullptr);
         Pump(50ms);
     }
     void TearDown() override {
+        app.EndExit([] { Pump(); });
         dlg.reset();
         Pump();
         std::remove(logName.c_str());
@@ -616,18 +619,28 @@ class SilentServer : public TiConnector {
 // worker has ended.
 TEST_F(MainWindowTest, ExitWaitingForASilentServerKeepsTheTrayIconWithItsTip) {
     SilentServer silent;
-    WorkerEvents fresh;  // the window just closed has begun its exit on the fixture's
+    WorkerEvents fresh;
     fresh.idle.Set();
-    struct ClosedFirst {  // before the server and events it uses
+    Application silentApp(silent, fresh, AppHost{}, clock);
+    {
+        Model::Guard g(model);
+        Model& m = silentApp.LiveModel();
+        Model::Guard h(m);
+        m.settings.LogFileName = model.settings.LogFileName;
+        m.settings.Server = model.settings.Server;
+    }
+    struct ClosedFirst {  // before the application, server and events it uses
         std::unique_ptr<CmovraDlg>& window;
+        Application& app;
         ~ClosedFirst() {
+            app.EndExit([] { Pump(); });
             window.reset();
             Pump();
         }
-    } closedFirst{dlg};
+    } closedFirst{dlg, silentApp};
     dlg.reset();
     Pump();
-    dlg = std::make_unique<CmovraDlg>(model, fresh, silent, clock);
+    dlg = std::make_unique<CmovraDlg>(silentApp, clock);
     hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
     ASSERT_NE(hwnd, nullptr);
     Pump(50ms);
@@ -876,7 +889,7 @@ TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
         }
         dlg->RefreshTableNow();
 
-        CmovraDlg fresh(model, events, server, clock);
+        CmovraDlg fresh(app, clock);
         ASSERT_NE(fresh.CreateModeless(GetModuleHandleW(nullptr)), nullptr);
         fresh.OnLogLine(LOG_AUX | LOG_INFO | LOG_CONNECTED, u"Авторизация...OK");
         fresh.RebuildGauges();

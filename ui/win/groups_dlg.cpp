@@ -90,7 +90,7 @@ void ShowState(HWND dlg, GroupsContext& ctx) {
 }
 
 void UpdateLeftCaption(HWND dlg, GroupsContext& ctx) {
-    const Text caption = MaxChannelCaption(Snap(ctx).settings);
+    const Text caption = MaxChannelCaption(ctx.app.CurrentSettings());
     HWND h = GetDlgItem(dlg, IDC_GR_CAPTION_LEFT);
     if (WindowText(h) != caption) SetWindowTextW(h, W(caption));
 }

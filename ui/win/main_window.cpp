@@ -5,14 +5,12 @@
 #include <uxtheme.h>
 
 #include <algorithm>
-#include <chrono>
-#include <clocale>
 #include <cwchar>
 
-#include "app/snapshot.h"
-#include "config/config_file.h"
+#include "app/exit_deadline.h"
 #include "core/file_system.h"
 #include "core/log_flags.h"
+#include "ui/commands.h"
 #include "ui/win/editors.h"
 #include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
@@ -28,13 +26,7 @@ constexpr UINT_PTR kUsersChangedTimer = 1;
 // release), and ends the process at the exit's bound.
 constexpr UINT_PTR kExitPendingTimer = 2;
 constexpr UINT kExitPendingPollMs = 100;
-// How long the program waits for its workers after the window closed without an exit (the
-// window destroyed by its owner): as long as one still logs lines, but not after 10 s of
-// silence nor 60 s in all. After an exit, what is left of the exit's bound.
-constexpr std::chrono::milliseconds kExitQuiet(10000);
-constexpr std::chrono::milliseconds kExitLimit(60000);
 constexpr wchar_t kSessionEndReason[] = L"Movra восстанавливает ограничения пользователей";
-constexpr char16_t kSessionEndLine[] = u"Завершение сеанса Windows. Отключаюсь от сервера...";
 // Users-changed notices closer together than this are one burst: one gauge rebuild.
 constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
@@ -72,38 +64,24 @@ bool SaveChartCsv(const std::string& bytes, const Text& path, Text& error) {
 
 }  // namespace
 
-CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector, const Clock& clock)
-    : model_(model),
-      events_(events),
+CmovraDlg::CmovraDlg(AppPort& app, const Clock& clock)
+    : app_(app),
       clock_(clock),
-      log_(model, clock),
-      chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
+      chart_({&app.History(), [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
               SaveChartCsv}) {
-    workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
-    editorPort_ = std::make_unique<EditorPort>(*this);
     uiThread_ = GetCurrentThreadId();
     std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
     pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
     tableColors_.SetColors(pairs);
-    model_.SetWindow(this);
+    app_.Attach(this);
     SetWindowFailureLink(this);
 }
 
 CmovraDlg::~CmovraDlg() {
-    model_.SetWindow(nullptr);
+    // The application's exit has ended before (or no worker runs): nothing calls in any more.
     SetWindowFailureLink(nullptr);
-    workers_->BeginExit();
-    // The workers may still send lines; they find no window and go on to their end. A line
-    // already on its way is handled by the pump.
+    app_.Attach(nullptr);
     logWindow_.store(nullptr);
-    const std::chrono::milliseconds limit =
-        exit_.Begun() ? std::chrono::milliseconds(exit_.RemainingMs()) : kExitLimit;
-    if (!workers_->WaitForExit(PumpMessages, std::min(kExitQuiet, limit), limit)) {
-        // A worker that makes no progress (a server that does not answer, a box nobody closes)
-        // must not keep a process without a window running.
-        EndProcessNow();
-    }
-    workers_.reset();
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     for (HICON& i : icons_) {
         if (i) DestroyIcon(i);
@@ -111,20 +89,6 @@ CmovraDlg::~CmovraDlg() {
     }
     if (tableMenu_) DestroyMenu(tableMenu_);
     if (trayMenu_) DestroyMenu(trayMenu_);
-}
-
-void CmovraDlg::PrepareStartup() {
-    setlocale(LC_ALL, "");
-    events_.idle.Set();
-    // Without a window, messages have no owner; validation shows only its first complaint.
-    if (configFile_.LoadAtStartup(model_, *this)) {
-        Text problem;
-        {
-            Model::Guard g(model_);
-            problem = ValidateSettings(model_.settings);
-        }
-        if (!problem.empty()) ShowMessage(problem);
-    }
 }
 
 INT_PTR CmovraDlg::RunModal(HINSTANCE inst) {
@@ -291,11 +255,9 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         case WM_TIMER:
             if (wp == kExitPendingTimer) {
-                if (!workers_->Running()) {
+                if (app_.CheckExit() == ExitStep::kClose) {
                     KillTimer(hwnd_, kExitPendingTimer);
                     if (!closing_) CloseNow();
-                } else if (exit_.Check() == ExitDeadline::Step::kEndProcess) {
-                    EndProcessNow();
                 }
                 return TRUE;
             }
@@ -339,7 +301,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ENDSESSION:
             if (wp) {
                 OnEndSession();
-            } else if (exit_.Begun() && hwnd_) {
+            } else if (app_.ExitBegun() && hwnd_) {
                 // Not ending after all: the exit that began completes as after Exit (the
                 // workers can no longer start, so the window must not stay behind).
                 SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
@@ -394,7 +356,6 @@ void CmovraDlg::OnInitDialog() {
     tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
 
-    FillServerRow();
     BuildColumns();
     RebuildGauges();
     FitHeight();
@@ -410,13 +371,10 @@ void CmovraDlg::OnInitDialog() {
 void CmovraDlg::AfterFirstPaint() {
     logWindow_.store(hwnd_);
     // A Movra.cfg that start-up could not read was shown in a box before the window existed.
-    if (const std::optional<Text> line = configFile_.TakeStartupLine()) OnLogLine(LOG_ERROR, *line);
-    int32_t startMinimized, storePassword;
-    {
-        Model::Guard g(model_);
-        startMinimized = model_.settings.StartMinimized;
-        storePassword = model_.settings.StorePassword;
-    }
+    if (const std::optional<Text> line = app_.TakeStartupLine()) OnLogLine(LOG_ERROR, *line);
+    const movra::Settings settings = app_.CurrentSettings();
+    const int32_t startMinimized = settings.StartMinimized;
+    const int32_t storePassword = settings.StorePassword;
     if (startMinimized) {
         FitHeight();
         ShowWindow(hwnd_, SW_MINIMIZE);
@@ -429,18 +387,15 @@ void CmovraDlg::AfterFirstPaint() {
 // ---- Event log rendering ----
 
 void CmovraDlg::OnLogLine(uint32_t flags, const Text& text) {
-    // Every connection, started here or by a control run restarting itself, logs in with this
-    // flag before its first cycle: the history goes on across them and shows the pause as a gap.
-    if (flags & LOG_CONNECTED) history_.MarkGap();
-    ApplyLogEffects(log_.OnLogLine(flags, text));
+    ShowLogEffects(app_.TakeLogLine(flags, text));
 }
 
 void CmovraDlg::OnCycleSummary(const CycleSummary& summary) {
-    history_.Add(summary);
+    app_.TakeCycleSummary(summary);
     chart_.DataArrived();
 }
 
-void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
+void CmovraDlg::ShowLogEffects(const LogEffects& fx) {
     if (fx.status && status_) SetWindowTextW(status_, W(*fx.status));
     if (eventList_) {
         for (int32_t i = 0; i < fx.removedFromTop; ++i)
@@ -461,7 +416,7 @@ void CmovraDlg::ApplyLogEffects(const LogEffects& fx) {
 void CmovraDlg::ModifyTray(TrayIcon icon, const Text& tip) {
     trayIcon_ = IconHandle(icon);
     // Once the exit has begun the tip says so until the process ends, whatever lines come.
-    trayTip_ = exit_.Begun() ? kExitTrayTip : tip;
+    trayTip_ = app_.ExitBegun() ? kExitTrayTip : tip;
     if (!trayShown_ || !hwnd_) return;
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     Shell_NotifyIconW(NIM_MODIFY, &nid);
@@ -489,7 +444,7 @@ void CmovraDlg::OnDrawEventItem(DRAWITEMSTRUCT* di) {
         return;
     }
     int row = static_cast<int>(di->itemID);
-    std::optional<ColorPair> pair = log_.EventColors().RowColors(row);
+    std::optional<ColorPair> pair = app_.Log().EventColors().RowColors(row);
     COLORREF text = pair ? pair->text : GetSysColor(COLOR_WINDOWTEXT);
     COLORREF back = pair ? pair->back : GetSysColor(COLOR_WINDOW);
     HBRUSH brush = CreateSolidBrush(back);
@@ -571,133 +526,103 @@ HWND CmovraDlg::ModalDialog() const {
 }
 
 void CmovraDlg::RunCommand(int id) {
-    if (ModalOpen()) {
+    const ui::Command c = ui::CommandOf(id);
+    if (ModalOpen() && !ui::RunsWhileModal(c)) {
         // A dialog of ours is open (the tray menu, or a command posted from outside, still
         // reaches the window): commands that would open another one or close the window under
         // it only bring that dialog forward.
-        switch (id) {
-            case ID_SHOW_HIDE:
-            case ID_MODE_MONITOR:
-            case ID_MODE_DIVIDE:
-            case IDC_CONNECT:
-            case IDC_DISCONNECT:
-            case ID_SHOW_CHART:
-                break;
-            default: {
-                if (HWND dialog = ModalDialog()) SetForegroundWindow(dialog);
-                return;
-            }
-        }
+        if (HWND dialog = ModalDialog()) SetForegroundWindow(dialog);
+        return;
     }
-    switch (id) {
-        case IDC_CONNECT:
+    switch (c) {
+        case ui::Command::kConnect:
             Connect();
             break;
-        case IDC_DISCONNECT:
+        case ui::Command::kDisconnect:
             Disconnect();
             break;
-        case IDC_IMPORT_USERS:
-            StartImport(kImportUsers);
+        case ui::Command::kImportUsers:
+            StartImport(c);
             break;
-        case ID_IMPORT_GROUPS:
+        case ui::Command::kImportGroups:
             ImportGroups();
             break;
-        case IDC_GROUPS:
+        case ui::Command::kGroupsEditor:
             GroupsEditor();
             break;
-        case ID_ADD_USER:
+        case ui::Command::kAddUser:
             AddUser();
             break;
-        case ID_EDIT_USER:
+        case ui::Command::kEditUsers:
             EditUsers();
             break;
-        case ID_DELETE_USER:
+        case ui::Command::kDeleteUsers:
             DeleteUsers();
             break;
-        case ID_TOGGLE_UNAUTHORISED:
+        case ui::Command::kToggleUnauthorised:
             ToggleUnauthorised();
             break;
-        case ID_SHOW_HIDE:
+        case ui::Command::kShowOrHide:
             ShowOrHide();
             break;
-        case ID_MODE_MONITOR:
-            SetMode(kModeMonitoring);
+        case ui::Command::kModeMonitor:
+        case ui::Command::kModeDivide:
+            ui::Request(c, app_, {});
             break;
-        case ID_MODE_DIVIDE:
-            SetMode(kModeDivision);
-            break;
-        case IDC_VIEW_LOG:
+        case ui::Command::kViewLog:
             ShowLogWindow();
             break;
-        case IDC_OPTIONS:
+        case ui::Command::kSettings:
             Settings();
             break;
-        case ID_SAVE_CONFIG:
+        case ui::Command::kSave:
             SaveConfiguration();
             break;
-        case ID_LOAD_CONFIG:
+        case ui::Command::kLoad:
             LoadConfiguration();
             break;
-        case IDM_ABOUTBOX:
+        case ui::Command::kAbout:
             About();
             break;
-        case ID_SHOW_CHART:
+        case ui::Command::kShowChart:
             ShowChart();
             break;
-        case ID_EXIT:
+        case ui::Command::kExit:
             if (hwnd_) SendMessageW(hwnd_, WM_CLOSE, 0, 0);
             break;
         // Escape and the dialog's OK would end the window without stopping regulation: the
         // window stays; only Exit (or the close box) ends the program.
-        case IDOK:
-        case IDCANCEL:
-        default:
+        case ui::Command::kNone:
             break;
     }
 }
 
-void CmovraDlg::FillServerRow() {
-    Model::Guard g(model_);
-    model_.ServerRow.IP = model_.settings.Server;
-    model_.ServerRow.LimitIn = static_cast<int32_t>(model_.settings.RXMAXkbit);
-    model_.ServerRow.LimitOut = static_cast<int32_t>(model_.settings.TXMAXkbit);
-}
-
 void CmovraDlg::SetDisplayUnit() {
-    Model::Guard g(model_);
-    ui::DisplayUnit u = ui::DisplayUnitFor(model_.settings);
+    ui::DisplayUnit u = ui::DisplayUnitFor(app_.CurrentSettings());
     divisor_ = u.divisor;
     unit_ = u.unit;
 }
 
 void CmovraDlg::Connect() {
-    if (workers_->Exiting()) return;  // the exit is final
-    FillServerRow();
+    if (app_.ExitBegun()) return;  // the exit is final
     logWindow_.store(hwnd_);
     if (hwnd_) {
         RebuildGauges();
         FitHeight();
     }
-    workers_->StartControl();  // resets the stop event, then starts the thread
+    ui::Request(ui::Command::kConnect, app_, {});
 }
 
 void CmovraDlg::Disconnect() {
-    // Also cancels every start still waiting for its slot.
-    if (!workers_->Disconnect(200)) return;
-    OnLogLine(LOG_INFO, u"Жду завершения потока...");
+    ui::Request(ui::Command::kDisconnect, app_, {});
 }
 
 void CmovraDlg::OnClose() {
     if (closing_) return;
-    // Exit chosen while an exit is under way: the administrator will not wait any longer.
-    if (exit_.Request() == ExitDeadline::Step::kEndProcess) EndProcessNow();
-    workers_->BeginExit();
-    if (workers_->WaitUntilIdle(20)) {
+    if (app_.RequestExit() == ExitStep::kClose) {
         CloseNow();
         return;
     }
-    log_.SetExitPending();
-    Disconnect();
     // The tray icon stays, saying the program is finishing: with the window hidden it is the
     // only sign of the exit, and its menu's Exit ends the process.
     ShowExitInTray();
@@ -705,21 +630,15 @@ void CmovraDlg::OnClose() {
 }
 
 void CmovraDlg::OnQueryEndSession() {
-    if (exit_.SessionEnding()) return;
-    exit_.SessionEnds();
+    if (app_.SessionEnding()) return;
     if (hwnd_) ShutdownBlockReasonCreate(hwnd_, kSessionEndReason);
-    OnLogLine(LOG_INFO, kSessionEndLine);
-    workers_->BeginExit();
-    if (workers_->Running()) {
-        if (log_.ConnState() != EXIT_PENDING) log_.SetExitPending();
-        events_.stop.Set();
+    if (app_.BeginSessionEnd()) {
         ShowExitInTray();
         // The worker's exit action, its lines and the release first, within the session's
         // bound, before the answer: once it is given Windows may end the process at any time.
         // The timer must not close the window under this wait.
         if (hwnd_) KillTimer(hwnd_, kExitPendingTimer);
-        const std::chrono::milliseconds left(exit_.RemainingMs());
-        if (!workers_->WaitForExit(PumpMessages, left, left) && hwnd_) {
+        if (!app_.WaitForWorkers(PumpMessages) && hwnd_) {
             // Given up: should the session go on after all, the timer ends the process.
             SetTimer(hwnd_, kExitPendingTimer, kExitPendingPollMs, nullptr);
         }
@@ -730,16 +649,12 @@ void CmovraDlg::OnQueryEndSession() {
 void CmovraDlg::OnEndSession() {
     OnQueryEndSession();  // in case Windows did not ask first
     // The window's own end comes after the exit action.
-    if (workers_->Running()) EndProcessNow();
+    if (app_.WorkerRunning()) app_.EndProcess();
     if (!closing_) CloseNow();
 }
 
-void CmovraDlg::EndProcessNow() {
+void CmovraDlg::ProcessEnding() {
     RemoveTrayIcon();
-    // Not ExitProcess: a worker stuck in a server call is cut off, not waited for by the
-    // libraries' detach code.
-    TerminateProcess(GetCurrentProcess(), 0);
-    ExitProcess(0);
 }
 
 void CmovraDlg::CloseNow() {
@@ -751,88 +666,46 @@ void CmovraDlg::CloseNow() {
         DestroyWindow(hwnd_);
 }
 
-void CmovraDlg::StartImport(int32_t request) {
-    if (workers_->Exiting()) return;
+void CmovraDlg::StartImport(ui::Command import) {
+    if (app_.ExitBegun()) return;
     logWindow_.store(hwnd_);
-    workers_->StartImport(request);
+    ui::Request(import, app_, {});
 }
 
 bool CmovraDlg::ReportOrphanGroups() {
-    Text name;
-    int32_t group = 0;
-    {
-        Model::Guard g(model_);
-        if (model_.RecountGroupUsers() == 0) return false;
-        for (int32_t i = 0; i < model_.NumUsers; ++i) {
-            if (model_.FindGroupIndex(model_.Users[i].UserGrID) < 0) {
-                name = model_.Users[i].UserName;
-                group = model_.Users[i].UserGrID;
-                break;
-            }
-        }
-    }
-    ShowMessage(Fmt(u"Пользователь %s входит в несуществующую группу %d", name, group));
+    const std::optional<Text> orphan = app_.CheckGroups();
+    if (!orphan) return false;
+    ShowMessage(*orphan);
     return true;
 }
 
 void CmovraDlg::ImportGroups() {
-    if (workers_->Exiting()) return;
-    StartImport(kImportGroups);
+    if (app_.ExitBegun()) return;
+    StartImport(ui::Command::kImportGroups);
     ReportOrphanGroups();
 }
 
-// The editors' way to the engine while the window still owns it: every request goes through the
-// same functions the application applies.
-class CmovraDlg::EditorPort : public AppPort {
-  public:
-    explicit EditorPort(CmovraDlg& dlg) : d_(dlg) {}
-    void Snapshot(AppSnapshot& out) const override {
-        CopySnapshot(d_.model_, d_.log_.ConnState(), out);
-    }
-    uint32_t ConnState() const override { return d_.log_.ConnState(); }
-    const EventLog& Log() const override { return d_.log_; }
-    const chart::ChannelHistory& History() const override { return d_.history_; }
-    bool WorkerRunning() const override { return d_.workers_->Running(); }
-    void Connect() override { d_.Connect(); }
-    void Disconnect() override { d_.Disconnect(); }
-    void SetMode(int32_t mode) override { d_.SetMode(mode); }
-    void Import(int32_t kinds) override { d_.StartImport(kinds); }
-    bool Save(const AskYesNo& ask) override { return d_.configFile_.Save(d_.model_, d_, ask); }
-    bool Load() override { return d_.configFile_.Load(d_.model_, d_); }
-    void ClearLogFile() override {
-        LogRequest r = d_.log_.ClearLogFile();
-        d_.OnLogLine(r.flags, r.text);
-    }
-    void ApplySettings(const movra::Settings& edited) override {
-        ApplyEditedSettings(d_.model_, edited);
-    }
-    bool EditGroups(const GroupsRequest& r) override { return ApplyGroupsRequest(d_.model_, r); }
-    bool SetUserLimits(const LimitRequest& r) override { return ApplyLimitRequest(d_.model_, r); }
-    AddUserOutcome AddUser(const Text& name) override { return AddUserNamed(d_.model_, name); }
-    void DeleteUsers(const std::vector<uint64_t>& ids) override { DeleteUsersById(d_.model_, ids); }
-
-  private:
-    CmovraDlg& d_;
-};
-
-EditorHooks CmovraDlg::MakeHooks() {
+static EditorHooks MakeHooks(std::function<void()> save, std::function<void()> load,
+                             std::function<void()> import) {
     EditorHooks h;
-    h.SaveConfig = [this] { SaveConfiguration(); };
-    h.LoadConfig = [this] { LoadConfiguration(); };
-    h.StartGroupsImport = [this] { StartImport(kImportGroups); };
+    h.SaveConfig = std::move(save);
+    h.LoadConfig = std::move(load);
+    h.StartGroupsImport = std::move(import);
     return h;
 }
 
 void CmovraDlg::GroupsEditor() {
     if (ReportOrphanGroups()) return;
-    ShowGroupsEditor(hwnd_, *editorPort_, groupsState_, MakeHooks());
+    EditorHooks hooks = MakeHooks([this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
+                                  [this] { StartImport(ui::Command::kImportGroups); });
+    ShowGroupsEditor(hwnd_, app_, groupsState_, hooks);
     RefreshTableNow();
 }
 
 void CmovraDlg::AddUser() {
     const std::optional<Text> name = ShowAddUserDialog(hwnd_);
     if (!name) return;
-    const AddUserOutcome added = AddUserNamed(model_, *name);
+    const AddUserOutcome added = app_.AddUser(*name);
     if (added.result == AddUserResult::kAlreadyPresent) ShowMessage(added.message);
     if (added.result != AddUserResult::kAdded) return;
     RebuildGauges();
@@ -846,16 +719,15 @@ std::vector<uint64_t> CmovraDlg::SelectedUsers() {
 
 void CmovraDlg::EditUsers() {
     const std::vector<uint64_t> ids = SelectedUsers();
+    app_.Snapshot(snapshot_);
     std::vector<Text> names;
-    {
-        Model::Guard g(model_);
-        for (uint64_t id : ids) {
-            const int32_t i = model_.FindUserById(id);
-            if (i >= 0) names.push_back(model_.User(i).UserName);
-        }
+    for (uint64_t id : ids) {
+        const auto u = std::find_if(snapshot_.users.begin(), snapshot_.users.end(),
+                                    [id](const CTiUserData& x) { return x.Id == id; });
+        if (u != snapshot_.users.end()) names.push_back(u->UserName);
     }
     if (names.empty()) return;
-    EditUserLimits(hwnd_, *editorPort_, names);
+    EditUserLimits(hwnd_, app_, names);
 }
 
 void CmovraDlg::DeleteUsers() {
@@ -864,16 +736,11 @@ void CmovraDlg::DeleteUsers() {
         const int row = MirrorRowOf(id);
         if (row < 0) continue;
         const Text name = rows_[row].name;
-        const int32_t hint = rows_[row].data;
         SendMessageW(table_, LVM_DELETEITEM, row, 0);
         shownTexts_.erase(name);
         rows_.erase(rows_.begin() + row);
         PlaceGauges();
-        {
-            Model::Guard g(model_);
-            const int32_t index = model_.FindUserById(id, hint);
-            if (index >= 0) model_.RemoveUser(index);
-        }
+        app_.DeleteUsers({id});
         RefreshTableNow();
     }
 }
@@ -894,32 +761,20 @@ void CmovraDlg::ShowOrHide() {
     }
 }
 
-void CmovraDlg::SetMode(int32_t mode) {
-    Model::Guard g(model_);
-    model_.settings.TrafficSpeedAutoControll = mode;
-}
-
 void CmovraDlg::Settings() {
-    uint32_t gridBefore;
-    {
-        Model::Guard g(model_);
-        gridBefore = model_.settings.GridSize;
-    }
-    if (!ShowSettings(hwnd_, *editorPort_, MakeHooks())) return;
+    const uint32_t gridBefore = app_.CurrentSettings().GridSize;
+    EditorHooks hooks = MakeHooks([this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
+                                  [this] { StartImport(ui::Command::kImportGroups); });
+    if (!ShowSettings(hwnd_, app_, hooks)) return;
+    const movra::Settings edited = app_.CurrentSettings();
     SetDisplayUnit();
-    FillServerRow();
     RebuildGauges();
-    uint32_t gridAfter;
-    {
-        Model::Guard g(model_);
-        gridAfter = model_.settings.GridSize;
-    }
-    if (gridAfter != gridBefore) FitHeight();
+    if (edited.GridSize != gridBefore) FitHeight();
     logWindow_.store(hwnd_);
 }
 
 void CmovraDlg::SaveConfiguration() {
-    configFile_.Save(model_, *this, [this](const Text& question) { return Ask(question); });
+    ui::Request(ui::Command::kSave, app_, [this](const Text& question) { return Ask(question); });
 }
 
 bool CmovraDlg::Ask(const Text& question) {
@@ -929,9 +784,8 @@ bool CmovraDlg::Ask(const Text& question) {
 }
 
 void CmovraDlg::LoadConfiguration() {
-    if (!configFile_.Load(model_, *this)) return;
+    if (!ui::Request(ui::Command::kLoad, app_, {})) return;
     SetDisplayUnit();
-    FillServerRow();
     RebuildGauges();
     FitHeight();
     RefreshTableNow();
@@ -954,12 +808,7 @@ void CmovraDlg::About() {
 }
 
 void CmovraDlg::ShowLogWindow() {
-    Text name;
-    {
-        Model::Guard g(model_);
-        name = model_.settings.LogFileName;
-    }
-    ShowLogFile(inst_, hwnd_, name, *this);
+    ShowLogFile(inst_, hwnd_, app_.CurrentSettings().LogFileName, *this);
 }
 
 void CmovraDlg::ShowChart() {
@@ -967,19 +816,14 @@ void CmovraDlg::ShowChart() {
 }
 
 ui::DisplayUnit CmovraDlg::ChartUnit() const {
-    Model::Guard g(model_);
-    return ui::DisplayUnitFor(model_.settings);
+    return ui::DisplayUnitFor(app_.CurrentSettings());
 }
 
 // ---- Sizing ----
 
 void CmovraDlg::FitHeight() {
     if (!hwnd_ || IsIconic(hwnd_)) return;
-    uint32_t grid;
-    {
-        Model::Guard g(model_);
-        grid = model_.settings.GridSize;
-    }
+    const uint32_t grid = app_.CurrentSettings().GridSize;
     RECT r;
     GetWindowRect(hwnd_, &r);
     int h = ui::FitHeight(grid);

@@ -1,7 +1,8 @@
 #pragma once
-// CmovraDlg: the main window. It owns the tray icon, the user table with its gauges, the event
-// list and the worker starter, turns buttons, menus and tray clicks into commands, and is the
-// window link through which the workers reach it (SendMessageW to LogWindow).
+// CmovraDlg: the main window, a view of the application. It owns the tray icon, the user table
+// with its gauges and the event list, turns buttons, menus and tray clicks into requests of the
+// application (AppPort), and is the view link through which the workers' calls reach it
+// (SendMessageW to LogWindow, then the application is called back on this thread).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -11,19 +12,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/exit_deadline.h"
-#include "config/config_file.h"
-#include "core/events.h"
-#include "core/model.h"
-#include "core/window_link.h"
-#include "engine/tiserver.h"
-#include "engine/workers.h"
+#include "app/app_port.h"
+#include "core/clock.h"
 #include "log/color_index.h"
 #include "log/event_log.h"
+#include "ui/commands.h"
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
-#include "ui/win/editors.h"
 
 namespace movra {
 
@@ -34,17 +30,14 @@ constexpr UINT WM_USERSCHANGED = WM_USER + 108;
 constexpr UINT WM_CYCLESUMMARY = WM_USER + 109;
 constexpr UINT kTrayIconId = 1234;
 
-class CmovraDlg : public WindowLink {
+class CmovraDlg : public ViewLink {
   public:
-    CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
-              const Clock& clock = SystemClock());
+    // Attaches itself to `app` as its view until destroyed.
+    explicit CmovraDlg(AppPort& app, const Clock& clock = SystemClock());
     ~CmovraDlg() override;
     CmovraDlg(const CmovraDlg&) = delete;
     CmovraDlg& operator=(const CmovraDlg&) = delete;
 
-    // Start-up before the window exists: locale, idle event, and the configuration file with
-    // its validation message.
-    void PrepareStartup();
     // Runs the window modally; returns when it has closed.
     INT_PTR RunModal(HINSTANCE inst);
     // Creates the window without a modal loop (tests pump messages themselves).
@@ -56,6 +49,8 @@ class CmovraDlg : public WindowLink {
     void UsersChanged() override;
     void ShowMessage(const Text& text) override;
     void CycleSummaryReady(const CycleSummary& summary) override;
+    void ShowLogEffects(const LogEffects& fx) override;
+    void ProcessEnding() override;
 
     // ---- The window's own operations (window thread). ----
     void OnLogLine(uint32_t flags, const Text& text);
@@ -82,8 +77,8 @@ class CmovraDlg : public WindowLink {
     HWND EventList() const { return eventList_; }
     HWND StatusField() const { return status_; }
     const std::vector<HWND>& Gauges() const { return gauges_; }
-    uint32_t ConnState() const { return log_.ConnState(); }
-    EventLog& Log() { return log_; }
+    uint32_t ConnState() const { return app_.ConnState(); }
+    const EventLog& Log() const { return app_.Log(); }
     const ColorIndexStore& TableColors() const { return tableColors_; }
     bool ShowUnauthorised() const { return showUnauthorised_; }
     const ui::SortState& Sort() const { return sort_; }
@@ -95,7 +90,7 @@ class CmovraDlg : public WindowLink {
     int GaugeRebuilds() const { return gaugeRebuilds_; }
     // The window published for the workers (null before the first paint).
     HWND LogWindow() const { return logWindow_.load(); }
-    const chart::ChannelHistory& History() const { return history_; }
+    const chart::ChannelHistory& History() const { return app_.History(); }
     ChartWindow& Chart() { return chart_; }
 
   private:
@@ -119,21 +114,14 @@ class CmovraDlg : public WindowLink {
     // session's bound before the answer, so before the session may go.
     void OnQueryEndSession();
     void OnEndSession();
-    // The exit's bound passed, or Exit was chosen again: the process ends now, whatever its
-    // workers are doing.
-    [[noreturn]] void EndProcessNow();
     void RemoveTrayIcon();
     void ModifyTray(TrayIcon icon, const Text& tip);
     // The tray tip that the exit has begun, on the icon shown now.
     void ShowExitInTray();
-    void ApplyLogEffects(const LogEffects& fx);
-
-    class EditorPort;
-    EditorHooks MakeHooks();
 
     void Connect();
     void Disconnect();
-    void StartImport(int32_t request);
+    void StartImport(ui::Command import);
     void ImportGroups();
     void GroupsEditor();
     void AddUser();
@@ -143,7 +131,6 @@ class CmovraDlg : public WindowLink {
     void DeleteUsers();
     void ToggleUnauthorised();
     void ShowOrHide();
-    void SetMode(int32_t mode);
     void Settings();
     void SaveConfiguration();
     void LoadConfiguration();
@@ -152,7 +139,6 @@ class CmovraDlg : public WindowLink {
     void About();
     bool ModalOpen() const;
     bool ReportOrphanGroups();
-    void FillServerRow();
     void SetDisplayUnit();
     ui::DisplayUnit ChartUnit() const;
 
@@ -167,11 +153,10 @@ class CmovraDlg : public WindowLink {
     // The row's gauge position and colour class from its user.
     void ShowRowState(int row, const CTiUserData& u, uint32_t conn);
 
-    Model& model_;
-    WorkerEvents& events_;
+    AppPort& app_;
     const Clock& clock_;
-    EventLog log_;
-    std::unique_ptr<Workers> workers_;
+    // What a refresh reads, kept so that its storage is reused.
+    AppSnapshot snapshot_;
     std::atomic<HWND> logWindow_{nullptr};
     DWORD uiThread_ = 0;
 
@@ -194,8 +179,6 @@ class CmovraDlg : public WindowLink {
     bool hideAgain_ = false;
     bool showUnauthorised_ = true;
     bool closing_ = false;
-    // The exit's bound, from its first request to the end of the process.
-    ExitDeadline exit_{SteadyMs()};
     ui::SortState sort_;
     ui::SortRows sortRows_;
     ColorIndexStore tableColors_;
@@ -226,11 +209,7 @@ class CmovraDlg : public WindowLink {
     std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
-    std::unique_ptr<EditorPort> editorPort_;
-    // Whether Movra.cfg could be read at start-up, so that a save does not replace it unasked.
-    ConfigFileState configFile_;
-    // Every cycle's figures from the first connect to the exit, and the window that shows them.
-    chart::ChannelHistory history_;
+    // The window that shows the application's channel history.
     ChartWindow chart_;
 };
 

@@ -1,6 +1,9 @@
 // Resource ids of the program: dialogs, controls, menus, commands and icons.
 #pragma once
 
+// The commands' ids, which portable code maps to what they do.
+#include "../command_ids.h"
+
 #define IDD_ABOUTBOX 100
 #define IDD_MOVRA_DIALOG 102
 #define IDR_MAINFRAME 128
@@ -11,27 +14,7 @@
 #define IDD_LOG_DIALOG 150
 
 #define IDC_TABLE 1001
-#define IDC_OPTIONS 1002
 #define IDC_EVENTS 1018
 #define IDC_STATUS 1044
-#define IDC_VIEW_LOG 1047
 #define IDC_LOG_LIST 1049
-#define IDC_IMPORT_USERS 1052
-#define IDC_CONNECT 1053
-#define IDC_DISCONNECT 1057
-#define IDC_GROUPS 1064
 #define IDC_ABOUT_TEXT 1100
-
-#define IDM_ABOUTBOX 16
-#define ID_EDIT_USER 32772
-#define ID_DELETE_USER 32774
-#define ID_ADD_USER 32776
-#define ID_TOGGLE_UNAUTHORISED 32779
-#define ID_SAVE_CONFIG 32786
-#define ID_LOAD_CONFIG 32789
-#define ID_EXIT 32791
-#define ID_SHOW_HIDE 32792
-#define ID_MODE_MONITOR 32796
-#define ID_MODE_DIVIDE 32797
-#define ID_IMPORT_GROUPS 32799
-#define ID_SHOW_CHART 32801

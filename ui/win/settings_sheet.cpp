@@ -25,14 +25,8 @@ struct SheetContext {
     bool confirmed = false;
 };
 
-Settings CurrentSettings(const AppPort& app) {
-    AppSnapshot s;
-    app.Snapshot(s);
-    return s.settings;
-}
-
 void ShowValues(HWND page, const AppPort& app, const std::vector<Binding<Settings>>& b) {
-    const Settings s = CurrentSettings(app);
+    const Settings s = app.CurrentSettings();
     DlgControls c(page);
     ShowFields(b, s, c);
 }
@@ -41,7 +35,7 @@ void ShowValues(HWND page, const AppPort& app, const std::vector<Binding<Setting
 // it were taken.
 bool TakeValues(HWND page, AppPort& app, const std::vector<Binding<Settings>>& b) {
     return TakeAndReport(page, Shapes(b), [&](const TakeResult& r) {
-        Settings edited = CurrentSettings(app);
+        Settings edited = app.CurrentSettings();
         StoreFields(b, r, edited);
         app.ApplySettings(edited);
     });
@@ -49,7 +43,7 @@ bool TakeValues(HWND page, AppPort& app, const std::vector<Binding<Settings>>& b
 
 // 1040 and 1045 follow the record's auto-measurement flag.
 void EnableAutoMeasureControls(HWND page, const AppPort& app) {
-    const bool on = CurrentSettings(app).AutoMeasure != 0;
+    const bool on = app.CurrentSettings().AutoMeasure != 0;
     EnableWindow(GetDlgItem(page, IDC_SETT_MIN_RX), on);
     EnableWindow(GetDlgItem(page, IDC_SETT_CORRECTION), on);
 }
@@ -116,7 +110,7 @@ INT_PTR HandlePage(HWND page, UINT msg, WPARAM wp, LPARAM lp, PageContext& p) {
                 case PSN_APPLY:
                     if (p.main) {
                         // The sheet's OK: the record must be usable before the sheet closes.
-                        const Text problem = ValidateSettings(CurrentSettings(ctx.app));
+                        const Text problem = ValidateSettings(ctx.app.CurrentSettings());
                         if (!problem.empty()) {
                             ShowMessageBox(page, problem, BoxIcon::kExclamation);
                             return DialogResult(page, PSNRET_INVALID);

@@ -89,30 +89,22 @@ void CmovraDlg::RefreshTableNow() {
         ShowWindow(hwnd_, SW_HIDE);
         hideAgain_ = false;
     }
-    const uint32_t conn = log_.ConnState();
+    const uint32_t conn = app_.ConnState();
     if (conn == EXIT_PENDING) return;
 
-    // The lists are compared with the table's own copy under the lock; no list-view call runs
-    // while it is held.
-    ui::TableChanges changes;
-    bool groupsChanged = false;
-    CTiUserData server;
-    std::array<Text, 8> serverTexts;
-    movra::Settings settings;  // the type, not the command of this class
-    {
-        Model::Guard g(model_);
-        changes = shownUsers_.Update({model_.Users.data(), static_cast<size_t>(model_.NumUsers)},
-                                     sort_.column);
-        groupsChanged = shownGroups_.size() != static_cast<size_t>(model_.NumGroups);
-        for (size_t k = 0; !groupsChanged && k < shownGroups_.size(); ++k)
-            groupsChanged = shownGroups_[k].GroupID != model_.Groups[k].GroupID ||
-                            shownGroups_[k].GroupName != model_.Groups[k].GroupName;
-        if (groupsChanged)
-            shownGroups_.assign(model_.Groups.begin(), model_.Groups.begin() + model_.NumGroups);
-        server = model_.ServerRow;
-        serverTexts = model_.ServerRowTexts;
-        settings = model_.settings;
-    }
+    // The lists are compared with the table's own copy of one snapshot; no list-view call runs
+    // while the model's lock is held.
+    app_.Snapshot(snapshot_);
+    ui::TableChanges changes =
+        shownUsers_.Update({snapshot_.users.data(), snapshot_.users.size()}, sort_.column);
+    bool groupsChanged = shownGroups_.size() != snapshot_.groups.size();
+    for (size_t k = 0; !groupsChanged && k < shownGroups_.size(); ++k)
+        groupsChanged = shownGroups_[k].GroupID != snapshot_.groups[k].GroupID ||
+                        shownGroups_[k].GroupName != snapshot_.groups[k].GroupName;
+    if (groupsChanged) shownGroups_ = snapshot_.groups;
+    const CTiUserData& server = snapshot_.serverRow;
+    const std::array<Text, 8>& serverTexts = snapshot_.serverRowTexts;
+    const movra::Settings& settings = snapshot_.settings;  // the type, not the command
     const std::vector<CTiUserData>& users = shownUsers_.Users();
     const int32_t numUsers = static_cast<int32_t>(users.size());
     ui::DisplayUnit unit = ui::DisplayUnitFor(settings);
@@ -321,11 +313,17 @@ void CmovraDlg::ReloadRowMirror() {
         rows_.push_back({std::move(name), static_cast<int32_t>(it.lParam), 0, summary});
     }
     // A user row stands for the user of its name; the next refresh confirms it.
-    Model::Guard g(model_);
+    // Its own copy: a refresh in progress still reads its snapshot.
+    AppSnapshot now;
+    app_.Snapshot(now);
     for (ui::TableRow& row : rows_) {
         if (row.summary) continue;
-        const int32_t i = model_.FindUserByName(row.name);
-        if (i >= 0) row.userId = model_.User(i).Id;
+        for (const CTiUserData& u : now.users) {
+            if (u.UserName == row.name) {
+                row.userId = u.Id;
+                break;
+            }
+        }
     }
 }
 
@@ -335,11 +333,9 @@ void CmovraDlg::RebuildGauges() {
     for (HWND g : gauges_) DestroyWindow(g);
     gauges_.clear();
     gaugePos_.clear();
-    int32_t n;
-    {
-        Model::Guard g(model_);
-        n = model_.NumUsers;
-    }
+    AppSnapshot now;
+    app_.Snapshot(now);
+    const int32_t n = static_cast<int32_t>(now.users.size());
     gauges_.reserve(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
         HWND g = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,

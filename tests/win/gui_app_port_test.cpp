@@ -1,0 +1,84 @@
+// The real main window over a recording AppPort, in-process on a private Xvfb display: its
+// buttons, menus and close box become the requests they name, and a worker's line reaches the
+// application on the window's thread.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/recording_app_port.h"
+#include "core/log_flags.h"
+#include "ui/win/main_window.h"
+#include "ui/win/resource.h"
+
+namespace movra {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Pumps until `done` holds or the deadline passes; whether it held.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+void Click(HWND window, int id) {
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+void Menu(HWND window, int id) {
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+TEST(MainWindowOverAppPort, CommandsLinesAndCloseBecomeRequests) {
+    testing::RecordingAppPort app;
+    app.snapshot.settings.LogFileName.clear();
+    ManualClock clock;
+    CmovraDlg dlg(app, clock);
+    EXPECT_EQ(app.attached, &dlg);
+    HWND hwnd = dlg.CreateModeless(GetModuleHandleW(nullptr));
+    ASSERT_NE(hwnd, nullptr);
+    // After the first paint the window is published to the workers.
+    ASSERT_TRUE(PumpUntil([&] { return dlg.LogWindow() != nullptr; }));
+    app.requests.clear();
+
+    Menu(hwnd, ID_MODE_DIVIDE);
+    Menu(hwnd, ID_MODE_MONITOR);
+    Menu(hwnd, IDC_IMPORT_USERS);
+    Click(hwnd, IDC_CONNECT);
+    Click(hwnd, IDC_DISCONNECT);
+    Menu(hwnd, ID_LOAD_CONFIG);
+    EXPECT_EQ(app.requests, (std::vector<std::string>{"SetMode 3", "SetMode 0", "Import 1",
+                                                      "Connect", "Disconnect", "Load"}));
+
+    // A worker's line: sent from its thread, taken by the application on the window's.
+    app.requests.clear();
+    std::thread worker([&] { dlg.LogLine(LOG_INFO, u"строка"); });
+    const bool taken = PumpUntil([&] { return !app.requests.empty(); });
+    worker.join();
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(app.requests[0], "TakeLogLine " + std::to_string(LOG_INFO) + " строка");
+
+    app.requests.clear();
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(app.requests, std::vector<std::string>{"RequestExit"});
+    EXPECT_FALSE(IsWindow(hwnd));
+}
+
+}  // namespace
+}  // namespace movra
