@@ -9,6 +9,7 @@
 #include "engine/activity.h"
 #include "engine/control_thread.h"
 #include "engine/division.h"
+#include "engine/measurement.h"
 #include "tisim/sim.h"
 
 namespace movra {
