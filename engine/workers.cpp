@@ -10,8 +10,8 @@
 
 #include "core/log_flags.h"
 
-#include "engine/control_thread.h"
-#include "engine/import_thread.h"
+#include "engine/control_run.h"
+#include "engine/import_run.h"
 
 namespace movra {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "deadline.h"
-#include "engine/import_thread.h"
+#include "engine/import_run.h"
 #include "engine/workers.h"
 #include "engine_fixture.h"
 

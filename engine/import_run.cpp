@@ -1,4 +1,4 @@
-#include "engine/import_thread.h"
+#include "engine/import_run.h"
 
 #include <optional>
 
