@@ -1,5 +1,5 @@
 #pragma once
-// One run of ImportThread: connect, log in, fetch the users or the groups, end. Once the
+// One import run on a worker thread: connect, log in, fetch the users or the groups, end. Once the
 // program's exit has begun the jobs stop after the server call they are in and the run ends
 // with its usual last line, so that it never outlives the program.
 #include <cstdint>
