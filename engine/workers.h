@@ -17,7 +17,7 @@
 
 namespace movra {
 
-// What an import fetches: bits of the model's ImportRequest.
+// What an import fetches: bits combined into StartImport's request.
 enum ImportKind : int32_t {
     kImportUsers = 1,   // the user list
     kImportGroups = 2,  // every listed user's group and the groups' shares
@@ -39,8 +39,8 @@ class Workers {
     // begun it starts nothing and returns false; so does a thread that cannot be made (with a
     // line in the log). The threads of workers that have ended are joined here.
     bool StartControl();
-    // ImportRequest := request (ImportKind bits), resets the stop event and starts
-    // ImportRun; returns at once, as StartControl does.
+    // Resets the stop event and starts an ImportRun that fetches `request` (ImportKind bits);
+    // returns at once, as StartControl does.
     bool StartImport(int32_t request);
     // Disconnect: every start still waiting for its slot gives up; then, unless no worker runs
     // within `ms` milliseconds, asks the running worker to stop and returns true (the caller

@@ -24,7 +24,7 @@ struct EditorHooks {
     std::function<void()> LoadConfig;
     // Empties the file named by the record's LogFileName and logs the outcome.
     std::function<void()> ClearLogFile;
-    // ImportRequest := 2 and starts the import worker; returns at once.
+    // Starts the import worker for the groups (kImportGroups); returns at once.
     std::function<void()> StartGroupsImport;
     // True while a worker started by StartGroupsImport is still running; the groups editor
     // polls it to recount and redraw once the import has ended.
