@@ -7,8 +7,9 @@
 
 #include "core/window_link.h"
 #include "engine/activity.h"
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "engine/division.h"
+#include "engine/measurement.h"
 #include "tisim/sim.h"
 
 namespace movra {

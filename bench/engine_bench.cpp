@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "tisim/sim.h"
 
 namespace {

@@ -150,8 +150,6 @@ class Model {
     // and runs; rebuilt when DivisionOrderGeneration differs from UsersGeneration.
     std::vector<uint64_t> DivisionOrder;
     uint64_t DivisionOrderGeneration = 0;
-    // What the next import run fetches: ImportKind bits (engine/workers.h).
-    int32_t ImportRequest = 0;
 
     // A record in its built state (LastActivity = local time now).
     CTiUserData BuildUserRecord() const;

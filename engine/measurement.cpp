@@ -1,10 +1,10 @@
-// Incoming-channel auto-measurement: mode 3 divides what the users really received in the last
-// cycle, plus room to grow, instead of the configured width.
+#include "engine/measurement.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "core/log_flags.h"
-#include "engine/division.h"
+#include "engine/division_steps.h"
 
 namespace movra {
 
@@ -37,16 +37,6 @@ int32_t MeasuredWidthIn(const Settings& s, CycleState& cycle, int32_t active, in
     const double reserved = static_cast<double>(ReserveForWeak(s, weak).total);
     const double room = std::max(0.0, static_cast<double>(s.RXMAXkbit) - corrected);
     return std::max(0, TruncateToInt32(corrected - std::max(0.0, reserved - room), 0));
-}
-
-WeakReservation ReserveForWeak(const Settings& s, int32_t weak) {
-    WeakReservation r;
-    r.each = static_cast<double>(s.UserSleepTraffic);
-    if (weak <= 0) return r;
-    const int64_t wanted = static_cast<int64_t>(s.UserSleepTraffic) * weak;
-    r.total = std::min(wanted, static_cast<int64_t>(s.RXMAXkbit / 2));
-    r.each = static_cast<double>(r.total) / weak;
-    return r;
 }
 
 }  // namespace movra

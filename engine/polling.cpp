@@ -9,6 +9,7 @@
 #include "engine/activity.h"
 #include "engine/division.h"
 #include "engine/limits.h"
+#include "engine/measurement.h"
 
 namespace movra {
 

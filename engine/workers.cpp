@@ -10,8 +10,8 @@
 
 #include "core/log_flags.h"
 
-#include "engine/control_thread.h"
-#include "engine/import_thread.h"
+#include "engine/control_run.h"
+#include "engine/import_run.h"
 
 namespace movra {
 
@@ -140,15 +140,11 @@ bool Workers::StartControl() {
 
 bool Workers::StartImport(int32_t request) {
     if (impl_->events.Quitting()) return false;
-    {
-        Model::Guard g(impl_->model);
-        impl_->model.ImportRequest = request;
-    }
     impl_->events.stop.Reset();
     Impl* d = impl_.get();
     const uint64_t ticket = d->events.TakeTicket();
-    return d->Launch([d, ticket] {
-        ImportRun run(d->model, d->link, d->connector, d->events, ticket);
+    return d->Launch([d, request, ticket] {
+        ImportRun run(d->model, d->link, d->connector, d->events, request, ticket);
         run.Run();
     });
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Starting the two kinds of worker: ControlThread (connect, log in, control cycles until the
-// stop event) and ImportThread (one import job). At most one runs; a starting worker stops the
+// Starting the two kinds of worker: ControlRun (connect, log in, control cycles until the
+// stop event) and ImportRun (one import job). At most one runs; a starting worker stops the
 // running one through the shared events. The latest request wins: a start still waiting for
 // its slot gives up when a newer start or a disconnect comes. The program's exit is final: once
 // begun, no worker starts and the window waits, within bounds, for the ones that still run.
@@ -23,7 +23,7 @@
 
 namespace movra {
 
-// What an import fetches: bits of the model's ImportRequest.
+// What an import fetches: bits combined into StartImport's request.
 enum ImportKind : int32_t {
     kImportUsers = 1,   // the user list
     kImportGroups = 2,  // every listed user's group and the groups' shares
@@ -41,12 +41,12 @@ class Workers {
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
 
-    // Resets the stop event and starts ControlThread; returns at once. Once the exit has
+    // Resets the stop event and starts a ControlRun; returns at once. Once the exit has
     // begun it starts nothing and returns false; so does a thread that cannot be made (with a
     // line in the log). The threads of workers that have ended are joined here.
     bool StartControl();
-    // ImportRequest := request (ImportKind bits), resets the stop event and starts
-    // ImportThread; returns at once, as StartControl does.
+    // Resets the stop event and starts an ImportRun that fetches `request` (ImportKind bits);
+    // returns at once, as StartControl does.
     bool StartImport(int32_t request);
     // Disconnect: every start still waiting for its slot gives up; then, unless no worker runs
     // within `ms` milliseconds, asks the running worker to stop and returns true (the caller

@@ -1,11 +1,14 @@
 #include "engine/borrowing.h"
-#include "engine/demand.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
+
+#include "division_fixture.h"
 
 namespace movra {
 namespace {
@@ -133,35 +136,200 @@ TEST(DivideWithBorrowingTest, RandomDivisionsConserveWorkAndRespectBounds) {
     }
 }
 
-TEST(EstimateDemandTest, SteadyUseBelowTheLimitAsksForItsSpeedPlusHeadroom) {
-    int32_t probes = 3;
-    for (int cycle = 0; cycle < 3; ++cycle) {
-        const DemandGuess d = EstimateDemand(50, 100, 1000, probes);
-        EXPECT_DOUBLE_EQ(d.demand, 54.5);  // 50 x 1.05 + 2
-        EXPECT_FALSE(d.wantsMore);
-        EXPECT_EQ(probes, 0);
+// ---- Mode 3 with borrowing ----
+
+// The option on, with a stand-in for the server: each user receives what it wants up to its
+// limit, so the next cycle measures that speed.
+class BorrowingTest : public DivisionTest {
+  protected:
+    BorrowingTest() { m.settings.ChanalBorrowing = 1; }
+
+    void Want(const char16_t* name, double in, double out) { wants[name] = {in, out}; }
+
+    std::vector<Pair> Cycle() {
+        for (auto& [name, w] : wants) {
+            CTiUserData& u = U(name.c_str());
+            u.RxSpeed = u.LimitIn > 0 ? std::min(w.first, static_cast<double>(u.LimitIn)) : w.first;
+            u.TxSpeed =
+                u.LimitOut > 0 ? std::min(w.second, static_cast<double>(u.LimitOut)) : w.second;
+        }
+        auto actions = Divide();
+        Apply(actions);
+        return Writes(actions);
     }
-    // Without a limit the speed is all there is to go by; a broken speed counts as idle.
-    EXPECT_DOUBLE_EQ(EstimateDemand(500, 0, 1000, probes).demand, 527);
-    EXPECT_DOUBLE_EQ(EstimateDemand(std::nan(""), 100, 1000, probes).demand, 2);
+
+    std::map<Text, std::pair<double, double>> wants;
+};
+
+TEST_F(BorrowingTest, IdleShareIsLentAndSteadyStateWritesNothing) {
+    int32_t g1 = m.FindOrAddGroup(u"office");
+    m.SetGroupShare(g1, 0.5f);
+    Add(u"a", 1.0f);
+    Add(u"b", 3.0f).UserLimitMaxOut = 30;
+    Add(u"c", 1.0f, g1);
+    Want(u"a", 1000, 1000);
+    Want(u"b", 1000, 1000);
+    Want(u"c", 60, 4);
+    for (int i = 0; i < 6; ++i) Cycle();
+    // c asks for 60 x 1.05 + 2 = 65 in and 4 x 1.05 + 2 = 6.2 out; group 0 takes the rest of
+    // both channels, 1:3 in (47.75/143.25); out b stops at its maximum of 30 and a takes 27.8.
+    EXPECT_EQ(U(u"a").LimitIn, 47);
+    EXPECT_EQ(U(u"b").LimitIn, 143);
+    EXPECT_EQ(U(u"c").LimitIn, 65);
+    EXPECT_EQ(U(u"a").LimitOut, 27);
+    EXPECT_EQ(U(u"b").LimitOut, 30);
+    EXPECT_EQ(U(u"c").LimitOut, 6);
+    EXPECT_EQ(m.ServerRow.LimitIn, 256);
+    // The users at their limits keep probing, but nothing is left to give them.
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Cycle().empty());
+
+    // A small swing of c's use stays inside the dead band; a drop is followed at once, and
+    // the users at their limits take what c gave back (248.75 = 62.19 + 186.56).
+    Want(u"c", 58, 4);
+    EXPECT_TRUE(Cycle().empty());
+    Want(u"c", 5, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 62, 27, 3}, {u"b", 186, 30, 3}, {u"c", 7, 6, 3}}));
 }
 
-TEST(EstimateDemandTest, RampUpProbesGeometricallyWithinABoundAndADropFollowsAtOnce) {
-    int32_t probes = 0;
-    // Running at its limit each cycle, granted what it asked for: steps of 1/2, 1 and then 2
-    // times the limit, at least half the width and at most all of it.
-    const double asked[] = {504, 1008, 2008, 3008};
-    double limit = 4;
-    for (double want : asked) {
-        const DemandGuess d =
-            EstimateDemand(limit * 0.97, static_cast<int32_t>(limit), 1000, probes);
-        EXPECT_TRUE(d.wantsMore);
-        EXPECT_DOUBLE_EQ(d.demand, want) << "from " << limit;
-        limit = want;
+TEST_F(BorrowingTest, ALimitIsACapCutOnlyWhenTheRoomIsWanted) {
+    Add(u"a", 1.0f);
+    Add(u"b", 1.0f);
+    Want(u"a", 100, 4);
+    Want(u"b", 100, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
+    // Both use less than their limits and the limits fit the channel: nothing is rewritten,
+    // not even when b's use drops.
+    EXPECT_TRUE(Cycle().empty());
+    Want(u"b", 10, 4);
+    EXPECT_TRUE(Cycle().empty());
+    // a runs into its limit: it takes what b leaves (256 - 10 x 1.05 - 2), and b is cut to make
+    // the room; the outgoing limits, used far below, stay.
+    Want(u"a", 1000, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 243, 32, 3}, {u"b", 12, 32, 3}}));
+
+    // Limits adding up to more than a full channel: the server shares it evenly, so neither
+    // runs at its limit, yet the limits must divide it (b's rating holds it to what it uses).
+    U(u"a").LimitIn = 200;
+    U(u"b").LimitIn = 200;
+    U(u"b").UserKTraff = 3.0f;
+    Want(u"a", 128, 4);
+    Want(u"b", 128, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 119, 32, 3}, {u"b", 136, 32, 3}}));
+}
+
+TEST_F(BorrowingTest, NewcomerGetsItsShareAtOnceAndNobodyGetsLessThanOne) {
+    Add(u"a", 1.0f);
+    Want(u"a", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    EXPECT_EQ(U(u"a").LimitIn, 256);
+
+    // b comes online with a tiny limit and a big download: it gets half the channel in its
+    // first cycle, not a probe's few kbit/s, and a gives way.
+    CTiUserData& b = Add(u"b", 1.0f);
+    b.LimitIn = 2;
+    b.LimitOut = 2;
+    Want(u"b", 1000, 1000);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 128, 32, 3}, {u"b", 128, 32, 3}}));
+
+    // A rating of 0 takes only what others leave, which here is nothing: still 1, never 0.
+    Add(u"z", 0.0f);
+    Want(u"z", 1000, 1000);
+    const auto w = Cycle();
+    ASSERT_FALSE(w.empty());
+    EXPECT_EQ(w.back(), (Pair{u"z", 1, 1, 3}));
+}
+
+TEST_F(BorrowingTest, ARunStartsFromTheSharesNotFromSpeedsNotYetMeasured) {
+    // The first cycle of a run reads no speed (0); without a reservation both count as active.
+    Add(u"a", 1.0f, 0, 0.0);
+    Add(u"b", 3.0f, 0, 0.0);
+    EXPECT_EQ(DivideWrites(), (std::vector<Pair>{{u"a", 64, 16, 3}, {u"b", 192, 48, 3}}));
+}
+
+TEST_F(BorrowingTest, SharesAddingUpToMoreThanTheWholeNeverSqueezeAModestUser) {
+    const int32_t ga = m.FindOrAddGroup(u"a");
+    const int32_t gb = m.FindOrAddGroup(u"b");
+    m.SetGroupShare(ga, 0.75f);
+    m.SetGroupShare(gb, 0.75f);
+    Add(u"a1", 1.0f, ga);
+    Add(u"a2", 1.0f, ga);
+    Add(u"b1", 1.0f, gb);
+    Want(u"a1", 1000, 1000);
+    Want(u"a2", 20, 4);
+    Want(u"b1", 1000, 1000);
+    for (int i = 0; i < 4; ++i) Cycle();
+    // The downloaders' shares without borrowing (half of each group's 0.75 of 1.5) leave a2
+    // what it uses, cycle after cycle, and nothing flaps.
+    for (int i = 0; i < 6; ++i) {
+        Cycle();
+        EXPECT_GE(U(u"a2").LimitIn, 20) << "cycle " << i;
     }
-    // The download stops: the next cycle asks for what is used, and probing starts over small.
-    EXPECT_DOUBLE_EQ(EstimateDemand(10, 3008, 1000, probes).demand, 12.5);
-    EXPECT_DOUBLE_EQ(EstimateDemand(13, 13, 1000, probes).demand, 513);
+    EXPECT_TRUE(Cycle().empty());
+}
+
+TEST_F(BorrowingTest, ManyWeaklyActiveUsersHoldAtMostHalfOfTheChannel) {
+    m.settings.RXMAXkbit = 2048;
+    m.settings.UserSleepTraffic = 32;
+    for (int k = 0; k < 70; ++k)
+        Add((u"idle" + FromUtf8(std::to_string(k))).c_str(), 1.0f, 0, 0.0).LimitIn = 64;
+    Add(u"a", 1.0f);
+    Add(u"b", 1.0f);
+    Add(u"c", 1.0f);
+    for (auto* n : {u"a", u"b", u"c"}) Want(n, 3000, 100);
+    EXPECT_EQ(Cycle(),
+              (std::vector<Pair>{{u"a", 341, 21, 3}, {u"b", 341, 21, 3}, {u"c", 341, 21, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 2048);
+    for (int i = 0; i < 3; ++i) Cycle();
+    for (auto* n : {u"a", u"b", u"c"}) EXPECT_EQ(U(n).LimitIn, 341);
+}
+
+TEST_F(BorrowingTest, ALimitAboveANarrowedWidthIsCutInTheSameCycle) {
+    m.settings.RXMAXkbit = 500;
+    Add(u"a", 1.0f);
+    Want(u"a", 1000, 4);
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 500, 64, 3}}));
+    EXPECT_TRUE(Cycle().empty());
+    // Narrowed by less than the dead band: the limit still may not stand above the width.
+    m.settings.RXMAXkbit = 480;
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 480, 64, 3}}));
+    // Narrowed far below a limit that is not used up: cut at once to what a uses plus room.
+    Want(u"a", 50, 4);
+    m.settings.RXMAXkbit = 150;
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 54, 64, 3}}));
+}
+
+TEST_F(BorrowingTest, MeasuredWidthIsWhatIsDivided) {
+    run.measurementArmed = true;
+    Add(u"a").LimitIn = 100;
+    Add(u"c").LimitIn = 100;
+    Want(u"a", 1000, 0);
+    Want(u"c", 20, 0);
+    // Measured 100 + 20 + 1 per active user = 122; both are new, so each gets at least its
+    // share of it without borrowing (of a configured 256 they would get 128 each).
+    EXPECT_EQ(Cycle(), (std::vector<Pair>{{u"a", 61, 32, 3}, {u"c", 61, 32, 3}}));
+    EXPECT_EQ(m.ServerRow.LimitIn, 122);
+}
+
+TEST_F(BorrowingTest, AUserWithoutAShareKeepsWhatItUsesWhileOthersComeAndGo) {
+    // The group's share is the whole, so group 0 has none: m lives on what the group leaves.
+    const int32_t g1 = m.FindOrAddGroup(u"office");
+    m.SetGroupShare(g1, 1.0f);
+    Add(u"a", 1.0f, g1);
+    Add(u"b", 1.0f, g1);
+    Add(u"m", 1.0f);
+    Want(u"b", 60, 4);
+    Want(u"m", 10, 2);
+    // a's downloads start and stop; m wants the same all along. Once m has what it uses, its
+    // limit is neither taken back when a starts nor handed what a leaves when it stops.
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 24; ++i) {
+        Want(u"a", i / 3 % 2 ? 50 : 1000, 4);
+        Cycle();
+        if (i >= 6) seen.push_back(U(u"m").LimitIn);
+    }
+    EXPECT_EQ(seen.front(), 12);  // 10 x 1.05 + 2: what it uses, not what a left
+    EXPECT_EQ(std::set<int32_t>(seen.begin(), seen.end()).size(), 1u)
+        << ::testing::PrintToString(seen);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "recording_link.h"
 #include "tisim/sim.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "core/model.h"
 #include "fake_server.h"
 #include "core/log_flags.h"

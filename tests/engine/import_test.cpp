@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "deadline.h"
-#include "engine/import_thread.h"
+#include "engine/import_run.h"
 #include "engine/workers.h"
 #include "engine_fixture.h"
 
@@ -11,8 +11,7 @@ namespace {
 class ImportTest : public EngineFixture {
   protected:
     int Import(int32_t request) {
-        Edit([&](Model& m) { m.ImportRequest = request; });
-        ImportRun run(m, link, conn, ev);
+        ImportRun run(m, link, conn, ev, request);
         int code = run.Run();
         EXPECT_TRUE(ev.idle.Wait(0));
         ev.idle.Set();

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "engine/limits.h"
 #include "engine_fixture.h"
 #include "tisim/sim.h"

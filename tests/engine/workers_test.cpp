@@ -106,6 +106,27 @@ TEST_F(WorkersTest, AnImportRequestedWhileAConnectWaitsRunsNextAndAlone) {
     JoinWithin(w);
 }
 
+// Each import start carries its own request: the one superseded while waiting fetches nothing,
+// the latest fetches exactly what it asked for.
+TEST_F(WorkersTest, TheLatestImportFetchesWhatItsOwnRequestAsked) {
+    Workers w(m, gate, conn, ev);
+    ConnectedAndHeld(w);
+    ASSERT_TRUE(w.StartImport(kImportUsers));
+    WaitForWaitLines(1);
+    ASSERT_TRUE(w.StartImport(kImportGroups));
+    WaitForWaitLines(2);
+    gate.open = true;
+    WaitUntil([&] { return !w.Running(); });
+
+    JoinWithin(w);
+    EXPECT_EQ(srv->connects, 2);
+    Model::Guard g(m);
+    EXPECT_LT(m.FindUserByName(u"zed"), 0);  // the user list was not fetched
+    const int32_t group = m.FindGroupIdByName(u"g");
+    ASSERT_GT(group, 0);
+    EXPECT_EQ(m.User(m.FindUserByName(u"anna")).UserGrID, group);
+}
+
 TEST_F(WorkersTest, ALaterRequestAfterADisconnectStillRuns) {
     Workers w(m, gate, conn, ev);
     ConnectedAndHeld(w);

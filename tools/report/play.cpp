@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "config/config_file.h"
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 #include "tools/report/metrics.h"
 
 namespace movra::report {

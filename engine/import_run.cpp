@@ -1,4 +1,4 @@
-#include "engine/import_thread.h"
+#include "engine/import_run.h"
 
 #include <optional>
 
@@ -17,8 +17,8 @@ Text ImportFailureLine(const char* what) {
 }  // namespace
 
 ImportRun::ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
-                     uint64_t ticket)
-    : WorkerRun(model, window, events, ticket), connector_(connector) {}
+                     int32_t request, uint64_t ticket)
+    : WorkerRun(model, window, events, ticket), connector_(connector), request_(request) {}
 
 int ImportRun::End(int code) {
     Finish();
@@ -37,19 +37,13 @@ int ImportRun::RunJobs() {
     if (ConnectAndLogIn(ctx_, connector_, LOG_OK_CONNECTED) != ConnectResult::kConnected)
         return End(-1);
 
-    // Read only now, after logging in: a second start may have changed it meanwhile.
-    int32_t request = 0;
-    {
-        Model::Guard g(ctx_.model);
-        request = ctx_.model.ImportRequest;
-    }
-    if ((request & kImportUsers) && !Quitting()) {
+    if ((request_ & kImportUsers) && !Quitting()) {
         if (!UsersJob()) {
             ctx_.window.LogLine(LOG_FATAL, u"Ошибка.");
             return End(-1);
         }
     }
-    if ((request & kImportGroups) && !Quitting()) GroupsJob();
+    if ((request_ & kImportGroups) && !Quitting()) GroupsJob();
 
     ctx_.window.LogLine(LOG_DONE, u"Отключился от сервера.");
     ctx_.window.UsersChanged();

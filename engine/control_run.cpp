@@ -1,4 +1,4 @@
-#include "engine/control_thread.h"
+#include "engine/control_run.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 #pragma once
-// One run of ImportThread: connect, log in, fetch the users or the groups, end. Once the
+// One import run on a worker thread: connect, log in, fetch the users or the groups, end. Once the
 // program's exit has begun the jobs stop after the server call they are in and the run ends
 // with its usual last line, so that it never outlives the program.
 #include <cstdint>
@@ -11,10 +11,10 @@ namespace movra {
 
 class ImportRun : public WorkerRun {
   public:
-    // `ticket` orders this start among the requests (WorkerEvents::TakeTicket); 0 for a run
-    // that only the exit stops from starting.
+    // `request` is what the run fetches (ImportKind bits). `ticket` orders this start among the
+    // requests (WorkerEvents::TakeTicket); 0 for a run that only the exit stops from starting.
     ImportRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
-              uint64_t ticket = 0);
+              int32_t request, uint64_t ticket = 0);
 
     // The whole run; 1 when it went through, -1 when connecting, logging in or fetching the
     // user list failed (or an unexpected failure ended it).
@@ -27,6 +27,7 @@ class ImportRun : public WorkerRun {
     int End(int code);
 
     TiConnector& connector_;
+    const int32_t request_;
 };
 
 }  // namespace movra

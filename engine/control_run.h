@@ -1,5 +1,5 @@
 #pragma once
-// One run of ControlThread, in pieces that the thread and the tests drive alike:
+// One control run on a worker thread, in pieces that the thread and the tests drive alike:
 // ClaimSlot, Start, then RunCycle/Pause until the stop event, then Stop.
 #include <cstdint>
 
