@@ -20,8 +20,8 @@ Text AskChartCsvPath(HWND owner) {
     return FromWide(file);
 }
 
-bool SaveChartCsv(HWND owner, const std::string& bytes, const Text& path,
-                  const ChartCsvWriter& write) {
+bool SaveCsvOrReport(HWND owner, const std::string& bytes, const Text& path,
+                     const ChartCsvWriter& write) {
     Text error;
     if (write && write(bytes, path, error)) return true;
     ShowMessageBox(owner, error.empty() ? Fmt(u"Не удалось записать файл %s", path) : error,

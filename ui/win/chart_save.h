@@ -16,7 +16,7 @@ using ChartCsvWriter = std::function<bool(const std::string& bytes, const Text& 
 Text AskChartCsvPath(HWND owner);
 
 // Writes `bytes` to `path` through `write`; a failure is shown in a box over `owner`.
-bool SaveChartCsv(HWND owner, const std::string& bytes, const Text& path,
-                  const ChartCsvWriter& write);
+bool SaveCsvOrReport(HWND owner, const std::string& bytes, const Text& path,
+                     const ChartCsvWriter& write);
 
 }  // namespace movra

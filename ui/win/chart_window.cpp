@@ -311,8 +311,9 @@ void ChartWindow::HideTip() {
 
 bool ChartWindow::SaveCsv(const Text& path) {
     if (!src_.history || !src_.save) return false;
-    return SaveChartCsv(hwnd_, chart::CsvBytes(src_.history->Full(range_, src_.now()), src_.unit()),
-                        path, src_.save);
+    return SaveCsvOrReport(hwnd_,
+                           chart::CsvBytes(src_.history->Full(range_, src_.now()), src_.unit()),
+                           path, src_.save);
 }
 
 void ChartWindow::AskAndSave() {
