@@ -1,9 +1,11 @@
 // The channel chart's history: one control cycle's summary added with 100 groups, and the views
-// the chart draws from a full day of 20 groups. MemoryAfterADay reports the bytes a day of 100
+// the chart draws from a full day of 20 groups, and the hour's view cut to the columns of a plot
+// 940 pixels wide (the window's default size). MemoryAfterADay reports the bytes a day of 100
 // groups holds against the stated bound.
 #include <benchmark/benchmark.h>
 
 #include "app/channel_history.h"
+#include "ui/chart_columns.h"
 
 namespace {
 
@@ -74,6 +76,19 @@ void Shown1Hour20Groups(benchmark::State& state) {
 }
 BENCHMARK(Shown24Hours20Groups)->Unit(benchmark::kMillisecond);
 BENCHMARK(Shown1Hour20Groups)->Unit(benchmark::kMillisecond);
+
+void PerColumn1Hour20Groups(benchmark::State& state) {
+    ChannelHistory h;
+    CycleSummary s = Summary(20);
+    const int64_t now = FillDay(h, s);
+    const View v = h.Shown(Range::k1Hour, {now, now});
+    for (auto _ : state) {
+        View r;
+        benchmark::DoNotOptimize(PerColumn(v, 940, r));
+        benchmark::DoNotOptimize(r.points.data());
+    }
+}
+BENCHMARK(PerColumn1Hour20Groups)->Unit(benchmark::kMicrosecond);
 
 void MemoryAfterADay100Groups(benchmark::State& state) {
     ChannelHistory h;

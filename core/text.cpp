@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/clock.h"
+
 namespace movra {
 
 std::string ToUtf8(TextView text) {
@@ -247,6 +249,30 @@ Text Format(TextView fmt, std::initializer_list<FmtArg> args) {
                 break;
         }
     }
+    return out;
+}
+
+Text FixedText(double v, int decimals, char16_t mark, char16_t group) {
+    Text s = Fmt(u"%.*f", decimals, v);
+    const size_t point = s.find(u'.');
+    if (point != Text::npos) s[point] = mark;
+    if (group) {
+        const size_t first = s.find_first_of(u"0123456789");
+        size_t end = point != Text::npos ? point : s.size();
+        // Only digits are parted: "inf" and "nan" have none to part.
+        if (first != Text::npos && first < end)
+            for (; end > first + 3; end -= 3) s.insert(end - 3, 1, group);
+    }
+    return s;
+}
+
+Text ClockText(const SystemTime& t, const ClockStyle& style) {
+    Text out;
+    if (style.date)
+        out = Fmt(style.padDay ? u"%02d." : u"%d.", int(t.wDay)) + Fmt(u"%02d.", int(t.wMonth)) +
+              Fmt(style.padYear ? u"%04d" : u"%02d", int(t.wYear)) + style.afterDate;
+    out += Fmt(style.padHour ? u"%02d:%02d" : u"%d:%02d", int(t.wHour), int(t.wMinute));
+    if (style.seconds) out += Fmt(u":%02d", int(t.wSecond));
     return out;
 }
 

@@ -7,6 +7,8 @@
 
 namespace movra {
 
+struct SystemTime;
+
 using Text = std::u16string;
 using TextView = std::u16string_view;
 
@@ -44,6 +46,28 @@ template <class... A>
 Text Fmt(TextView fmt, const A&... a) {
     return Format(fmt, {FmtArg(a)...});
 }
+
+// The numbers and times the program shows and writes, each written one way wherever it appears.
+
+// `v` with `decimals` digits after `mark`, rounded as printf's "%.*f" rounds ("2,5" for 2.5, 1,
+// u','); with `group` set, the whole digits are parted in threes by it ("12 500"). Never reads the
+// C locale.
+Text FixedText(double v, int decimals, char16_t mark = u'.', char16_t group = 0);
+
+// How ClockText writes a date and time. Month, minutes and seconds always take two digits.
+struct ClockStyle {
+    bool date = true;           // the date before the time: "ДД.ММ.ГГГГ"
+    bool seconds = true;        // ":СС" after the minutes
+    bool padDay = true;         // "07.12", not "7.12"
+    bool padHour = true;        // "09:05", not "9:05"
+    bool padYear = true;        // four digits at least, else two (alike from the year 1000 on)
+    char16_t afterDate = u' ';  // between the date and the time
+};
+// "07.12.2026 9:05:03": the event log's stamps and the table's last activity.
+inline constexpr ClockStyle kLogClock{.padHour = false, .padYear = false};
+
+// The calendar fields of `t` as `style` says; "07.12.2026 09:05:03" by default.
+Text ClockText(const SystemTime& t, const ClockStyle& style = {});
 
 // Trims blanks, tabs, CR and LF at both ends.
 Text TrimBlanks(TextView text);

@@ -201,10 +201,10 @@ static bool PollOne(RunContext& ctx, CycleState& cycle, UserWalk& walk, Text& fa
             ClassifyActivity({u.Online, act.seconds, u.RxSpeed}, s, m.clock().Now());
         if (c == kSleeping && u.ActivityClass != kSleeping) {
             const SystemTime& t = act.local;
-            lines.emplace_back(
-                LOG_SLEEP,
-                Fmt(u"%s спит (последня активность: %d.%02d.%02d/%d:%02d:%02d", u.UserName, t.wDay,
-                    t.wMonth, t.wYear, t.wHour, t.wMinute, t.wSecond));
+            const ClockStyle style{
+                .padDay = false, .padHour = false, .padYear = false, .afterDate = u'/'};
+            lines.emplace_back(LOG_SLEEP, Fmt(u"%s спит (последня активность: %s", u.UserName,
+                                              ClockText(t, style)));
         } else if (c != kSleeping && c != kOffline && u.ActivityClass == kSleeping) {
             lines.emplace_back(LOG_SLEEP, Fmt(u"%s Проснулся!", u.UserName));
         }

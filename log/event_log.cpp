@@ -21,8 +21,7 @@ int32_t LogClass(uint32_t flags) {
 }
 
 Text LogTimestamp(const SystemTime& t) {
-    return Fmt(u"%02d.%02d.%02d %d:%02d:%02d", int(t.wDay), int(t.wMonth), int(t.wYear),
-               int(t.wHour), int(t.wMinute), int(t.wSecond));
+    return ClockText(t, kLogClock);
 }
 
 Text CutTrayTip(TextView text) {

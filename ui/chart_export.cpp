@@ -1,6 +1,5 @@
 #include "ui/chart_export.h"
 
-#include <algorithm>
 #include <optional>
 
 #include "core/clock.h"
@@ -11,16 +10,7 @@ namespace movra::chart {
 namespace {
 
 Text Number(double v, const DisplayUnit& unit) {
-    return Fmt(u"%.1f", v / unit.divisor);
-}
-
-Text ClockText(int64_t t, bool withDate, bool withSeconds) {
-    SystemTime s = CivilTime(t);
-    Text out;
-    if (withDate) out = Fmt(u"%02d.%02d.%04d ", int(s.wDay), int(s.wMonth), int(s.wYear));
-    out += withSeconds ? Fmt(u"%02d:%02d:%02d", int(s.wHour), int(s.wMinute), int(s.wSecond))
-                       : Fmt(u"%02d:%02d", int(s.wHour), int(s.wMinute));
-    return out;
+    return FixedText(v / unit.divisor, 1);
 }
 
 }  // namespace
@@ -29,7 +19,7 @@ Text TooltipText(const View& v, size_t index, const DisplayUnit& unit) {
     if (index >= v.points.size()) return {};
     const Point& p = v.points[index];
     const bool minute = v.step >= 60;
-    Text t = ClockText(p.local, minute, !minute);
+    Text t = ClockText(CivilTime(p.local), {.date = minute, .seconds = !minute});
     if (minute) t += u", среднее за минуту";
     if (p.gap) return t + u"\r\nНет данных";
     t += u"\r\nВход / выход, ";
@@ -50,11 +40,9 @@ Text TooltipText(const View& v, size_t index, const DisplayUnit& unit) {
 
 namespace {
 
-// A number with a decimal comma, whatever the C locale says (Fmt never reads it).
+// A number with a decimal comma, whatever the C locale says.
 std::string CsvNumber(double v, const DisplayUnit& unit) {
-    std::string s = ToUtf8(Number(v, unit));
-    std::replace(s.begin(), s.end(), '.', ',');
-    return s;
+    return ToUtf8(FixedText(v / unit.divisor, 1, u','));
 }
 
 std::string CsvField(const Text& text) {
@@ -85,7 +73,7 @@ std::string CsvBytes(const View& v, const DisplayUnit& unit) {
     for (const Point& p : v.points) {
         // Gaps and held seconds have no row: a row is a measured sample.
         if (p.gap || p.held) continue;
-        out += ToUtf8(ClockText(p.local, true, true));
+        out += ToUtf8(ClockText(CivilTime(p.local)));
         for (size_t i = 0; i < v.series.size(); ++i) {
             out += ';' + CsvNumber(i < p.in.size() ? p.in[i] : 0, unit);
             out += ';' + CsvNumber(i < p.out.size() ? p.out[i] : 0, unit);

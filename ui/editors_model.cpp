@@ -19,8 +19,9 @@ std::vector<Binding<GroupsEditorState>> GroupsEditorBindings() {
 
 Text GroupLimitCell(float share, uint32_t rxMaxKbit, const ui::DisplayUnit& unit) {
     const double s = share;
-    return Fmt(u"%0.2f", s * 100.0) + u"% (" +
-           Fmt(u"%0.1f ", static_cast<double>(rxMaxKbit) * s / unit.divisor) + unit.unit + u" max)";
+    return FixedText(s * 100.0, 2) + u"% (" +
+           FixedText(static_cast<double>(rxMaxKbit) * s / unit.divisor, 1) + u' ' + unit.unit +
+           u" max)";
 }
 
 Text MaxChannelCaption(uint32_t rxMaxKbit, const ui::DisplayUnit& unit) {
@@ -59,7 +60,7 @@ GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
         GroupRow row{static_cast<int32_t>(g),
                      {Fmt(u"%d", gr.GroupID), gr.GroupName,
                       GroupLimitCell(gr.GroupMaxIn, s.settings.RXMAXkbit, unit),
-                      Fmt(u"%d", gr.UserCount), Fmt(u"%.2f", koeffSum)}};
+                      Fmt(u"%d", gr.UserCount), FixedText(koeffSum, 2)}};
         v.groups.push_back(std::move(row));
         sum += gr.GroupMaxIn;
     }
@@ -67,7 +68,7 @@ GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
     const int32_t id = GroupIdByName(s.groups, groupName);
     for (size_t i = 0; i < s.users.size(); ++i) {
         const CTiUserData& u = s.users[i];
-        UserRow row{static_cast<int32_t>(i), u.UserName, Fmt(u"%.2f", u.UserKTraff)};
+        UserRow row{static_cast<int32_t>(i), u.UserName, FixedText(u.UserKTraff, 2)};
         if (id > 0 && u.UserGrID == id) v.members.push_back(row);
         if (u.UserGrID == 0) v.free.push_back(std::move(row));
     }

@@ -39,23 +39,23 @@ DisplayUnit DisplayUnitFor(const Settings& s) {
 }
 
 Text DateTimeText(const SystemTime& t) {
-    return Fmt(u"%02d.%02d.%02d %d:%02d:%02d", int(t.wDay), int(t.wMonth), int(t.wYear),
-               int(t.wHour), int(t.wMinute), int(t.wSecond));
+    return ClockText(t, kLogClock);
 }
 
 Text HardLimitText(int32_t maxIn, int32_t maxOut, double divisor) {
     if (maxIn < 1 && maxOut < 1) return {};
-    Text s = maxIn < 1 ? Text(u"-/") : Fmt(u"%.1f/", maxIn / divisor);
-    s += maxOut < 1 ? Text(u"-") : Fmt(u"%.1f", maxOut / divisor);
+    Text s = maxIn < 1 ? Text(u"-") : FixedText(maxIn / divisor, 1);
+    s += u'/';
+    s += maxOut < 1 ? Text(u"-") : FixedText(maxOut / divisor, 1);
     return s;
 }
 
 static Text PairText(double a, double b, double divisor) {
-    return Fmt(u"%.1f/%.1f", a / divisor, b / divisor);
+    return FixedText(a / divisor, 1) + u'/' + FixedText(b / divisor, 1);
 }
 
 static Text Megabytes(double bytes) {
-    return Fmt(u"%5.3f", bytes / 1024.0 / 1024.0);
+    return FixedText(bytes / 1024.0 / 1024.0, 3);
 }
 
 RowTexts UserRowTexts(const CTiUserData& u, double divisor, const std::vector<Group>& groups,
@@ -63,14 +63,14 @@ RowTexts UserRowTexts(const CTiUserData& u, double divisor, const std::vector<Gr
     RowTexts t;
     t[0] = u.UserName;
     t[1] = u.IP;
-    t[2] = Fmt(u"%.3f", u.Balance);
+    t[2] = FixedText(u.Balance, 3);
     t[3] = PairText(u.LimitIn, u.LimitOut, divisor);
     t[4] = Megabytes(u.RxTotal);
     t[5] = Megabytes(u.TxTotal);
     t[7] = PairText(u.RxSpeed, u.TxSpeed, divisor);
     t[8] = PairText(u.TiRxSpeed, u.TiTxSpeed, divisor);
     t[9] = DateTimeText(u.LastActivity);
-    t[10] = Fmt(u"%.2f", double(u.UserKTraff));
+    t[10] = FixedText(u.UserKTraff, 2);
     const int32_t g = FindGroupIndex(groups, numGroups, u.UserGrID);
     t[11] = g < 0 ? Text(u"нет") : groups[g].GroupName;
     t[12] = HardLimitText(u.UserLimitMaxIn, u.UserLimitMaxOut, divisor);
@@ -86,8 +86,8 @@ RowTexts SummaryRowTexts(const CTiUserData& server, const Settings& s,
     t[4] = Megabytes(server.RxTotal);
     t[5] = Megabytes(server.TxTotal);
     if (s.SrvLimTraff_MB != 0) {
-        t[2] = Fmt(u"%5.3f",
-                   s.SrvLimTraff_MB - server.RxTotal / 1048576.0 - server.TxTotal / 1048576.0);
+        t[2] = FixedText(s.SrvLimTraff_MB - server.RxTotal / 1048576.0 - server.TxTotal / 1048576.0,
+                         3);
         for (int k = 0; k < 6; ++k) t[7 + k] = serverRowTexts[k];
     }
     return t;

@@ -40,6 +40,35 @@ TEST(Text, NumbersIgnoreTheLocale) {
     testing::CommaLocale comma;
     if (!comma.ok()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
     EXPECT_EQ(Fmt(u"%f", 0.25), u"0.250000");
+    EXPECT_EQ(FixedText(2.5, 1), u"2.5");
+    EXPECT_EQ(FixedText(1234.5, 1, u',', u' '), u"1 234,5");
+}
+
+TEST(Text, FixedTextRoundsLikePrintfAndWritesTheChosenMarks) {
+    EXPECT_EQ(FixedText(122.5, 0), u"122");
+    EXPECT_EQ(FixedText(0.05, 1), u"0.1");
+    EXPECT_EQ(FixedText(-0.04, 1), u"-0.0");
+    EXPECT_EQ(FixedText(2.5, 1, u','), u"2,5");
+    // Grouping parts the whole digits only, after the sign and never inside the fraction.
+    EXPECT_EQ(FixedText(1234567.891, 2, u',', u' '), u"1 234 567,89");
+    EXPECT_EQ(FixedText(-12500, 0, u',', u' '), u"-12 500");
+    EXPECT_EQ(FixedText(999, 0, u',', u' '), u"999");
+    EXPECT_EQ(FixedText(100000, 0, u',', u' '), u"100 000");
+}
+
+TEST(Text, ClockTextWritesEachStyleInUse) {
+    SystemTime t;
+    t.wYear = 2026, t.wMonth = 12, t.wDay = 7, t.wHour = 9, t.wMinute = 5, t.wSecond = 3;
+    EXPECT_EQ(ClockText(t), u"07.12.2026 09:05:03");
+    EXPECT_EQ(ClockText(t, kLogClock), u"07.12.2026 9:05:03");
+    EXPECT_EQ(ClockText(t, {.date = false}), u"09:05:03");
+    EXPECT_EQ(ClockText(t, {.date = false, .seconds = false}), u"09:05");
+    EXPECT_EQ(
+        ClockText(t, {.padDay = false, .padHour = false, .padYear = false, .afterDate = u'/'}),
+        u"7.12.2026/9:05:03");
+    t.wYear = 999, t.wHour = 23;
+    EXPECT_EQ(ClockText(t), u"07.12.0999 23:05:03");
+    EXPECT_EQ(ClockText(t, kLogClock), u"07.12.999 23:05:03");
 }
 
 TEST(Text, TrimBlanks) {

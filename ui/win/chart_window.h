@@ -8,24 +8,13 @@
 
 #include "ui/chart_export.h"
 #include "ui/table_model.h"
+// The picture and the save flow, which whoever holds the window also reaches.
+#include "ui/win/chart_paint.h"
+#include "ui/win/chart_save.h"
 
 namespace movra {
 
 constexpr const wchar_t* kChartTitle = L"Movra - график канала";
-
-// Where PaintChart puts the two plots inside the rectangle it is given.
-struct ChartPlots {
-    RECT in = {};   // incoming, above
-    RECT out = {};  // outgoing, below
-};
-ChartPlots ChartPlotRects(const RECT& area, const chart::View& v);
-// The point of `v` drawn in column `x` of a plot (-1: outside it).
-int ChartPointAt(const RECT& plot, const chart::View& v, int x);
-// The plot's column where point `index` starts.
-int ChartColumnOf(const RECT& plot, const chart::View& v, size_t index);
-// The chart of `v` on a white background: legend, incoming above, outgoing below, stacked
-// areas, the widths as lines, speed and time scales. Gaps draw nothing.
-void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::DisplayUnit& unit);
 
 class ChartWindow {
   public:
@@ -33,8 +22,7 @@ class ChartWindow {
         const chart::ChannelHistory* history = nullptr;
         std::function<ui::DisplayUnit()> unit;  // the table's unit now
         std::function<ClockStamp()> now;        // steady and wall-clock now
-        // Writes the CSV bytes to the path; false with the message to show when it failed.
-        std::function<bool(const std::string& bytes, const Text& path, Text& error)> save;
+        ChartCsvWriter save;
     };
     explicit ChartWindow(Sources sources);
     ~ChartWindow();
