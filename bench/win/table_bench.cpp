@@ -83,7 +83,7 @@ struct Bench {
 
     void ClickHeader(int col) {
         NMLISTVIEW nm = {};
-        nm.hdr.hwndFrom = dlg->Table();
+        nm.hdr.hwndFrom = dlg->UserTable().Hwnd();
         nm.hdr.idFrom = IDC_TABLE;
         nm.hdr.code = LVN_COLUMNCLICK;
         nm.iItem = -1;

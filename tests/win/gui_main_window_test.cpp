@@ -112,7 +112,7 @@ struct MainWindowTest : ::testing::Test {
         u.LastActivity = {2026, 12, 0, 1, 12, 0, 0, 0};
         return i;
     }
-    HWND Table() const { return dlg->Table(); }
+    HWND Table() const { return dlg->UserTable().Hwnd(); }
     int Rows() const { return static_cast<int>(SendMessageW(Table(), LVM_GETITEMCOUNT, 0, 0)); }
     Text Cell(int row, int col) const {
         wchar_t buf[512] = {};
@@ -188,21 +188,21 @@ TEST_F(MainWindowTest, CellsAndColourClassesFollowActivityAndConnection) {
     EXPECT_EQ(U8(Cell(r, 11)), "нет");
     EXPECT_EQ(U8(Cell(r, 12)), "8.0/-");
     EXPECT_EQ(U8(Cell(r, 9)), "01.12.2026 12:00:00");
-    EXPECT_EQ(dlg->TableColors().ItemColor(r), 0);
-    EXPECT_EQ(dlg->TableColors().ItemColor(RowOf(u"offline")), 1);
-    EXPECT_EQ(dlg->TableColors().ItemColor(RowOf(u"sleeping")), 2);
-    EXPECT_EQ(dlg->TableColors().ItemColor(RowOf(u"weak")), 3);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(r), 0);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"offline")), 1);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"sleeping")), 2);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"weak")), 3);
     // The summary row is last, found by its item data, drawn in the button colours.
     EXPECT_EQ(U8(Cell(4, 0)), "Server_TI");
     EXPECT_EQ(U8(Cell(4, 1)), "ti.test");
     EXPECT_EQ(Data(4), ui::kSummaryRowData);
-    EXPECT_EQ(dlg->TableColors().ItemColor(4), ui::kSummaryClass);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(4), ui::kSummaryClass);
 
     // An error that ends the connection greys every user row.
     dlg->OnLogLine(LOG_ERROR | LOG_DISCONNECTED, u"Ошибка");
     for (const char16_t* n : {u"active", u"offline", u"sleeping", u"weak"})
-        EXPECT_EQ(dlg->TableColors().ItemColor(RowOf(n)), ui::kDisconnectedClass) << U8(n);
-    EXPECT_EQ(dlg->TableColors().ItemColor(4), ui::kSummaryClass);
+        EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(n)), ui::kDisconnectedClass) << U8(n);
+    EXPECT_EQ(dlg->UserTable().Colors().ItemColor(4), ui::kSummaryClass);
 }
 
 TEST_F(MainWindowTest, NamesDifferingInCaseAndAUserCalledServerTiKeepTheirOwnRows) {
@@ -250,7 +250,7 @@ TEST_F(MainWindowTest, ShowUnauthorisedToggleHidesAndBringsBackOfflineUsers) {
     dlg->RefreshTableNow();
     EXPECT_GE(RowOf(u"off"), 0);
     dlg->RunCommand(ID_TOGGLE_UNAUTHORISED);
-    EXPECT_FALSE(dlg->ShowUnauthorised());
+    EXPECT_FALSE(dlg->UserTable().ShowUnauthorised());
     EXPECT_EQ(RowOf(u"off"), -1);
     EXPECT_GE(RowOf(u"on"), 0);
     // Back online: the row returns and is sorted into place.
@@ -295,13 +295,13 @@ TEST_F(MainWindowTest, GaugesShowClampedLoadOverColumnSix) {
     dlg->RebuildGauges();
     Connected();
     dlg->RefreshTableNow();
-    ASSERT_EQ(dlg->Gauges().size(), 3u);
+    ASSERT_EQ(dlg->UserTable().Gauges().size(), 3u);
     int x = 0;
     for (int c = 0; c < 6; ++c) x += ui::kColumns[c].width;
     for (const char16_t* n : {u"half", u"nan", u"over"}) {
         int r = RowOf(n);
         ASSERT_GE(r, 0);
-        HWND g = dlg->Gauges()[r];
+        HWND g = dlg->UserTable().Gauges()[r];
         EXPECT_TRUE(IsWindowVisible(g)) << U8(n);
         int pos = static_cast<int>(SendMessageW(g, PBM_GETPOS, 0, 0));
         EXPECT_EQ(pos, n[0] == u'h' ? 55 : n[0] == u'n' ? 0 : 100) << U8(n);
@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, GaugesShowClampedLoadOverColumnSix) {
         model.Users[0].Online = 0;
     }
     dlg->RunCommand(ID_TOGGLE_UNAUTHORISED);
-    EXPECT_FALSE(IsWindowVisible(dlg->Gauges()[2]));
+    EXPECT_FALSE(IsWindowVisible(dlg->UserTable().Gauges()[2]));
 }
 
 TEST_F(MainWindowTest, UsersChangedBurstRebuildsGaugesOnceAndALongOneAlsoOnItsWay) {
@@ -328,30 +328,30 @@ TEST_F(MainWindowTest, UsersChangedBurstRebuildsGaugesOnceAndALongOneAlsoOnItsWa
         Model::Guard g(model);
         model.AddUserByName(Fmt(u"u%d", i));
     };
-    int before = dlg->GaugeRebuilds();
+    int before = dlg->UserTable().GaugeRebuilds();
     for (int i = 0; i < 200; ++i) {
         add(i);
         // Wall time passes as on a loaded machine; the window's clock, which times the burst,
         // stands still.
         if (i % 50 == 49) Sleep(100);
     }
-    ASSERT_TRUE(PumpUntil([&] { return dlg->GaugeRebuilds() > before; }));
+    ASSERT_TRUE(PumpUntil([&] { return dlg->UserTable().GaugeRebuilds() > before; }));
     Pump(kQuietWindow);  // and no second rebuild
-    EXPECT_EQ(dlg->GaugeRebuilds() - before, 1);
-    EXPECT_EQ(dlg->Gauges().size(), 200u);
+    EXPECT_EQ(dlg->UserTable().GaugeRebuilds() - before, 1);
+    EXPECT_EQ(dlg->UserTable().Gauges().size(), 200u);
 
     // A burst that lasts the longest delay on the window's clock rebuilds on its way, once,
     // and once more when it ends.
-    before = dlg->GaugeRebuilds();
+    before = dlg->UserTable().GaugeRebuilds();
     for (int i = 200; i < 300; ++i) {
         add(i);
         if (i == 249) clock.AdvanceMs(300);
     }
-    EXPECT_EQ(dlg->GaugeRebuilds() - before, 1);
-    ASSERT_TRUE(PumpUntil([&] { return dlg->GaugeRebuilds() > before + 1; }));
+    EXPECT_EQ(dlg->UserTable().GaugeRebuilds() - before, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->UserTable().GaugeRebuilds() > before + 1; }));
     Pump(kQuietWindow);
-    EXPECT_EQ(dlg->GaugeRebuilds() - before, 2);
-    EXPECT_EQ(dlg->Gauges().size(), 300u);
+    EXPECT_EQ(dlg->UserTable().GaugeRebuilds() - before, 2);
+    EXPECT_EQ(dlg->UserTable().Gauges().size(), 300u);
 }
 
 TEST_F(MainWindowTest, FitHeightFollowsGridSize) {
@@ -661,7 +661,7 @@ TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
     // A user named like the summary row keeps the gauge of its row.
     const int named = RowOf(u"Server_TI");
     ASSERT_GE(named, 0);
-    EXPECT_TRUE(IsWindowVisible(dlg->Gauges()[named]));
+    EXPECT_TRUE(IsWindowVisible(dlg->UserTable().Gauges()[named]));
 
     Select(summary);
     SendMessageW(Table(), WM_KEYDOWN, VK_DELETE, 0x01530001);
@@ -698,12 +698,12 @@ TEST_F(MainWindowTest, StatusLinesAndControlNotificationsRunNoCommand) {
     // A control's notification is no command, even when the control's id were a command's.
     SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, EN_CHANGE),
                  reinterpret_cast<LPARAM>(dlg->StatusField()));
-    EXPECT_TRUE(dlg->ShowUnauthorised());
+    EXPECT_TRUE(dlg->UserTable().ShowUnauthorised());
     // Menu and accelerator commands still run.
     SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 0), 0);
-    EXPECT_FALSE(dlg->ShowUnauthorised());
+    EXPECT_FALSE(dlg->UserTable().ShowUnauthorised());
     SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(ID_TOGGLE_UNAUTHORISED, 1), 0);
-    EXPECT_TRUE(dlg->ShowUnauthorised());
+    EXPECT_TRUE(dlg->UserTable().ShowUnauthorised());
     // And so does a click on one of the window's buttons: "Лог" opens the log window.
     FILE* f = OpenFile(FromUtf8(logName), "wb");
     ASSERT_NE(f, nullptr);
@@ -761,7 +761,7 @@ TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
     };
     auto shown = [](CmovraDlg& d) {
         Shown s;
-        HWND t = d.Table();
+        HWND t = d.UserTable().Hwnd();
         const int rows = static_cast<int>(SendMessageW(t, LVM_GETITEMCOUNT, 0, 0));
         for (int r = 0; r < rows; ++r) {
             std::vector<std::string> row;
@@ -780,16 +780,18 @@ TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
             it.iItem = r;
             SendMessageW(t, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
             s.data.push_back(it.lParam);
-            s.colours.push_back(d.TableColors().ItemColor(r));
+            s.colours.push_back(d.UserTable().Colors().ItemColor(r));
             // The summary row's bar is hidden and keeps whatever an earlier row left in it.
-            if (static_cast<size_t>(r) < d.Gauges().size() && it.lParam != ui::kSummaryRowData)
-                s.gauges.push_back(static_cast<int>(SendMessageW(d.Gauges()[r], PBM_GETPOS, 0, 0)));
+            if (static_cast<size_t>(r) < d.UserTable().Gauges().size() &&
+                it.lParam != ui::kSummaryRowData)
+                s.gauges.push_back(
+                    static_cast<int>(SendMessageW(d.UserTable().Gauges()[r], PBM_GETPOS, 0, 0)));
         }
         return s;
     };
     auto click = [](CmovraDlg& d, int col) {
         NMLISTVIEW nm = {};
-        nm.hdr.hwndFrom = d.Table();
+        nm.hdr.hwndFrom = d.UserTable().Hwnd();
         nm.hdr.idFrom = IDC_TABLE;
         nm.hdr.code = LVN_COLUMNCLICK;
         nm.iItem = -1;

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cwchar>
 
+#include "app/snapshot.h"
 #include "config/config_file.h"
 #include "core/file_system.h"
 #include "core/log_flags.h"
@@ -76,13 +77,13 @@ CmovraDlg::CmovraDlg(Model& model, WorkerEvents& events, TiConnector& connector,
       events_(events),
       clock_(clock),
       log_(model, clock),
+      table_({[this](int id) { RunCommand(id); }, [this] { TableMenu(); },
+              [this] { RefreshTableNow(); }, [this](const Text& text) { ShowMessage(text); }},
+             clock_),
       chart_({&history_, [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
               SaveChartCsv}) {
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
     uiThread_ = GetCurrentThreadId();
-    std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
-    pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
-    tableColors_.SetColors(pairs);
     model_.SetWindow(this);
 }
 
@@ -221,8 +222,8 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_INITDIALOG:
             OnInitDialog();
             // The keyboard starts in the table; the read-only status line would only show a caret.
-            if (table_) {
-                SetFocus(table_);
+            if (table_.Hwnd()) {
+                SetFocus(table_.Hwnd());
                 return FALSE;
             }
             return TRUE;
@@ -350,23 +351,17 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return FALSE;
         case WM_NCDESTROY:
             hwnd_ = nullptr;
-            table_ = eventList_ = status_ = nullptr;
-            gauges_.clear();
+            table_.Detach();
+            eventList_ = status_ = nullptr;
             return FALSE;
     }
     return FALSE;
 }
 
 void CmovraDlg::OnInitDialog() {
-    table_ = GetDlgItem(hwnd_, IDC_TABLE);
+    table_.Attach(GetDlgItem(hwnd_, IDC_TABLE), inst_);
     eventList_ = GetDlgItem(hwnd_, IDC_EVENTS);
     status_ = GetDlgItem(hwnd_, IDC_STATUS);
-    // The table is subclassed through its window procedure: comctl32's subclass chain looks its
-    // data up as a window property on every message, a server round trip each under Wine, which
-    // made every cell written by a refresh cost a fraction of a millisecond.
-    SetWindowLongPtrW(table_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    tableBaseProc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(table_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TableProc)));
 
     HMENU sys = GetSystemMenu(hwnd_, FALSE);
     if (sys) {
@@ -391,7 +386,6 @@ void CmovraDlg::OnInitDialog() {
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
 
     FillServerRow();
-    BuildColumns();
     RebuildGauges();
     FitHeight();
 
@@ -399,8 +393,6 @@ void CmovraDlg::OnInitDialog() {
     trayTip_ = u"Movra";
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
-
-    SetDisplayUnit();
 }
 
 void CmovraDlg::AfterFirstPaint() {
@@ -659,13 +651,6 @@ void CmovraDlg::FillServerRow() {
     model_.ServerRow.LimitOut = static_cast<int32_t>(model_.settings.TXMAXkbit);
 }
 
-void CmovraDlg::SetDisplayUnit() {
-    Model::Guard g(model_);
-    ui::DisplayUnit u = ui::DisplayUnitFor(model_.settings);
-    divisor_ = u.divisor;
-    unit_ = u.unit;
-}
-
 void CmovraDlg::Connect() {
     if (workers_->Exiting()) return;  // the exit is final
     FillServerRow();
@@ -810,13 +795,8 @@ void CmovraDlg::AddUser() {
     FitHeight();
 }
 
-std::vector<uint64_t> CmovraDlg::SelectedUsers() {
-    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
-    return ui::SelectedUserIds(rows_, SelectedRows());
-}
-
 void CmovraDlg::EditUsers() {
-    const std::vector<uint64_t> ids = SelectedUsers();
+    const std::vector<uint64_t> ids = table_.SelectedUsers();
     std::vector<Text> names;
     {
         Model::Guard g(model_);
@@ -831,18 +811,12 @@ void CmovraDlg::EditUsers() {
 
 void CmovraDlg::DeleteUsers() {
     // The summary row and rows whose user is gone resolve to nobody and remove nothing.
-    for (uint64_t id : SelectedUsers()) {
-        const int row = MirrorRowOf(id);
-        if (row < 0) continue;
-        const Text name = rows_[row].name;
-        const int32_t hint = rows_[row].data;
-        SendMessageW(table_, LVM_DELETEITEM, row, 0);
-        shownTexts_.erase(name);
-        rows_.erase(rows_.begin() + row);
-        PlaceGauges();
+    for (uint64_t id : table_.SelectedUsers()) {
+        const std::optional<int32_t> hint = table_.RemoveUserRow(id);
+        if (!hint) continue;
         {
             Model::Guard g(model_);
-            const int32_t index = model_.FindUserById(id, hint);
+            const int32_t index = model_.FindUserById(id, *hint);
             if (index >= 0) model_.RemoveUser(index);
         }
         RefreshTableNow();
@@ -850,7 +824,7 @@ void CmovraDlg::DeleteUsers() {
 }
 
 void CmovraDlg::ToggleUnauthorised() {
-    showUnauthorised_ = !showUnauthorised_;
+    table_.ToggleUnauthorised();
     RefreshTableNow();
 }
 
@@ -880,7 +854,6 @@ void CmovraDlg::Settings() {
         *this, *workers_, [this] { SaveConfiguration(); }, [this] { LoadConfiguration(); },
         [this] { StartImport(kImportGroups); });
     if (!ShowSettings(hwnd_, model_, hooks)) return;
-    SetDisplayUnit();
     FillServerRow();
     RebuildGauges();
     uint32_t gridAfter;
@@ -904,7 +877,6 @@ bool CmovraDlg::Ask(const Text& question) {
 
 void CmovraDlg::LoadConfiguration() {
     if (!configFile_.Load(model_, *this)) return;
-    SetDisplayUnit();
     FillServerRow();
     RebuildGauges();
     FitHeight();
@@ -943,6 +915,43 @@ ui::DisplayUnit CmovraDlg::ChartUnit() const {
     return ui::DisplayUnitFor(model_.settings);
 }
 
+// ---- The user table ----
+
+void CmovraDlg::TakeSnapshot() {
+    CopySnapshot(model_, log_.ConnState(), snapshot_);
+}
+
+void CmovraDlg::RefreshTableNow() {
+    if (!hwnd_ || !table_.Hwnd()) return;
+    if (hideAgain_) {
+        ShowWindow(hwnd_, SW_MINIMIZE);
+        ShowWindow(hwnd_, SW_HIDE);
+        hideAgain_ = false;
+    }
+    TakeSnapshot();
+    table_.Refresh(snapshot_);
+}
+
+void CmovraDlg::RebuildGauges() {
+    if (!table_.Hwnd()) return;
+    TakeSnapshot();
+    table_.RebuildGauges(snapshot_.users.size());
+}
+
+INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
+    LRESULT result = 0;
+    if (hdr->idFrom != IDC_TABLE || !table_.OnNotify(hdr, result)) return FALSE;
+    return DialogResult(hwnd_, result);
+}
+
+void CmovraDlg::TableMenu() {
+    if (!tableMenu_) return;
+    POINT pt;
+    GetCursorPos(&pt);
+    TrackPopupMenu(GetSubMenu(tableMenu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_,
+                   nullptr);
+}
+
 // ---- Sizing ----
 
 void CmovraDlg::FitHeight() {
@@ -966,13 +975,13 @@ void CmovraDlg::LayOut(int w, int h) {
     auto place = [](HWND c, const ui::Box& b) {
         if (c) MoveWindow(c, b.x, b.y, std::max(0, b.w), std::max(0, b.h), TRUE);
     };
-    place(table_, l.table);
+    place(table_.Hwnd(), l.table);
     place(GetDlgItem(hwnd_, IDC_OPTIONS), l.options);
     // A drop-down list's height includes its open list; the closed field keeps its own height.
     ui::Box events = l.events;
     events.h += 220;
     place(eventList_, events);
-    PlaceGauges();
+    table_.PlaceGauges();
 }
 
 }  // namespace movra
