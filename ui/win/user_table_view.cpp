@@ -454,15 +454,14 @@ void UserTableView::PlaceGauges() {
 
 // ---- The list's messages ----
 
-bool UserTableView::OnNotify(const NMHDR* hdr, LRESULT& result) {
+bool UserTableView::OnNotify(NMHDR* hdr, LRESULT& result) {
     result = 0;
     switch (hdr->code) {
         case NM_CUSTOMDRAW:
-            result =
-                DrawRowColors(*reinterpret_cast<NMLVCUSTOMDRAW*>(const_cast<NMHDR*>(hdr)), colors_);
+            result = DrawRowColors(*reinterpret_cast<NMLVCUSTOMDRAW*>(hdr), colors_);
             return true;
         case LVN_COLUMNCLICK:
-            sort_.Click(reinterpret_cast<const NMLISTVIEW*>(hdr)->iSubItem);
+            sort_.Click(reinterpret_cast<NMLISTVIEW*>(hdr)->iSubItem);
             host_.refresh();
             return true;
         case NM_DBLCLK:

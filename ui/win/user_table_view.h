@@ -51,7 +51,7 @@ class UserTableView {
     void PlaceGauges();
     // A WM_NOTIFY from the list (the window's control IDC_TABLE); false when not handled,
     // else `result` is the answer.
-    bool OnNotify(const NMHDR* hdr, LRESULT& result);
+    bool OnNotify(NMHDR* hdr, LRESULT& result);
 
     // The identities of the users behind the selected rows (never the summary row's).
     std::vector<uint64_t> SelectedUsers();
