@@ -16,7 +16,7 @@ namespace movra::testing {
 namespace {
 
 Text NameOf(int k) {
-    return u"u" + FromUtf8(std::to_string(k));
+    return Fmt(u"u%d", k);
 }
 
 class QuietView : public ViewLink {
@@ -62,7 +62,7 @@ TEST(SnapshotStress, RefreshesReadOneStateWhileEditsAndCyclesRun) {
         while (!done) {
             const int k = static_cast<int>(rng() % kNames);
             // Two groups, so that the one deleted is often the last, whose members' ids move.
-            const Text group = u"g" + FromUtf8(std::to_string(rng() % 2));
+            const Text group = Fmt(u"g%d", static_cast<int>(rng() % 2));
             switch (rng() % 8) {
                 case 0:
                     app.AddUser(NameOf(k));

@@ -17,7 +17,7 @@ TEST_F(DivisionTest, MeasuredWidthIsBoundedAndLoggedBeforeTheWrites) {
     Add(u"b", 1.0f, 0, 40.0);
     Add(u"c", 1.0f, 0, 40.6);
     for (int k = 0; k < 10; ++k) {
-        CTiUserData& w = Add((u"w" + Text(1, char16_t(u'0' + k))).c_str(), 1.0f, 0, 0.0);
+        CTiUserData& w = Add((Text(u"w") + char16_t(u'0' + k)).c_str(), 1.0f, 0, 0.0);
         w.LimitIn = 100;  // the guard keeps the slow users' limits
     }
     auto actions = Divide();

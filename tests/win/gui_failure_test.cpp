@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "app/application.h"
 #include "core/log_flags.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
@@ -64,16 +65,17 @@ TEST(WindowFailure, AFailingCommandLeavesAnErrorLineAndAWindowThatGoesOn) {
     InitCommonControlsEx(&icc);
     const std::string stem = "gui_failure_" + std::to_string(GetCurrentProcessId());
     ManualClock clock;
-    Model model{clock};
     WorkerEvents events;
     NoServer server;
+    Application app{server, events, AppHost{}, clock};
+    Model& model = app.LiveModel();
     {
         Model::Guard g(model);
         model.settings.LogFileName = FromUtf8(stem + ".log");
         model.settings.ConfigFileName = FromUtf8(stem + ".cfg");
     }
     events.idle.Set();
-    auto dlg = std::make_unique<CmovraDlg>(model, events, server, clock);
+    auto dlg = std::make_unique<CmovraDlg>(app, clock);
     HWND hwnd = dlg->CreateModeless(GetModuleHandleW(nullptr));
     ASSERT_NE(hwnd, nullptr);
     ASSERT_TRUE(PumpUntil([&] { return dlg->LogWindow() != nullptr; }));
@@ -101,6 +103,7 @@ TEST(WindowFailure, AFailingCommandLeavesAnErrorLineAndAWindowThatGoesOn) {
     SendMessageW(hwnd, WM_COMMAND, ID_SAVE_CONFIG, 0);
     EXPECT_TRUE(Exists(stem + ".cfg"));
 
+    app.EndExit([] {});
     dlg.reset();
     std::remove((stem + ".cfg").c_str());
     std::remove((stem + ".log").c_str());

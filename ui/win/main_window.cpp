@@ -67,12 +67,12 @@ bool SaveChartCsv(const std::string& bytes, const Text& path, Text& error) {
 CmovraDlg::CmovraDlg(AppPort& app, const Clock& clock)
     : app_(app),
       clock_(clock),
+      table_({[this](int id) { RunCommand(id); }, [this] { TableMenu(); },
+              [this] { RefreshTableNow(); }, [this](const Text& text) { ShowMessage(text); }},
+             clock_),
       chart_({&app.History(), [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
               SaveChartCsv}) {
     uiThread_ = GetCurrentThreadId();
-    std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
-    pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
-    tableColors_.SetColors(pairs);
     app_.Attach(this);
     SetWindowFailureLink(this);
 }
@@ -189,8 +189,8 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_INITDIALOG:
             OnInitDialog();
             // The keyboard starts in the table; the read-only status line would only show a caret.
-            if (table_) {
-                SetFocus(table_);
+            if (table_.Hwnd()) {
+                SetFocus(table_.Hwnd());
                 return FALSE;
             }
             return TRUE;
@@ -316,23 +316,17 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return FALSE;
         case WM_NCDESTROY:
             hwnd_ = nullptr;
-            table_ = eventList_ = status_ = nullptr;
-            gauges_.clear();
+            table_.Detach();
+            eventList_ = status_ = nullptr;
             return FALSE;
     }
     return FALSE;
 }
 
 void CmovraDlg::OnInitDialog() {
-    table_ = GetDlgItem(hwnd_, IDC_TABLE);
+    table_.Attach(GetDlgItem(hwnd_, IDC_TABLE), inst_);
     eventList_ = GetDlgItem(hwnd_, IDC_EVENTS);
     status_ = GetDlgItem(hwnd_, IDC_STATUS);
-    // The table is subclassed through its window procedure: comctl32's subclass chain looks its
-    // data up as a window property on every message, a server round trip each under Wine, which
-    // made every cell written by a refresh cost a fraction of a millisecond.
-    SetWindowLongPtrW(table_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    tableBaseProc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(table_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TableProc)));
 
     HMENU sys = GetSystemMenu(hwnd_, FALSE);
     if (sys) {
@@ -356,7 +350,6 @@ void CmovraDlg::OnInitDialog() {
     tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
 
-    BuildColumns();
     RebuildGauges();
     FitHeight();
 
@@ -364,8 +357,6 @@ void CmovraDlg::OnInitDialog() {
     trayTip_ = u"Movra";
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
-
-    SetDisplayUnit();
 }
 
 void CmovraDlg::AfterFirstPaint() {
@@ -597,12 +588,6 @@ void CmovraDlg::RunCommand(int id) {
     }
 }
 
-void CmovraDlg::SetDisplayUnit() {
-    ui::DisplayUnit u = ui::DisplayUnitFor(app_.CurrentSettings());
-    divisor_ = u.divisor;
-    unit_ = u.unit;
-}
-
 void CmovraDlg::Connect() {
     if (app_.ExitBegun()) return;  // the exit is final
     logWindow_.store(hwnd_);
@@ -712,13 +697,8 @@ void CmovraDlg::AddUser() {
     FitHeight();
 }
 
-std::vector<uint64_t> CmovraDlg::SelectedUsers() {
-    if (static_cast<int>(rows_.size()) != RowCount()) ReloadRowMirror();
-    return ui::SelectedUserIds(rows_, SelectedRows());
-}
-
 void CmovraDlg::EditUsers() {
-    const std::vector<uint64_t> ids = SelectedUsers();
+    const std::vector<uint64_t> ids = table_.SelectedUsers();
     app_.Snapshot(snapshot_);
     std::vector<Text> names;
     for (uint64_t id : ids) {
@@ -732,21 +712,15 @@ void CmovraDlg::EditUsers() {
 
 void CmovraDlg::DeleteUsers() {
     // The summary row and rows whose user is gone resolve to nobody and remove nothing.
-    for (uint64_t id : SelectedUsers()) {
-        const int row = MirrorRowOf(id);
-        if (row < 0) continue;
-        const Text name = rows_[row].name;
-        SendMessageW(table_, LVM_DELETEITEM, row, 0);
-        shownTexts_.erase(name);
-        rows_.erase(rows_.begin() + row);
-        PlaceGauges();
+    for (uint64_t id : table_.SelectedUsers()) {
+        if (!table_.RemoveUserRow(id)) continue;
         app_.DeleteUsers({id});
         RefreshTableNow();
     }
 }
 
 void CmovraDlg::ToggleUnauthorised() {
-    showUnauthorised_ = !showUnauthorised_;
+    table_.ToggleUnauthorised();
     RefreshTableNow();
 }
 
@@ -767,7 +741,6 @@ void CmovraDlg::Settings() {
                                   [this] { StartImport(ui::Command::kImportGroups); });
     if (!ShowSettings(hwnd_, app_, hooks)) return;
     const movra::Settings edited = app_.CurrentSettings();
-    SetDisplayUnit();
     RebuildGauges();
     if (edited.GridSize != gridBefore) FitHeight();
     logWindow_.store(hwnd_);
@@ -785,7 +758,6 @@ bool CmovraDlg::Ask(const Text& question) {
 
 void CmovraDlg::LoadConfiguration() {
     if (!ui::Request(ui::Command::kLoad, app_, {})) return;
-    SetDisplayUnit();
     RebuildGauges();
     FitHeight();
     RefreshTableNow();
@@ -819,6 +791,43 @@ ui::DisplayUnit CmovraDlg::ChartUnit() const {
     return ui::DisplayUnitFor(app_.CurrentSettings());
 }
 
+// ---- The user table ----
+
+void CmovraDlg::TakeSnapshot() {
+    app_.Snapshot(snapshot_);
+}
+
+void CmovraDlg::RefreshTableNow() {
+    if (!hwnd_ || !table_.Hwnd()) return;
+    if (hideAgain_) {
+        ShowWindow(hwnd_, SW_MINIMIZE);
+        ShowWindow(hwnd_, SW_HIDE);
+        hideAgain_ = false;
+    }
+    TakeSnapshot();
+    table_.Refresh(snapshot_);
+}
+
+void CmovraDlg::RebuildGauges() {
+    if (!table_.Hwnd()) return;
+    TakeSnapshot();
+    table_.RebuildGauges(snapshot_.users.size());
+}
+
+INT_PTR CmovraDlg::OnNotify(NMHDR* hdr) {
+    LRESULT result = 0;
+    if (hdr->idFrom != IDC_TABLE || !table_.OnNotify(hdr, result)) return FALSE;
+    return DialogResult(hwnd_, result);
+}
+
+void CmovraDlg::TableMenu() {
+    if (!tableMenu_) return;
+    POINT pt;
+    GetCursorPos(&pt);
+    TrackPopupMenu(GetSubMenu(tableMenu_, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_,
+                   nullptr);
+}
+
 // ---- Sizing ----
 
 void CmovraDlg::FitHeight() {
@@ -838,13 +847,13 @@ void CmovraDlg::LayOut(int w, int h) {
     auto place = [](HWND c, const ui::Box& b) {
         if (c) MoveWindow(c, b.x, b.y, std::max(0, b.w), std::max(0, b.h), TRUE);
     };
-    place(table_, l.table);
+    place(table_.Hwnd(), l.table);
     place(GetDlgItem(hwnd_, IDC_OPTIONS), l.options);
     // A drop-down list's height includes its open list; the closed field keeps its own height.
     ui::Box events = l.events;
     events.h += 220;
     place(eventList_, events);
-    PlaceGauges();
+    table_.PlaceGauges();
 }
 
 }  // namespace movra

@@ -1,6 +1,6 @@
 #pragma once
 // CmovraDlg: the main window, a view of the application. It owns the tray icon, the user table
-// with its gauges and the event list, turns buttons, menus and tray clicks into requests of the
+// (UserTableView) and the event list, turns buttons, menus and tray clicks into requests of the
 // application (AppPort), and is the view link through which the workers' calls reach it
 // (SendMessageW to LogWindow, then the application is called back on this thread).
 #include <windows.h>
@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "app/app_port.h"
@@ -20,6 +19,7 @@
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
+#include "ui/win/user_table_view.h"
 
 namespace movra {
 
@@ -58,8 +58,8 @@ class CmovraDlg : public ViewLink {
     void OnCycleSummary(const CycleSummary& summary);
     // Rewrites the table from the lists (window thread).
     void RefreshTableNow();
+    // One gauge per user in the lists.
     void RebuildGauges();
-    void PlaceGauges();
     void FitHeight();
     void LayOut(int w, int h);
     // Runs a command from a button, a menu, the tray or the system menu. While a modal dialog of
@@ -73,21 +73,16 @@ class CmovraDlg : public ViewLink {
     HWND ModalDialog() const;
 
     HWND Hwnd() const { return hwnd_; }
-    HWND Table() const { return table_; }
+    const UserTableView& UserTable() const { return table_; }
     HWND EventList() const { return eventList_; }
     HWND StatusField() const { return status_; }
-    const std::vector<HWND>& Gauges() const { return gauges_; }
     uint32_t ConnState() const { return app_.ConnState(); }
     const EventLog& Log() const { return app_.Log(); }
-    const ColorIndexStore& TableColors() const { return tableColors_; }
-    bool ShowUnauthorised() const { return showUnauthorised_; }
-    const ui::SortState& Sort() const { return sort_; }
     bool TrayIconShown() const { return trayShown_; }
     const Text& TrayTip() const { return trayTip_; }
     HICON TrayIconHandle() const { return trayIcon_; }
     HICON IconHandle(TrayIcon which) const;
     bool HideAgain() const { return hideAgain_; }
-    int GaugeRebuilds() const { return gaugeRebuilds_; }
     // The window published for the workers (null before the first paint).
     HWND LogWindow() const { return logWindow_.load(); }
     const chart::ChannelHistory& History() const { return app_.History(); }
@@ -95,9 +90,6 @@ class CmovraDlg : public ViewLink {
 
   private:
     static INT_PTR CALLBACK DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-    static LRESULT CALLBACK TableProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-    static LRESULT TableMessage(HWND h, UINT msg, WPARAM wp, LPARAM lp);
-    static int CALLBACK CompareProc(LPARAM a, LPARAM b, LPARAM self);
     INT_PTR Handle(UINT msg, WPARAM wp, LPARAM lp);
     // Whether a WM_COMMAND is a command (menu, accelerator, button click) and not a control's
     // notification.
@@ -105,7 +97,8 @@ class CmovraDlg : public ViewLink {
     void OnInitDialog();
     void AfterFirstPaint();
     INT_PTR OnNotify(NMHDR* hdr);
-    LRESULT OnTableCustomDraw(NMLVCUSTOMDRAW* cd);
+    // The table's menu at the cursor.
+    void TableMenu();
     void OnDrawEventItem(DRAWITEMSTRUCT* di);
     void OnTrayNotify(WPARAM id, LPARAM mouse);
     void OnClose();
@@ -125,8 +118,6 @@ class CmovraDlg : public ViewLink {
     void ImportGroups();
     void GroupsEditor();
     void AddUser();
-    // The identities of the users behind the selected rows (never the summary row's).
-    std::vector<uint64_t> SelectedUsers();
     void EditUsers();
     void DeleteUsers();
     void ToggleUnauthorised();
@@ -139,32 +130,21 @@ class CmovraDlg : public ViewLink {
     void About();
     bool ModalOpen() const;
     bool ReportOrphanGroups();
-    void SetDisplayUnit();
+    // The one place the lists are copied for the table.
+    void TakeSnapshot();
     ui::DisplayUnit ChartUnit() const;
-
-    void BuildColumns();
-    int RowCount() const;
-    void ReloadRowMirror();
-    int MirrorRowOf(uint64_t userId) const;
-    std::vector<int> SelectedRows() const;
-    void SetCell(int row, int col, const Text& text);
-    // Writes the cells of a user's row that differ from what the row shows.
-    void WriteUserRow(int row, const CTiUserData& u);
-    // The row's gauge position and colour class from its user.
-    void ShowRowState(int row, const CTiUserData& u, uint32_t conn);
 
     AppPort& app_;
     const Clock& clock_;
-    // What a refresh reads, kept so that its storage is reused.
-    AppSnapshot snapshot_;
     std::atomic<HWND> logWindow_{nullptr};
     DWORD uiThread_ = 0;
 
     HINSTANCE inst_ = nullptr;
     bool modal_ = false;
     HWND hwnd_ = nullptr;
-    HWND table_ = nullptr;
-    WNDPROC tableBaseProc_ = nullptr;  // the list view's own procedure
+    UserTableView table_;
+    // What the table's next refresh shows; kept to reuse its storage.
+    AppSnapshot snapshot_;
     HWND eventList_ = nullptr;
     HWND status_ = nullptr;
     HICON icons_[3] = {};  // regulating, monitoring, disconnected
@@ -177,36 +157,9 @@ class CmovraDlg : public ViewLink {
 
     bool firstPaintDone_ = false;
     bool hideAgain_ = false;
-    bool showUnauthorised_ = true;
     bool closing_ = false;
-    ui::SortState sort_;
-    ui::SortRows sortRows_;
-    ColorIndexStore tableColors_;
-    double divisor_ = 1.0;
-    Text unit_;
-    std::vector<HWND> gauges_;
-    int gaugeRebuilds_ = 0;
     bool usersChangedPending_ = false;
     int64_t usersChangedSince_ = 0;  // Clock::SteadyMs when the burst began
-    // The texts last written to each user's row, so that a refresh writes only what changed.
-    std::unordered_map<Text, ui::RowTexts> shownTexts_;
-    ui::RowTexts shownSummary_;
-    // The list's rows as this window put them there, with the user each row stands for.
-    std::vector<ui::TableRow> rows_;
-    std::vector<int> gaugePos_;
-    // What the last refresh showed, so that the next formats, sorts and places only what
-    // changed: the users and groups as shown, the unit, connection, filter and sort, the sizes
-    // of rows_ and shownTexts_ it left (anything else that changes them forces a full pass),
-    // and each user's row (-1: none) while the rows stay in place.
-    ui::ShownUsers shownUsers_;
-    std::vector<Group> shownGroups_;
-    double shownDivisor_ = 0;
-    uint32_t shownConn_ = 0;
-    bool shownUnauthorised_ = true;
-    ui::SortState shownSort_;
-    size_t shownRows_ = 0;
-    size_t shownTextRows_ = 0;
-    std::vector<int> rowOfUser_;
     RECT lastSizing_ = {};
     GroupsEditorState groupsState_;
     // The window that shows the application's channel history.
