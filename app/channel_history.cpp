@@ -84,7 +84,7 @@ constexpr std::array<uint32_t, 20> kPalette = {
     0xFF9DA7, 0x9C755F, 0x17BECF, 0xA0CBE8, 0xFFBE7D, 0x8CD17D, 0xB6992D,
     0xD37295, 0x86BCB6, 0xF1CE63, 0xD4A6C8, 0x499894, 0x2F4B7C,
 };
-constexpr uint32_t kOthersColour = 0xBAB0AC;
+constexpr uint32_t kOthersColor = 0xBAB0AC;
 
 }  // namespace
 
@@ -112,8 +112,8 @@ const char16_t* RangeName(Range r) {
     return u"10 мин";
 }
 
-uint32_t SeriesColour(uint64_t key) {
-    if (key == kOthersKey) return kOthersColour;
+uint32_t SeriesColor(uint64_t key) {
+    if (key == kOthersKey) return kOthersColor;
     return kPalette[(key - 1) % kPalette.size()];
 }
 
@@ -416,11 +416,11 @@ struct ChannelHistory::Impl {
         std::vector<int32_t> col(keys.size(), -1);
         for (uint32_t idx : named) {
             col[idx] = static_cast<int32_t>(v.series.size());
-            v.series.push_back({keys[idx].key, keys[idx].name, SeriesColour(keys[idx].key)});
+            v.series.push_back({keys[idx].key, keys[idx].name, SeriesColor(keys[idx].key)});
         }
         if (others) {
             int32_t oc = static_cast<int32_t>(v.series.size());
-            v.series.push_back({kOthersKey, kOthersName, SeriesColour(kOthersKey)});
+            v.series.push_back({kOthersKey, kOthersName, SeriesColor(kOthersKey)});
             for (size_t i = 0; i < col.size(); ++i)
                 if (col[i] < 0) col[i] = oc;
         }

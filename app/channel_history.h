@@ -26,9 +26,9 @@ const char16_t* RangeName(Range r);
 constexpr uint64_t kOthersKey = 0;
 inline constexpr char16_t kOthersName[] = u"Прочие";
 
-// A series' colour: a fixed palette of colours told apart easily, picked by the key; grey for
+// A series' color: a fixed palette of colors told apart easily, picked by the key; grey for
 // "Прочие".
-uint32_t SeriesColour(uint64_t key);
+uint32_t SeriesColor(uint64_t key);
 
 // One area of the chart: a group, or "Прочие" (key kOthersKey) for the merged rest.
 struct Series {

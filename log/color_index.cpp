@@ -2,7 +2,7 @@
 
 namespace movra {
 
-const std::array<ColorPair, 4> kLogWindowColours = {{
+const std::array<ColorPair, 4> kLogWindowColors = {{
     {MakeRgb(0, 0, 200), MakeRgb(245, 245, 245)},
     {MakeRgb(255, 255, 255), MakeRgb(200, 0, 150)},
     {MakeRgb(255, 255, 255), MakeRgb(0, 150, 150)},
@@ -18,7 +18,7 @@ int32_t ColorIndexStore::SetColors(std::span<const ColorPair> pairs) {
 
 int32_t ColorIndexStore::SetItemColor(int32_t row, int32_t index) {
     if (row < 0 || row >= kMaxRows) return -1;
-    // An index equal to the count is kept on purpose: such a row shows the default colours.
+    // An index equal to the count is kept on purpose: such a row shows the default colors.
     if (index > count_ || index < 0) index = 0;
     if (indexes_.size() < static_cast<size_t>(row) + 1)
         indexes_.resize(static_cast<size_t>(row) + 10, 0);

@@ -1,5 +1,5 @@
 #pragma once
-// The colour table and per-row colour index that the coloured list controls keep. Plain logic:
+// The color table and per-row color index that the colored list controls keep. Plain logic:
 // the list view's custom draw only asks RowColors() and paints what it answers.
 #include <array>
 #include <cstdint>
@@ -9,7 +9,7 @@
 
 namespace movra {
 
-// A text colour and a background colour, both in the 0x00BBGGRR form.
+// A text color and a background color, both in the 0x00BBGGRR form.
 struct ColorPair {
     uint32_t text = 0;
     uint32_t back = 0;
@@ -21,7 +21,7 @@ constexpr uint32_t MakeRgb(uint32_t r, uint32_t g, uint32_t b) {
 }
 
 // The log window draws every row in the first pair.
-extern const std::array<ColorPair, 4> kLogWindowColours;
+extern const std::array<ColorPair, 4> kLogWindowColors;
 
 class ColorIndexStore {
   public:
@@ -29,18 +29,18 @@ class ColorIndexStore {
     // overflow nor ask for gigabytes.
     static constexpr int32_t kMaxRows = 1 << 24;
 
-    // Replaces the table by a copy of `pairs`; the colour count becomes their number. Returns 0.
+    // Replaces the table by a copy of `pairs`; the color count becomes their number. Returns 0.
     int32_t SetColors(std::span<const ColorPair> pairs);
 
     // -1 for a negative (or absurdly large) row, nothing stored. Otherwise an index above the
-    // colour count or negative stores 0; the array grows to row + 10 entries when it is shorter
+    // color count or negative stores 0; the array grows to row + 10 entries when it is shorter
     // than row + 1. Returns 0.
     int32_t SetItemColor(int32_t row, int32_t index);
 
     // The stored index of a row; 0 for a row beyond the array (or negative).
     int32_t ItemColor(int32_t row) const;
-    // The pair a row is drawn in; none (default colours) while no table is set or when the
-    // row's index is not below the colour count.
+    // The pair a row is drawn in; none (default colors) while no table is set or when the
+    // row's index is not below the color count.
     std::optional<ColorPair> RowColors(int32_t row) const;
 
     // Removes the row's entry so later rows keep their own indexes as they move up one place

@@ -125,7 +125,7 @@ LogEffects EventLog::OnLogLine(uint32_t flags, TextView text) {
     if (maxSize != 0) {
         while (lines_.size() > maxSize) {
             lines_.pop_front();
-            // The oldest line's colour index goes with it, so every line keeps its class.
+            // The oldest line's color index goes with it, so every line keeps its class.
             colors_.RemoveRow(0);
             ++fx.removedFromTop;
         }

@@ -24,7 +24,7 @@ namespace movra {
 // The three tray icons (the regulating one is also the window's own icon).
 enum class TrayIcon { kRegulating, kMonitoring, kDisconnected };
 
-// Classes of event lines: the colour index each line keeps in the event list.
+// Classes of event lines: the color index each line keeps in the event list.
 enum LogClassValue : int32_t {
     kLogClassError = 0,
     kLogClassWarning = 1,
@@ -32,7 +32,7 @@ enum LogClassValue : int32_t {
     kLogClassInfo = 3,
 };
 
-// Class colours of the event list (error, warning, limit change, information).
+// Class colors of the event list (error, warning, limit change, information).
 extern const std::array<ColorPair, 4> kEventClassColors;
 
 // The most characters a tray tooltip holds; longer texts are cut.
@@ -50,7 +50,7 @@ struct LogEffects {
     std::optional<Text> status;
 
     // Event list: delete this many first (oldest) lines, then append `added` in order, giving
-    // each line its class as colour index, then select row `select` (-1: leave the selection).
+    // each line its class as color index, then select row `select` (-1: leave the selection).
     int32_t removedFromTop = 0;
     std::vector<EventLine> added;
     int32_t select = -1;
@@ -114,7 +114,7 @@ class EventLog {
 
     // What the window shows now (for a repaint or a re-created control).
     const std::deque<EventLine>& Lines() const { return lines_; }
-    // The event list's colour indexes, kept in step with Lines(): a trimmed line takes its
+    // The event list's color indexes, kept in step with Lines(): a trimmed line takes its
     // index along. Starts with kEventClassColors as its table.
     const ColorIndexStore& EventColors() const { return colors_; }
     ColorIndexStore& EventColors() { return colors_; }

@@ -25,7 +25,7 @@ const std::array<ColumnSpec, kColumnCount> kColumns = {{
     {u"Жестк.Огр.", 85},
 }};
 
-const std::array<ColorPair, 5> kTableColours = {{
+const std::array<ColorPair, 5> kTableColors = {{
     {MakeRgb(200, 15, 200), MakeRgb(245, 255, 245)},   // active
     {MakeRgb(100, 100, 100), MakeRgb(230, 230, 230)},  // offline
     {MakeRgb(50, 50, 200), MakeRgb(240, 240, 245)},    // sleeping

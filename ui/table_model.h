@@ -1,6 +1,6 @@
 #pragma once
 // The arithmetic and texts behind the main window's user table, kept apart from Win32 so that
-// it is tested natively: cell texts, row colour classes, gauge positions, sorting, sizing.
+// it is tested natively: cell texts, row color classes, gauge positions, sorting, sizing.
 //
 // Failures in the portable view logic (ui/): it computes what to show and throws only what the
 // model throws (ListIndexError), which the window procedure that called it catches and logs
@@ -34,8 +34,8 @@ struct ColumnSpec {
 extern const std::array<ColumnSpec, kColumnCount> kColumns;
 
 // Row classes 0..4 of the user table; class 5 (the summary row) takes the system's button
-// colours, which only the window knows.
-extern const std::array<ColorPair, 5> kTableColours;
+// colors, which only the window knows.
+extern const std::array<ColorPair, 5> kTableColors;
 
 constexpr int kSummaryClass = 5;
 constexpr int kDisconnectedClass = 4;
@@ -58,7 +58,7 @@ RowTexts SummaryRowTexts(const CTiUserData& server, const Settings& s,
 Text HardLimitText(int32_t maxIn, int32_t maxOut, double divisor);
 Text DateTimeText(const SystemTime& t);
 
-// The colour class of a user row: the disconnected class while disconnected, else by activity;
+// The color class of a user row: the disconnected class while disconnected, else by activity;
 // an unknown activity keeps `current`.
 int RowClass(int32_t activityClass, uint32_t connState, int current);
 
@@ -108,7 +108,7 @@ int CompareRows(int32_t a, int32_t b, const SortState& sort, const SortRows& row
 // two alike.
 int CompareRowsTotal(int32_t a, int32_t b, const SortState& sort, const SortRows& rows);
 
-// Whether two records show alike in the table: the same cells, colour class, gauge, presence
+// Whether two records show alike in the table: the same cells, color class, gauge, presence
 // (name, online) and identity. Numbers compare by their bits, so a value that formats
 // differently never passes for the same.
 bool SameShown(const CTiUserData& a, const CTiUserData& b);

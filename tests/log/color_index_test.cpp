@@ -28,7 +28,7 @@ TEST(ColorIndexTest, IndexesOutsideTheTableBecomeZeroButCountKeepsDefaults) {
     EXPECT_EQ(s.SetItemColor(3, 5), 0);
 
     EXPECT_EQ(s.RowColors(0), pairs[0]);
-    EXPECT_EQ(s.RowColors(2), std::nullopt);  // index == count: default colours
+    EXPECT_EQ(s.RowColors(2), std::nullopt);  // index == count: default colors
     EXPECT_EQ(s.RowColors(3), pairs[5]);
 }
 
@@ -68,7 +68,7 @@ TEST(ColorIndexTest, UnsetRowsUseTheFirstPairAndNoTableMeansDefaults) {
     EXPECT_EQ(s.RowColors(500), pairs[0]);  // beyond the array
     EXPECT_EQ(s.RowColors(-4), pairs[0]);
 
-    // An empty table: index 0 equals the count, so default colours.
+    // An empty table: index 0 equals the count, so default colors.
     s.SetColors({});
     EXPECT_EQ(s.RowColors(0), std::nullopt);
 }

@@ -130,7 +130,7 @@ TEST_F(EventLogTest, TrimmingKeepsNewestLinesWithTheirOwnClasses) {
     EXPECT_EQ(log.Lines()[1], (EventLine{u"07.12.2026 9:05:07 line 3", 3}));
     EXPECT_EQ(log.Lines()[2], (EventLine{u"07.12.2026 9:05:08 line 4", 0}));
     EXPECT_EQ(fx.select, 2);
-    // The colour indexes moved with their lines.
+    // The color indexes moved with their lines.
     for (int32_t row = 0; row < 3; ++row)
         EXPECT_EQ(log.EventColors().ItemColor(row), log.Lines()[row].cls) << row;
     EXPECT_EQ(log.EventColors().RowColors(0), kEventClassColors[2]);

@@ -158,7 +158,7 @@ TEST(ScenarioTest, ErrorsNameTheirLine) {
         {"channel 1,5 2\n", 1},
         {"\n\nuser a in=1.5\n", 3},
         {"user a in=x\n", 1},
-        {"user a colour=red\n", 1},
+        {"user a color=red\n", 1},
         {"user a\nuser a\n", 2},
         {"user \"a\n", 1},
         {"user a demand=5\n", 1},

@@ -308,11 +308,11 @@ TEST(ChannelHistory, LegendShowsTheElevenLargestAndMergesTheRestKeepingTheSums) 
     EXPECT_EQ(p.in.back(), 1 + 10 + 20);
     EXPECT_EQ(std::accumulate(p.in.begin(), p.in.end(), 0.0),
               std::accumulate(full.points.back().in.begin(), full.points.back().in.end(), 0.0));
-    // Colours follow the key, whichever view, and "Прочие" is apart from every group's.
-    for (const Series& s : shown.series) EXPECT_EQ(s.rgb, SeriesColour(s.key));
+    // Colors follow the key, whichever view, and "Прочие" is apart from every group's.
+    for (const Series& s : shown.series) EXPECT_EQ(s.rgb, SeriesColor(s.key));
     for (uint64_t a = 1; a <= 20; ++a) {
-        EXPECT_NE(SeriesColour(a), SeriesColour(kOthersKey));
-        for (uint64_t b = a + 1; b <= 20; ++b) EXPECT_NE(SeriesColour(a), SeriesColour(b));
+        EXPECT_NE(SeriesColor(a), SeriesColor(kOthersKey));
+        for (uint64_t b = a + 1; b <= 20; ++b) EXPECT_NE(SeriesColor(a), SeriesColor(b));
     }
     // With room for every group there is no "Прочие".
     EXPECT_EQ(h.Shown(Range::k10Min, S(kT0 + 4), 14).series.size(), 14u);

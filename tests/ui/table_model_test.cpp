@@ -108,7 +108,7 @@ TEST(TableCells, SummaryRowShowsCapFiguresOnlyWithACap) {
     EXPECT_EQ(U8(t[10]), "3");
 }
 
-TEST(TableRows, ColourClassFollowsActivityAndConnection) {
+TEST(TableRows, ColorClassFollowsActivityAndConnection) {
     EXPECT_EQ(RowClass(kActive, LOG_CONNECTED, 9), 0);
     EXPECT_EQ(RowClass(kOffline, LOG_CONNECTED, 9), 1);
     EXPECT_EQ(RowClass(kSleeping, LOG_CONNECTED, 9), 2);
@@ -116,8 +116,8 @@ TEST(TableRows, ColourClassFollowsActivityAndConnection) {
     EXPECT_EQ(RowClass(42, LOG_CONNECTED, 3), 3);
     // Disconnected wins over any activity, also on a line that carries more flags.
     EXPECT_EQ(RowClass(kActive, LOG_DISCONNECTED | LOG_ERROR, 0), kDisconnectedClass);
-    EXPECT_EQ(kTableColours[4].text, MakeRgb(100, 100, 100));
-    EXPECT_EQ(kTableColours[4].back, MakeRgb(255, 255, 255));
+    EXPECT_EQ(kTableColors[4].text, MakeRgb(100, 100, 100));
+    EXPECT_EQ(kTableColors[4].back, MakeRgb(255, 255, 255));
 }
 
 TEST(TableRows, GaugeIsClamped) {
@@ -289,7 +289,7 @@ TEST(TableSort, NanFromTheServerKeepsEveryNumericColumnAStrictWeakOrder) {
 
 // A refresh redoes a row only when its record no longer compares the same, and re-sorts only
 // when the sort key moved: a field that the table shows but the comparison misses leaves a stale
-// cell, colour, gauge or order. Each case changes one field of a full record.
+// cell, color, gauge or order. Each case changes one field of a full record.
 TEST(TableChanges, EveryShownFieldAndEverySortKeyIsSeen) {
     CTiUserData base = MakeUser(u"petr");
     base.Id = 7;

@@ -5,7 +5,7 @@
 namespace movra::gui_test {
 namespace {
 
-TEST_F(MainWindowTest, LogLinesDriveTitleTrayAndATrimmedColouredEventList) {
+TEST_F(MainWindowTest, LogLinesDriveTitleTrayAndATrimmedColoredEventList) {
     {
         Model::Guard g(model);
         model.settings.LogMaxSize = 3;

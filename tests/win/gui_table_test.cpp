@@ -1,11 +1,11 @@
-// The main window's user table in-process: cells, colour classes, sorting, hiding and deleting
+// The main window's user table in-process: cells, color classes, sorting, hiding and deleting
 // rows, the summary row, gauges and sizing, and refreshes of changes against a full refresh.
 #include "main_window_fixture.h"
 
 namespace movra::gui_test {
 namespace {
 
-TEST_F(MainWindowTest, CellsAndColourClassesFollowActivityAndConnection) {
+TEST_F(MainWindowTest, CellsAndColorClassesFollowActivityAndConnection) {
     int a = AddUser(u"active", kActive);
     AddUser(u"offline", kOffline, false);
     AddUser(u"sleeping", kSleeping);
@@ -34,7 +34,7 @@ TEST_F(MainWindowTest, CellsAndColourClassesFollowActivityAndConnection) {
     EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"offline")), 1);
     EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"sleeping")), 2);
     EXPECT_EQ(dlg->UserTable().Colors().ItemColor(RowOf(u"weak")), 3);
-    // The summary row is last, found by its item data, drawn in the button colours.
+    // The summary row is last, found by its item data, drawn in the button colors.
     EXPECT_EQ(U8(Cell(4, 0)), "Server_TI");
     EXPECT_EQ(U8(Cell(4, 1)), "ti.test");
     EXPECT_EQ(Data(4), ui::kSummaryRowData);
@@ -261,12 +261,12 @@ TEST_F(MainWindowTest, TheSummaryRowIsNoUserForDeleteEditOrGauges) {
 
 // A refresh writes, sorts and places only what changed since the last one. Whatever happened in
 // between, the table must read exactly as a new window's first refresh of the same lists: the
-// same rows in the same order, cells, item data, colour classes and gauge positions.
+// same rows in the same order, cells, item data, color classes and gauge positions.
 TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
     struct Shown {
         std::vector<std::vector<std::string>> cells;
         std::vector<LPARAM> data;
-        std::vector<int> colours, gauges;
+        std::vector<int> colors, gauges;
         bool operator==(const Shown&) const = default;
     };
     auto shown = [](CmovraDlg& d) {
@@ -290,7 +290,7 @@ TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
             it.iItem = r;
             SendMessageW(t, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
             s.data.push_back(it.lParam);
-            s.colours.push_back(d.UserTable().Colors().ItemColor(r));
+            s.colors.push_back(d.UserTable().Colors().ItemColor(r));
             // The summary row's bar is hidden and keeps whatever an earlier row left in it.
             if (static_cast<size_t>(r) < d.UserTable().Gauges().size() &&
                 it.lParam != ui::kSummaryRowData)
@@ -398,7 +398,7 @@ TEST_F(MainWindowTest, RefreshesOfChangesShowWhatAFullRefreshShows) {
         const Shown a = shown(*dlg), b = shown(fresh);
         EXPECT_EQ(a.cells, b.cells) << "round " << round;
         EXPECT_EQ(a.data, b.data) << "round " << round;
-        EXPECT_EQ(a.colours, b.colours) << "round " << round;
+        EXPECT_EQ(a.colors, b.colors) << "round " << round;
         EXPECT_EQ(a.gauges, b.gauges) << "round " << round;
         if (!(a == b)) break;
     }

@@ -88,7 +88,7 @@ HPEN LinePen(bool dashed) {
     return CreatePen(dashed ? PS_DASH : PS_SOLID, 1, kWidthLine);
 }
 
-// Fills rectangles of one colour into the DC's 32-bit DIB section directly, or through GDI
+// Fills rectangles of one color into the DC's 32-bit DIB section directly, or through GDI
 // when the DC holds anything else.
 class Pixels {
   public:

@@ -26,7 +26,7 @@ constexpr UINT_PTR kLoadTimer = 1;
 class CLogDlg {
   public:
     explicit CLogDlg(LogFileReader& reader) : reader_(reader) {
-        colors_.SetColors(kLogWindowColours);
+        colors_.SetColors(kLogWindowColors);
     }
 
     static INT_PTR CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -42,7 +42,7 @@ class CLogDlg {
             case WM_INITDIALOG: {
                 list_ = GetDlgItem(hwnd_, IDC_LOG_LIST);
                 SetListColumns(list_, {{L"События", 650}});
-                SendMessageW(list_, LVM_SETBKCOLOR, 0, kLogWindowColours[0].back);
+                SendMessageW(list_, LVM_SETBKCOLOR, 0, kLogWindowColors[0].back);
                 Load(kFirstBatch);
                 if (!reader_.AtEnd()) SetTimer(hwnd_, kLoadTimer, 1, nullptr);
                 return TRUE;

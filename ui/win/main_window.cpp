@@ -453,7 +453,7 @@ void CmovraDlg::OnDrawEventItem(DRAWITEMSTRUCT* di) {
         DrawTextW(dc, buf.c_str(), len, &tr,
                   DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
-    // The highlighted line of the open list is marked by a frame, so that its class colours stay.
+    // The highlighted line of the open list is marked by a frame, so that its class colors stay.
     if ((di->itemState & ODS_SELECTED) && !(di->itemState & ODS_COMBOBOXEDIT)) {
         RECT fr = r;
         HBRUSH frame = CreateSolidBrush(text);

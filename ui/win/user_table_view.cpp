@@ -29,7 +29,7 @@ constexpr size_t kQuietRows = 100;
 
 UserTableView::UserTableView(Host host, const Clock& clock)
     : host_(std::move(host)), clock_(clock) {
-    std::vector<ColorPair> pairs(ui::kTableColours.begin(), ui::kTableColours.end());
+    std::vector<ColorPair> pairs(ui::kTableColors.begin(), ui::kTableColors.end());
     pairs.push_back({GetSysColor(COLOR_BTNTEXT), GetSysColor(COLOR_BTNFACE)});
     colors_.SetColors(pairs);
 }
@@ -302,7 +302,7 @@ void UserTableView::SortRows(const Pass& p) {
     sortRows_.users = nullptr;
 }
 
-// Gauges and colour classes follow the rows' new places; rows that stayed change only with
+// Gauges and color classes follow the rows' new places; rows that stayed change only with
 // their user or with the connection.
 void UserTableView::ShowRowStates(const Pass& p) {
     const std::vector<CTiUserData>& users = *p.users;
@@ -410,7 +410,7 @@ void UserTableView::RebuildGauges(size_t users) {
         HWND g = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | PBS_SMOOTH, 0, 0, 0, 0,
                                  list_, nullptr, inst_, nullptr);
         if (!g) break;
-        // Wine and visual styles ignore the bar colour of a themed bar.
+        // Wine and visual styles ignore the bar color of a themed bar.
         SetWindowTheme(g, L" ", L" ");
         SendMessageW(g, PBM_SETRANGE32, 0, 100);
         SendMessageW(g, PBM_SETPOS, 0, 0);

@@ -1,7 +1,7 @@
 #pragma once
 // UserTableView: the main window's user table. It owns the list view control it is given (its
 // subclassing, columns and custom draw), the rows as it put them there, what each row last
-// showed, the sort, the rows' colour classes and the load gauges over column 6. A refresh reads
+// showed, the sort, the rows' color classes and the load gauges over column 6. A refresh reads
 // a snapshot of the lists and writes only what changed since the last one; the table never
 // reads the live lists.
 #include <windows.h>
@@ -42,7 +42,7 @@ class UserTableView {
     // The list is being destroyed with its window; its gauges go with it.
     void Detach();
 
-    // Brings the rows, cells, order, colours and gauges up to `s`. Nothing while an exit is
+    // Brings the rows, cells, order, colors and gauges up to `s`. Nothing while an exit is
     // pending: the table keeps what it showed.
     void Refresh(const AppSnapshot& s);
     // One hidden gauge per user (`users` of them), placed over the rows.
@@ -104,7 +104,7 @@ class UserTableView {
     void SetCell(int row, int col, const Text& text);
     // Writes the cells of a user's row that differ from what the row shows.
     void WriteUserRow(int row, const CTiUserData& u);
-    // The row's gauge position and colour class from its user.
+    // The row's gauge position and color class from its user.
     void ShowRowState(int row, const CTiUserData& u, uint32_t conn);
     void SetRedraw(bool on);
 

@@ -1,6 +1,6 @@
 #pragma once
 // The Win32 chores every window of the program shares: text conversion, the message box, where a
-// dialog keeps its object, the catch-all at every procedure, list-view columns and row colours.
+// dialog keeps its object, the catch-all at every procedure, list-view columns and row colors.
 //
 // Failures in the windows: no exception ever leaves a window or dialog procedure. Each runs its
 // body through GuardDialog, GuardWindow or GuardSubclass, which log what escapes as an error line
@@ -130,8 +130,8 @@ inline void SetListColumns(HWND list, std::initializer_list<ListColumn> columns)
     SetListColumns(list, std::span<const ListColumn>(columns.begin(), columns.size()));
 }
 
-// A list's custom draw that paints each row in the colours its index store answers; rows without
-// a pair keep the list's own colours.
+// A list's custom draw that paints each row in the colors its index store answers; rows without
+// a pair keep the list's own colors.
 LRESULT DrawRowColors(NMLVCUSTOMDRAW& cd, const ColorIndexStore& colors);
 
 }  // namespace movra

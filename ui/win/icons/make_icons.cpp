@@ -15,7 +15,7 @@ struct Rgba {
 
 enum class Kind { kRegulating, kMonitoring, kDisconnected };
 
-// Colour of one sample point in a unit square (0..1, y downwards); alpha 0 outside the icon.
+// Color of one sample point in a unit square (0..1, y downwards); alpha 0 outside the icon.
 Rgba Sample(Kind kind, double x, double y) {
     const double cx = x - 0.5, cy = y - 0.5;
     const double r = std::sqrt(cx * cx + cy * cy);
@@ -92,7 +92,7 @@ std::vector<uint8_t> Image(Kind kind, int size) {
                 }
             const double n = ss * ss;
             auto byte = [](double v) { return uint8_t(std::lround(std::fmin(1.0, v) * 255)); };
-            // Premultiplied sums back to straight colour.
+            // Premultiplied sums back to straight color.
             double k = a > 0 ? 1.0 / a : 0;
             out.push_back(byte(b * k));
             out.push_back(byte(g * k));
