@@ -13,6 +13,7 @@
 #include "core/log_flags.h"
 #include "deadline.h"
 #include "engine/fake_server.h"
+#include "hung_connector.h"
 #include "log/temp_dir.h"
 
 namespace movra::testing {
@@ -70,31 +71,6 @@ class RecordingBoxes : public MessagePort {
   public:
     void ShowMessage(const Text& text) override { texts.push_back(text); }
     std::vector<Text> texts;
-};
-
-// A connector whose object is made only once the test lets it: a server that does not answer.
-class HungConnector : public TiConnector {
-  public:
-    std::unique_ptr<TiServer> Connect(const Text&) override {
-        std::unique_lock<std::mutex> l(m_);
-        called_ = true;
-        cv_.wait(l, [this] { return answer_; });
-        throw TiError(-5);
-    }
-    bool Called() {
-        std::lock_guard<std::mutex> l(m_);
-        return called_;
-    }
-    void Answer() {
-        std::lock_guard<std::mutex> l(m_);
-        answer_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool called_ = false, answer_ = false;
 };
 
 // An event line as the list shows it, at the rigs' clock.
@@ -311,7 +287,7 @@ TEST(Application, MovraCfgAcrossStartUpSaveAndLoad) {
 // A server that never answers holds a worker in its call: the exit waits for it only until its
 // bound, then ends the process (the view told first); a second Exit ends it at once.
 TEST(Application, AHungServerCannotHoldTheExitBeyondItsBound) {
-    HungConnector conn;
+    test::HungConnector conn{-5};
     AppRig rig(conn);
     AppPort& app = *rig.app;
     app.Attach(&rig.view);
@@ -344,7 +320,7 @@ TEST(Application, AHungServerCannotHoldTheExitBeyondItsBound) {
 
 // The session's end bounds the exit by its own, shorter bound, and logs why it disconnects.
 TEST(Application, TheSessionsEndBoundsTheExitSooner) {
-    HungConnector conn;
+    test::HungConnector conn{-5};
     AppRig rig(conn);
     AppPort& app = *rig.app;
     app.Attach(&rig.view);

@@ -13,28 +13,16 @@
 
 #include "app/recording_app_port.h"
 #include "core/log_flags.h"
+#include "main_window_fixture.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
 
 namespace movra {
 namespace {
 
-using namespace std::chrono_literals;
+using gui_test::PumpUntil;
 
-// Pumps until `done` holds or the deadline passes; whether it held.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageW(&m);
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using namespace std::chrono_literals;
 
 void Click(HWND window, int id) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),

@@ -1,5 +1,6 @@
 // The main window's commands, tray and exit in-process: commands while a dialog is open, which
 // messages are commands, and an exit that waits for a silent server.
+#include "hung_connector.h"
 #include "main_window_fixture.h"
 
 namespace movra::gui_test {
@@ -40,37 +41,11 @@ TEST_F(MainWindowTest, CommandsWhileADialogIsOpenNeitherCloseTheWindowNorOpenAno
     EXPECT_TRUE(IsWindow(hwnd));
 }
 
-// A server that does not answer: creating its object waits until the test lets it fail.
-class SilentServer : public TiConnector {
-  public:
-    std::unique_ptr<TiServer> Connect(const Text&) override {
-        std::unique_lock<std::mutex> l(m_);
-        called_ = true;
-        cv_.notify_all();
-        cv_.wait(l, [this] { return answer_; });
-        throw TiError(static_cast<int32_t>(0x80004005));
-    }
-    bool Called() {
-        std::lock_guard<std::mutex> l(m_);
-        return called_;
-    }
-    void Answer() {
-        std::lock_guard<std::mutex> l(m_);
-        answer_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool called_ = false, answer_ = false;
-};
-
 // Exit while the worker waits on the server: the window and its tray icon stay, the tip says
 // the program is finishing whatever lines arrive meanwhile, and the window goes only once the
 // worker has ended.
 TEST_F(MainWindowTest, ExitWaitingForASilentServerKeepsTheTrayIconWithItsTip) {
-    SilentServer silent;
+    test::HungConnector silent{static_cast<int32_t>(0x80004005)};
     WorkerEvents fresh;
     fresh.idle.Set();
     Application silentApp(silent, fresh, AppHost{}, clock);

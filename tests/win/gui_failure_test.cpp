@@ -13,11 +13,14 @@
 
 #include "app/application.h"
 #include "core/log_flags.h"
+#include "main_window_fixture.h"
 #include "ui/win/main_window.h"
 #include "ui/win/resource.h"
 
 namespace movra {
 namespace {
+
+using gui_test::PumpUntil;
 
 using namespace std::chrono_literals;
 
@@ -27,22 +30,6 @@ class NoServer : public TiConnector {
         throw TiError(static_cast<int32_t>(0x80040154));
     }
 };
-
-// Pumps until `done` holds or ten seconds pass; whether it held.
-template <class Done>
-bool PumpUntil(Done done) {
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&m);
-            DispatchMessageW(&m);
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 Text LastEventLine(HWND list) {
     const LRESULT n = SendMessageW(list, CB_GETCOUNT, 0, 0);
