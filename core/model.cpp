@@ -116,10 +116,15 @@ void Model::ClearUsers() {
     ++UsersGeneration;
 }
 
-int32_t Model::FindGroupIdByName(TextView name) const {
-    for (int32_t i = 0; i < NumGroups; ++i)
-        if (Groups[i].GroupName == name) return Groups[i].GroupID;
+int32_t FindGroupIdByName(const std::vector<Group>& groups, int32_t count, TextView name) {
+    count = std::min<int32_t>(count, static_cast<int32_t>(groups.size()));
+    for (int32_t i = 0; i < count; ++i)
+        if (groups[i].GroupName == name) return groups[i].GroupID;
     return -1;
+}
+
+int32_t Model::FindGroupIdByName(TextView name) const {
+    return movra::FindGroupIdByName(Groups, NumGroups, name);
 }
 
 int32_t Model::FindOrAddGroup(const Text& name) {

@@ -88,6 +88,9 @@ struct Group {
 // group's index); -1 when absent. The model and the table's copy of the groups both look up
 // through it.
 int32_t FindGroupIndex(const std::vector<Group>& groups, int32_t count, int32_t id);
+// The id of the first of the first `count` groups with this name; -1 when none has it. The model
+// and the editors' snapshot both look up through it.
+int32_t FindGroupIdByName(const std::vector<Group>& groups, int32_t count, TextView name);
 
 struct GroupCounts {
     int32_t active = 0;

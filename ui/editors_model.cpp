@@ -37,17 +37,6 @@ Text GroupsSumCaption(double sum) {
     return Fmt(u"%.2f из 1.0 использовано под группы. Остаток: %.2f", sum, 1.0 - sum);
 }
 
-namespace {
-
-// The id of the first group of that name; -1 when none has it.
-int32_t GroupIdByName(const std::vector<Group>& groups, TextView name) {
-    for (const Group& g : groups)
-        if (g.GroupName == name) return g.GroupID;
-    return -1;
-}
-
-}  // namespace
-
 GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
     GroupsView v;
     const ui::DisplayUnit unit = ui::DisplayUnitFor(s.settings);
@@ -65,7 +54,8 @@ GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
         sum += gr.GroupMaxIn;
     }
     v.sumCaption = GroupsSumCaption(sum);
-    const int32_t id = GroupIdByName(s.groups, groupName);
+    const int32_t id =
+        FindGroupIdByName(s.groups, static_cast<int32_t>(s.groups.size()), groupName);
     for (size_t i = 0; i < s.users.size(); ++i) {
         const CTiUserData& u = s.users[i];
         UserRow row{static_cast<int32_t>(i), u.UserName, FixedText(u.UserKTraff, 2)};
@@ -77,7 +67,7 @@ GroupsView BuildGroupsView(const AppSnapshot& s, const Text& groupName) {
 
 void SelectGroupRow(const AppSnapshot& s, const Text& nameCell, GroupsEditorState& state) {
     state.groupName = nameCell;
-    const int32_t id = GroupIdByName(s.groups, nameCell);
+    const int32_t id = FindGroupIdByName(s.groups, static_cast<int32_t>(s.groups.size()), nameCell);
     if (id < 0) return;
     const int32_t index = FindGroupIndex(s.groups, static_cast<int32_t>(s.groups.size()), id);
     state.share = index < 0 ? 0.0 : static_cast<double>(s.groups[index].GroupMaxIn);
