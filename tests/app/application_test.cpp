@@ -115,6 +115,14 @@ struct AppRig {
         app->Snapshot(s);
         return s;
     }
+    // Attaches the view and connects through `conn` (the rig's connector), returning once the
+    // control run waits in it.
+    AppPort& ConnectHung(test::HungConnector& conn) {
+        app->Attach(&view);
+        app->Connect();
+        WaitUntil([&] { return conn.Called(); });
+        return *app;
+    }
 
     TempDir dir;
     ManualClock clock{1796126400};
@@ -289,10 +297,7 @@ TEST(Application, MovraCfgAcrossStartUpSaveAndLoad) {
 TEST(Application, AHungServerCannotHoldTheExitBeyondItsBound) {
     test::HungConnector conn{-5};
     AppRig rig(conn);
-    AppPort& app = *rig.app;
-    app.Attach(&rig.view);
-    app.Connect();
-    WaitUntil([&] { return conn.Called(); });
+    AppPort& app = rig.ConnectHung(conn);
 
     EXPECT_EQ(app.RequestExit(), ExitStep::kWait);
     EXPECT_TRUE(app.ExitBegun());
@@ -322,10 +327,7 @@ TEST(Application, AHungServerCannotHoldTheExitBeyondItsBound) {
 TEST(Application, TheSessionsEndBoundsTheExitSooner) {
     test::HungConnector conn{-5};
     AppRig rig(conn);
-    AppPort& app = *rig.app;
-    app.Attach(&rig.view);
-    app.Connect();
-    WaitUntil([&] { return conn.Called(); });
+    AppPort& app = rig.ConnectHung(conn);
     EXPECT_TRUE(app.BeginSessionEnd());
     EXPECT_TRUE(app.SessionEnding());
     EXPECT_EQ(rig.view.Shown(), std::vector<Text>{Stamped(kSessionEndLine)});
