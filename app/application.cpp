@@ -22,6 +22,7 @@ Application::Application(TiConnector& connector, WorkerEvents& events, AppHost h
     events_.idle.Set();
     model_.SetWindow(this);
     workers_ = std::make_unique<Workers>(model_, *this, connector, events_);
+    workers_->UseRegulator(host_.regulator, host_.busy);
 }
 
 Application::~Application() {

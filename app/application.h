@@ -34,6 +34,10 @@ struct AppHost {
     FileSystem* files = nullptr;
     // The exit's clock (empty: SteadyMs()).
     MonotonicMs steadyMs;
+    // The machine's one-regulator place (null: not checked) and what a control run does when
+    // another program holds it.
+    RegulatorLock* regulator = nullptr;
+    BusyRegulator busy = BusyRegulator::kRefuse;
 };
 
 // How long the exit's end waits for the workers when no exit was requested before (the view

@@ -29,11 +29,50 @@ ControlRun::ControlRun(Model& model, WindowLink& window, TiConnector& connector,
                        WorkerEvents& events, uint64_t ticket)
     : WorkerRun(model, window, events, ticket), connector_(connector) {}
 
+ControlRun::~ControlRun() {
+    Ending();
+}
+
+Text RegulatorBusyText(const Text& server) {
+    return u"Ошибка подключения к " + server +
+           u": сервер уже регулирует служба Movra или другая копия Movra";
+}
+
+bool ControlRun::HoldRegulator() {
+    if (!lock_) return true;
+    if (lock_->TryHold()) {
+        holding_ = true;
+        return true;
+    }
+    if (busy_ == BusyRegulator::kWait) {
+        ctx_.window.LogLine(LOG_DONE, kRegulatorBusyWaitLine);
+    } else {
+        Text server;
+        {
+            Model::Guard g(ctx_.model);
+            server = ctx_.model.settings.Server;
+        }
+        // As a failed connect: the line first, then the box.
+        const Text text = RegulatorBusyText(server);
+        ctx_.window.LogLine(LOG_FATAL, text);
+        ctx_.window.ShowMessage(text);
+    }
+    Finish();
+    return false;
+}
+
+void ControlRun::Ending() {
+    if (!holding_) return;
+    holding_ = false;
+    lock_->Release();
+}
+
 bool ControlRun::ClaimSlot() {
     return Claim(u"Поток завершен.Перезапускаю...");
 }
 
 bool ControlRun::Start() {
+    if (!HoldRegulator()) return false;
     if (ConnectAndLogIn(ctx_, connector_, LOG_OK_DISCONNECTED) != ConnectResult::kConnected) {
         Finish();
         return false;

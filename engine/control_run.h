@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/events.h"
+#include "engine/regulator_lock.h"
 #include "engine/worker_run.h"
 
 namespace movra {
@@ -17,6 +18,13 @@ class ControlRun : public WorkerRun {
     // that only the exit stops from starting.
     ControlRun(Model& model, WindowLink& window, TiConnector& connector, WorkerEvents& events,
                uint64_t ticket = 0);
+    ~ControlRun();
+
+    // The machine's one-regulator place and what to do when it is taken (none: not checked).
+    void UseRegulator(RegulatorLock* lock, BusyRegulator busy) {
+        lock_ = lock;
+        busy_ = busy;
+    }
 
     // False when the exit began first: the run then ends without a line.
     bool ClaimSlot();
@@ -37,8 +45,15 @@ class ControlRun : public WorkerRun {
   private:
     void Announce();
     void EndAfterPollFailure(const Text& key);
+    // Takes the regulator place before connecting; false (the run ended) when it is taken.
+    bool HoldRegulator();
+    // Gives the place back before the idle signal, so the next run finds it free.
+    void Ending() override;
 
     TiConnector& connector_;
+    RegulatorLock* lock_ = nullptr;
+    BusyRegulator busy_ = BusyRegulator::kRefuse;
+    bool holding_ = false;
 };
 
 }  // namespace movra

@@ -34,6 +34,7 @@ bool WorkerRun::Claim(const Text& doneLine) {
 }
 
 void WorkerRun::Finish() {
+    if (!finished_) Ending();
     if (claimed_ && !finished_) events_.idle.Set();
     finished_ = true;
     ctx_.server.reset();

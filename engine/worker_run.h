@@ -36,9 +36,12 @@ class WorkerRun {
 
     // ClaimWorkerSlot for this run; false when the exit began first.
     bool Claim(const Text& doneLine);
-    // Ends the run: signals the idle event once (if the slot was claimed), then releases the
-    // server object. Calling it again does nothing more.
+    // Ends the run: lets go of what the run holds (Ending), signals the idle event once (if
+    // the slot was claimed), then releases the server object. Calling it again does nothing
+    // more.
     void Finish();
+    // What a run gives back before the next worker may start.
+    virtual void Ending() {}
     bool finished() const { return finished_; }
     // Once the program's exit has begun a run stops after the server call it is in.
     bool Quitting() const { return events_.Quitting(); }

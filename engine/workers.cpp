@@ -57,6 +57,8 @@ struct Workers::Impl {
     TiConnector& connector;
     WorkerEvents& events;
     ThreadStarter starter;
+    RegulatorLock* regulator = nullptr;
+    BusyRegulator busy = BusyRegulator::kRefuse;
 
     struct Thread {
         std::thread thread;
@@ -127,6 +129,11 @@ Workers::~Workers() {
     JoinAll();
 }
 
+void Workers::UseRegulator(RegulatorLock* lock, BusyRegulator busy) {
+    impl_->regulator = lock;
+    impl_->busy = busy;
+}
+
 bool Workers::StartControl() {
     if (impl_->events.Quitting()) return false;
     impl_->events.stop.Reset();
@@ -134,6 +141,7 @@ bool Workers::StartControl() {
     const uint64_t ticket = d->events.TakeTicket();
     return d->Launch([d, ticket] {
         ControlRun run(d->model, d->link, d->connector, d->events, ticket);
+        run.UseRegulator(d->regulator, d->busy);
         run.Run();
     });
 }

@@ -19,6 +19,7 @@
 #include "core/events.h"
 #include "core/model.h"
 #include "core/window_link.h"
+#include "engine/regulator_lock.h"
 #include "engine/tiserver.h"
 
 namespace movra {
@@ -40,6 +41,10 @@ class Workers {
     ~Workers();
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
+
+    // The place every later control run takes before it connects (null: none), and what it
+    // does when another program holds it. Set before the first start.
+    void UseRegulator(RegulatorLock* lock, BusyRegulator busy);
 
     // Resets the stop event and starts a ControlRun; returns at once. Once the exit has
     // begun it starts nothing and returns false; so does a thread that cannot be made (with a

@@ -9,6 +9,7 @@
 #include "app/application.h"
 #include "core/events.h"
 #include "engine/win/com_connector.h"
+#include "engine/win/regulator_mutex.h"
 #include "ui/win/main_window.h"
 #include "ui/win/win_util.h"
 
@@ -46,6 +47,10 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int) {
         TerminateProcess(GetCurrentProcess(), 0);
         ExitProcess(0);
     };
+    // The service or another session's copy may already regulate: Connect then says so.
+    movra::RegulatorMutex regulator;
+    host.regulator = &regulator;
+    host.busy = movra::BusyRegulator::kRefuse;
     movra::WorkerEvents events;
     movra::ComConnector connector;
     movra::Application app(connector, events, std::move(host));
