@@ -267,5 +267,52 @@ TEST_F(ControlRunTest, UnexpectedExceptionEndsTheRunWithAnErrorLine) {
     EXPECT_TRUE(ev.idle.Wait(0));
 }
 
+// The machine's one-regulator place: taken by another program, the desktop edition refuses with
+// a line and a box and the service only says that it waits; neither connects. A run that held
+// it gives it back before the next worker may start, also after a failure.
+TEST_F(ControlRunTest, ARegulatorPlaceTakenElsewhereStopsTheConnect) {
+    struct Place : RegulatorLock {
+        bool TryHold() override {
+            if (held || taken) return false;
+            return held = true;
+        }
+        void Release() override { held = false; }
+        bool held = false, taken = true;
+    } place;
+    for (BusyRegulator busy : {BusyRegulator::kRefuse, BusyRegulator::kWait}) {
+        link.Clear();
+        {
+            ControlRun run(m, link, conn, ev);
+            run.UseRegulator(&place, busy);
+            run.Run();
+        }
+        const auto e = link.Events();
+        ASSERT_EQ(e.size(), busy == BusyRegulator::kRefuse ? 2u : 1u);
+        if (busy == BusyRegulator::kRefuse) {
+            const Text text =
+                u"Ошибка подключения к ti.local: сервер уже регулирует служба Movra "
+                u"или другая копия Movra";
+            EXPECT_EQ(e[0], (LinkEvent{LinkEvent::kLine, LOG_FATAL, text}));
+            EXPECT_EQ(e[1], (LinkEvent{LinkEvent::kMessage, 0, text}));
+        } else {
+            EXPECT_EQ(e[0], (LinkEvent{LinkEvent::kLine, LOG_DONE, kRegulatorBusyWaitLine}));
+        }
+        EXPECT_EQ(srv->connects, 0);
+        EXPECT_TRUE(ev.idle.Wait(0));
+        ev.idle.Set();
+    }
+
+    // Free: the run holds it while connected; a login failure gives it back.
+    place.taken = false;
+    srv->refuse = [](const Call& c) { return c.op == Call::kLogin; };
+    {
+        ControlRun run(m, link, conn, ev);
+        run.UseRegulator(&place, BusyRegulator::kRefuse);
+        run.Run();
+    }
+    EXPECT_EQ(srv->connects, 1);
+    EXPECT_FALSE(place.held);
+}
+
 }  // namespace
 }  // namespace movra::testing

@@ -31,6 +31,8 @@ class TempDir {
         return Text(p.begin(), p.end());
     }
 
+    const std::filesystem::path& Path() const { return path_; }
+
   private:
     std::filesystem::path path_;
 };

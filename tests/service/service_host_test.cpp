@@ -1,0 +1,297 @@
+// The service's host against the fake server: what reaches Movra.log and the event log, boxes
+// that wait for nobody, the retries after a failed connect, the one-regulator rule and the stop
+// with a server that does not answer. Run under ThreadSanitizer and AddressSanitizer as well.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "config/config_file.h"
+#include "core/log_flags.h"
+#include "core/textfile.h"
+#include "deadline.h"
+#include "engine/fake_server.h"
+#include "hung_connector.h"
+#include "log/temp_dir.h"
+#include "service/service_host.h"
+
+namespace movra::testing {
+namespace {
+
+using service::EventType;
+using service::ServiceHost;
+using service::ServiceHostParts;
+
+class RecordingSink : public service::EventSink {
+  public:
+    void Report(EventType type, const Text& text) override {
+        std::lock_guard<std::mutex> l(m_);
+        reports_.emplace_back(type, text);
+    }
+    std::vector<std::pair<EventType, Text>> Reports() {
+        std::lock_guard<std::mutex> l(m_);
+        return reports_;
+    }
+    int Count(EventType type, const Text& text) {
+        auto r = Reports();
+        return static_cast<int>(
+            std::count(r.begin(), r.end(), std::pair<EventType, Text>(type, text)));
+    }
+
+  private:
+    std::mutex m_;
+    std::vector<std::pair<EventType, Text>> reports_;
+};
+
+class CountingLock : public RegulatorLock {
+  public:
+    bool TryHold() override {
+        ++tries;
+        if (taken.load()) return false;
+        ++holds;
+        return true;
+    }
+    void Release() override { ++releases; }
+    std::atomic<bool> taken{false};
+    std::atomic<int> tries{0}, holds{0}, releases{0};
+};
+
+int Connects(FakeState& s) {
+    std::lock_guard<std::mutex> l(s.m);
+    return s.connects;
+}
+
+// A service in a fresh current folder (Movra.cfg and Movra.log are relative names there), run on
+// its own thread as the service control manager runs it.
+struct ServiceRig {
+    explicit ServiceRig(TiConnector& connector) {
+        old = std::filesystem::current_path();
+        std::filesystem::current_path(dir.Path());
+        parts.connector = &connector;
+        parts.events = &sink;
+        parts.regulator = &lock;
+        parts.endProcess = [this] { ++processEnds; };
+        parts.steadyMs = [this] { return steadyMs.load(); };
+        parts.clock = &clock;
+        parts.retry = {std::chrono::milliseconds(30000), std::chrono::milliseconds(100000)};
+    }
+    ~ServiceRig() {
+        if (thread.joinable()) {
+            host->RequestStop();
+            thread.join();
+        }
+        host.reset();
+        std::filesystem::current_path(old);
+    }
+    // Movra.cfg as the administrator saved it: `anna` monitored, the password stored or not.
+    void WriteConfig(bool storePassword, int32_t beforeQuit = 0) {
+        Model m(clock);
+        m.settings.Server = u"ti.local";
+        m.settings.RefreshTimer_msec = 20;
+        m.settings.StorePassword = storePassword ? 1 : 0;
+        m.settings.BeforeQuit = beforeQuit;
+        m.AddUserByName(u"anna");
+        struct NoBoxes : MessagePort {
+            void ShowMessage(const Text&) override { ADD_FAILURE(); }
+        } boxes;
+        ASSERT_TRUE(SaveConfig(m, boxes, SystemFileSystem()));
+    }
+    void Start() {
+        host = std::make_unique<ServiceHost>(parts);
+        thread = std::thread([this] { host->Run([this] { ++progress; }); });
+    }
+    void Stop() {
+        host->RequestStop();
+        thread.join();
+    }
+    Text LogFile() {
+        FILE* f = OpenFile(u"Movra.log", "rb");
+        if (!f) return {};
+        std::string bytes;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+        std::fclose(f);
+        return DecodeText(bytes);
+    }
+    int LogCount(const Text& text) {
+        const Text log = LogFile();
+        int n = 0;
+        for (size_t at = log.find(text); at != Text::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
+
+    TempDir dir;
+    std::filesystem::path old;
+    ManualClock clock{1796126400};
+    RecordingSink sink;
+    CountingLock lock;
+    std::atomic<int64_t> steadyMs{1000};
+    std::atomic<int> processEnds{0}, progress{0};
+    ServiceHostParts parts;
+    std::unique_ptr<ServiceHost> host;
+    std::thread thread;
+};
+
+TEST(ServiceHost, RegulatesFromTheStoredPasswordAndRunsTheExitOnStop) {
+    FakeConnector conn;
+    conn.state->users[u"anna"].limitIn = 100;
+    ServiceRig rig(conn);
+    rig.WriteConfig(true, 1);
+    rig.Start();
+    WaitUntil([&] {
+        return rig.sink.Count(EventType::kInformation, u"Авторизация пользователя TI...OK") == 1;
+    });
+    rig.Stop();
+
+    EXPECT_EQ(Connects(*conn.state), 1);
+    EXPECT_EQ(rig.lock.holds.load(), 1);
+    EXPECT_EQ(rig.lock.releases.load(), 1);
+    EXPECT_EQ(rig.processEnds.load(), 0);
+    // The exit action ran before the release.
+    bool wrote = false;
+    for (const Call& c : conn.state->Sets()) wrote = wrote || c.object == u"anna";
+    EXPECT_TRUE(wrote);
+    const Text log = rig.LogFile();
+    const size_t started = log.find(service::kServiceStartedLine);
+    const size_t disconnected = log.find(u"Отключение от сервера.... Поток завершен.");
+    const size_t stopped = log.find(service::kServiceStoppedLine);
+    ASSERT_NE(started, Text::npos);
+    ASSERT_NE(disconnected, Text::npos);
+    ASSERT_NE(stopped, Text::npos);
+    EXPECT_LT(started, disconnected);
+    EXPECT_LT(disconnected, stopped);
+    EXPECT_EQ(rig.sink.Count(EventType::kInformation, service::kServiceStartedLine), 1);
+    EXPECT_EQ(rig.sink.Count(EventType::kInformation, u"Отключение от сервера.... Поток завершен."),
+              1);
+    EXPECT_EQ(rig.sink.Count(EventType::kInformation, service::kServiceStoppedLine), 1);
+    // Mode and status lines stay out of the event log.
+    for (const auto& [type, text] : rig.sink.Reports()) EXPECT_EQ(text.find(u"Польз:"), Text::npos);
+}
+
+TEST(ServiceHost, WithoutAStoredPasswordItWaitsAndSaysSo) {
+    FakeConnector conn;
+    ServiceRig rig(conn);
+    rig.WriteConfig(false);
+    rig.Start();
+    WaitUntil([&] { return rig.sink.Count(EventType::kWarning, service::kNoPasswordLine) == 1; });
+    rig.steadyMs += 3600000;
+    std::this_thread::sleep_for(3 * ServiceHost::kTick);
+    rig.Stop();
+    EXPECT_EQ(Connects(*conn.state), 0);
+    EXPECT_EQ(rig.lock.tries.load(), 0);
+    EXPECT_EQ(rig.LogCount(service::kNoPasswordLine), 1);
+}
+
+TEST(ServiceHost, AFailedConnectIsLoggedOnceAndTriedAgainLaterAndLater) {
+    FakeConnector conn;
+    conn.state->connectFails = true;
+    ServiceRig rig(conn);
+    rig.WriteConfig(true);
+    rig.Start();
+    const Text failure = u"Ошибка подключения к ti.local";
+    auto attempts = [&] { return rig.sink.Count(EventType::kError, failure); };
+    WaitUntil([&] { return attempts() == 1; });
+    // The box beside the line waits for nobody and adds nothing.
+    std::this_thread::sleep_for(3 * ServiceHost::kTick);
+    EXPECT_EQ(rig.LogCount(failure), 1);
+    EXPECT_EQ(attempts(), 1);
+
+    rig.steadyMs += 30000;  // the first pause
+    WaitUntil([&] { return attempts() == 2; });
+    rig.steadyMs += 30000;  // the pause has doubled: not yet
+    std::this_thread::sleep_for(3 * ServiceHost::kTick);
+    EXPECT_EQ(attempts(), 2);
+    rig.steadyMs += 30000;
+    WaitUntil([&] { return attempts() == 3; });
+    rig.steadyMs += 100000;  // at most the longest pause
+    WaitUntil([&] { return attempts() == 4; });
+    rig.steadyMs += 100000;
+    WaitUntil([&] { return attempts() == 5; });
+
+    // Once the server answers, the next try logs in and regulation goes on.
+    {
+        std::lock_guard<std::mutex> l(conn.state->m);
+        conn.state->connectFails = false;
+    }
+    rig.steadyMs += 100000;
+    WaitUntil([&] { return Connects(*conn.state) == 1; });
+    rig.Stop();
+    EXPECT_EQ(rig.processEnds.load(), 0);
+}
+
+TEST(ServiceHost, WaitsWhileAnotherProgramRegulates) {
+    FakeConnector conn;
+    conn.state->users[u"anna"];
+    ServiceRig rig(conn);
+    rig.lock.taken = true;
+    rig.WriteConfig(true);
+    rig.Start();
+    WaitUntil([&] { return rig.LogCount(kRegulatorBusyWaitLine) == 1; });
+    EXPECT_EQ(Connects(*conn.state), 0);
+    rig.lock.taken = false;
+    rig.steadyMs += 30000;
+    WaitUntil([&] { return Connects(*conn.state) == 1; });
+    rig.Stop();
+    // No error box or line for waiting.
+    for (const auto& [type, text] : rig.sink.Reports()) EXPECT_NE(type, EventType::kError);
+}
+
+TEST(ServiceHost, ABoxWithoutALineOfItsOwnBecomesAWarningLine) {
+    FakeConnector conn;
+    ServiceRig rig(conn);
+    rig.WriteConfig(false);
+    // A configuration that fails the settings' validation at start.
+    {
+        Model m(rig.clock);
+        m.settings.Server.clear();
+        struct NoBoxes : MessagePort {
+            void ShowMessage(const Text&) override {}
+        } boxes;
+        ASSERT_TRUE(SaveConfig(m, boxes, SystemFileSystem()));
+    }
+    rig.Start();
+    WaitUntil([&] { return rig.sink.Count(EventType::kWarning, u"Укажите сервер TI!") == 1; });
+    rig.Stop();
+    EXPECT_EQ(rig.LogCount(u"Укажите сервер TI!"), 1);
+}
+
+TEST(ServiceHost, AStopWithAServerThatDoesNotAnswerEndsAtTheBound) {
+    test::HungConnector conn(-5);
+    ServiceRig rig(conn);
+    rig.WriteConfig(true);
+    rig.Start();
+    WaitUntil([&] { return conn.Called(); });
+    rig.host->RequestStop();
+    WaitUntil([&] { return rig.LogCount(service::kServiceStoppingLine) == 1; });
+    EXPECT_EQ(rig.processEnds.load(), 0);
+    rig.steadyMs += 59000;
+    std::this_thread::sleep_for(3 * ServiceHost::kTick);
+    EXPECT_EQ(rig.processEnds.load(), 0);
+    // The SCM hears of the stop all along.
+    EXPECT_GT(rig.progress.load(), 0);
+    rig.steadyMs += 1000;
+    rig.thread.join();
+    EXPECT_EQ(rig.processEnds.load(), 1);
+    conn.Answer();
+}
+
+TEST(ServiceHost, EventTypesFollowTheLinesClass) {
+    using service::EventTypeOfLine;
+    EXPECT_EQ(EventTypeOfLine(LOG_FATAL), EventType::kError);
+    EXPECT_EQ(EventTypeOfLine(LOG_ERROR), EventType::kError);
+    EXPECT_EQ(EventTypeOfLine(LOG_OK_CONNECTED), EventType::kInformation);
+    EXPECT_EQ(EventTypeOfLine(LOG_STOPPED), EventType::kInformation);
+    EXPECT_EQ(EventTypeOfLine(LOG_SLEEP), EventType::kWarning);
+    EXPECT_EQ(EventTypeOfLine(LOG_WARN), EventType::kWarning);
+    EXPECT_FALSE(EventTypeOfLine(LOG_STATUS));
+    EXPECT_FALSE(EventTypeOfLine(LOG_MODE));
+    EXPECT_FALSE(EventTypeOfLine(LOG_LIMIT_OK));
+    EXPECT_FALSE(EventTypeOfLine(LOG_INFO));
+}
+
+}  // namespace
+}  // namespace movra::testing
