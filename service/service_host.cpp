@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -15,6 +16,9 @@
 namespace movra::service {
 
 std::optional<EventType> EventTypeOfLine(uint32_t flags) {
+    // A user falling asleep or waking up is routine, and with many users it would bury
+    // everything else in the event log.
+    if (flags == LOG_SLEEP) return std::nullopt;
     if (flags & LOG_ERROR) return EventType::kError;
     if (flags & (LOG_CONNECTED | LOG_DISCONNECTED)) return EventType::kInformation;
     if (flags & LOG_WARN) return EventType::kWarning;
@@ -128,7 +132,8 @@ struct ServiceHost::Impl final : public ViewLink {
     void Line(uint32_t flags, const Text& text) {
         app->TakeLogLine(flags, text);
         if (parts.echo) parts.echo(flags, text);
-        if (const std::optional<EventType> type = EventTypeOfLine(flags)) Report(*type, text);
+        if (const std::optional<EventType> type = EventTypeOfLine(flags))
+            if (FirstInAWhile(text)) Report(*type, text);
         // Logged in: the retries start again from their first pause.
         if (flags & LOG_CONNECTED) {
             loggedIn = true;
@@ -141,6 +146,20 @@ struct ServiceHost::Impl final : public ViewLink {
         app->TakeLogLine(flags, text);
         if (parts.echo) parts.echo(flags, text);
         Report(type, text);
+    }
+
+    // A line that repeats (an overloaded channel each cycle, a failed connect each retry)
+    // reaches the event log once per kRepeatQuiet.
+    bool FirstInAWhile(const Text& text) {
+        const int64_t now = parts.steadyMs();
+        const int64_t quiet = std::chrono::milliseconds(kRepeatQuiet).count();
+        if (reported.size() > 1000)
+            std::erase_if(reported, [&](const auto& e) { return now - e.second >= quiet; });
+        auto [it, fresh] = reported.try_emplace(text, now);
+        if (fresh) return true;
+        if (now - it->second < quiet) return false;
+        it->second = now;
+        return true;
     }
 
     void Report(EventType type, const Text& text) {
@@ -206,6 +225,8 @@ struct ServiceHost::Impl final : public ViewLink {
     bool attempted = false, loggedIn = false;
     std::chrono::milliseconds backoff;
     int64_t lastBusyMs = 0;
+    // When each line text last went to the event log.
+    std::map<Text, int64_t> reported;
 };
 
 ServiceHost::ServiceHost(ServiceHostParts parts)

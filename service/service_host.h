@@ -30,11 +30,14 @@ class EventSink {
 };
 
 // Which event lines go to the event log, and as what: errors as errors; a connection made or
-// ended as information; the other warning-class lines as warnings; the rest not at all.
+// ended as information; the other warning-class lines as warnings, but not a user falling asleep
+// or waking up; the rest not at all. The same text goes at most once per kRepeatQuiet.
 std::optional<EventType> EventTypeOfLine(uint32_t flags);
 // Whether a box's text repeats a line of its own (connect, log-in, poll and regulation
 // failures, the unreadable Movra.cfg at start), which is already in the log and the event log.
 bool BoxRepeatsLine(const Text& text);
+
+inline constexpr std::chrono::minutes kRepeatQuiet{10};
 
 // The host's own lines (Movra.log and the event log).
 inline const Text kServiceStartedLine = u"Служба Movra запущена";
