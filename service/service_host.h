@@ -80,7 +80,7 @@ class ServiceHost {
 
     // Runs the service on the calling thread until a stop has run the exit: reads Movra.cfg,
     // logs the start, connects (or says why not), handles what the workers send and retries.
-    // While the stop runs, `stopProgress` is called at least every kStopCheckpoint (the SCM
+    // While the stop runs, `stopProgress` is called at least every kTick (the SCM
     // part reports STOP_PENDING with the next checkpoint). Returns after the exit's end; when
     // the exit overran its bound, endProcess was called instead.
     void Run(const std::function<void()>& stopProgress);
