@@ -14,7 +14,8 @@ namespace movra::service {
 namespace {
 
 // The controls the running service takes. Preshutdown asks Windows to wait for the exit action
-// (up to the preshutdown time `install` sets); shutdown too, where only that one comes.
+// (up to the preshutdown time `install` sets); shutdown runs the same stop should preshutdown
+// not come first. (Wine 8 sends neither: its session's end simply ends the process.)
 constexpr DWORD kAccepted =
     SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN;
 // A pending state's next checkpoint comes within a host tick; the hints leave room for a slow
