@@ -2,7 +2,8 @@
 # MovraService.exe's commands against Wine's service control manager in the build's prefix:
 # install (read back from the registry, as Wine's sc has no qc), start, the host's first lines in
 # Movra.log with no password stored, stop, uninstall (the service and event source gone, the data
-# folder kept), and the one-line errors of an unknown command and of a service not installed.
+# folder kept), `run` in the console until Ctrl+C, and the one-line errors of an unknown command
+# and of a service not installed.
 # Usage: service_commands.sh MovraService.exe
 set -u
 exe="$1"
@@ -96,6 +97,18 @@ check "event source gone" bash -c "! wine reg query '$source_key' >/dev/null 2>&
 check "data folder kept" [ -f "$data/Movra.log" ]
 svc stop; rc=$?
 check "stop after uninstall: one line, non-zero" [ "$rc" != 0 -a "$(lines "$work/err")" = 1 ]
+
+# run: the same host in this console, every line on stdout; Ctrl+C (SIGINT under Wine) runs the
+# stop and the program ends by itself.
+timeout 120 wine "$exe" run >"$work/run" 2>&1 &
+runner=$!
+for _ in $(seq 100); do grep -q "не подключается к серверу" "$work/run" && break; sleep 0.2; done
+kill -INT "$runner"
+wait "$runner"; rc=$?
+check "run ends on Ctrl+C" [ "$rc" = 0 ]
+check "run echoes the lines with their time" \
+  grep -Eq "^[0-9]{2}:[0-9]{2}:[0-9]{2} Пароль TI не сохранен в Movra.cfg: служба не подключается к серверу$" "$work/run"
+check "run stops through the exit" grep -q " Служба Movra остановлена$" "$work/run"
 
 [ "$failed" = 0 ] && echo "service commands: all checks passed"
 exit "$failed"
