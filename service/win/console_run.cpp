@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "service/win/service_setup.h"
 #include "service/win/system_parts.h"
 #include "service/win/win_text.h"
 

@@ -104,14 +104,6 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 
 }  // namespace
 
-void EnterDataFolder() {
-    const std::wstring folder = DataFolderPath();
-    CreateDataFolder(folder);
-    if (!SetCurrentDirectoryW(folder.c_str())) {
-        ThrowLastError(u"не удалось открыть папку данных " + FromWide(folder.c_str()));
-    }
-}
-
 bool RunServiceDispatcher() {
     wchar_t name[] = L"Movra";
     SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};

@@ -74,6 +74,14 @@ void ProtectDataFolder(const std::wstring& path) {
     }
 }
 
+void EnterDataFolder() {
+    const std::wstring folder = DataFolderPath();
+    CreateDataFolder(folder);
+    if (!SetCurrentDirectoryW(folder.c_str())) {
+        ThrowLastError(u"не удалось открыть папку данных " + FromWide(folder.c_str()));
+    }
+}
+
 void WriteEventSource(HKEY root, const wchar_t* key, const std::wstring& exe) {
     HKEY k = nullptr;
     LSTATUS r = RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr);

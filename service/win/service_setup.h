@@ -24,6 +24,9 @@ bool CreateDataFolder(const std::wstring& path);
 // Gives an existing folder the protected ACL and owner, replacing what it had (an older folder
 // may let Users read), and passes the inheritable entries on to what it holds. Throws.
 void ProtectDataFolder(const std::wstring& path);
+// Creates the data folder when it is missing and makes it the current directory, where the
+// application finds Movra.cfg and writes Movra.log. Throws CommandError.
+void EnterDataFolder();
 
 // Registers the event source: the message file is `exe`, all three event types. Throws.
 void WriteEventSource(HKEY root, const wchar_t* key, const std::wstring& exe);

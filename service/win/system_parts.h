@@ -22,8 +22,4 @@ struct SystemParts {
     }
 };
 
-// Creates the data folder when it is missing and makes it the current directory, where the
-// application finds Movra.cfg and writes Movra.log. Throws CommandError.
-void EnterDataFolder();
-
 }  // namespace movra::service
