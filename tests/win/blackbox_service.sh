@@ -83,13 +83,15 @@ stopped() { [ "$(sc_state)" = STOPPED ] || service_gone; }
 pid_gone() { ! kill -0 "$1" 2>/dev/null; }
 # The exit's bound is 60 s from the stop; the margin covers Wine's and the poll's slowness.
 STOP_DEADLINE=90
-stop_service() {  # sc stop, then until STOPPED (or the process gone); sets stop_took
+stop_service() {  # sc stop, then until STOPPED (or the process gone); sets stop_took, stop_how
   local start=$SECONDS
   timeout 60 wine sc stop Movra >/dev/null 2>&1
   if until_true "$STOP_DEADLINE" stopped; then
-    stop_took=$((SECONDS - start)); return 0
+    stop_took=$((SECONDS - start)) stop_how="state $(sc_state)"
+    service_running || stop_how="$stop_how, process gone"
+    return 0
   fi
-  stop_took=""; return 1
+  stop_took="" stop_how=""; return 1
 }
 # The value of the last write of a property to a user (I4:256, INT:300).
 last_set() {
@@ -151,6 +153,10 @@ scenario regulate-stop ""
 out="$(svc install)" && pass "install" || fail "install: $out"
 [ -n "$(sc_state)" ] && pass "service Movra exists ($(sc_state))" || fail "sc query finds no service Movra"
 [ -d "$data" ] && pass "data folder made" || fail "install made no $data"
+source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Movra'
+event_source() { timeout 30 wine reg query "$source_key" /v EventMessageFile 2>/dev/null | tr -d '\r'; }
+event_source | grep -qi 'MovraService\.exe' && pass "event source Movra registered" ||
+  fail "no event source Movra naming MovraService.exe"
 mkdir -p "$data"
 movra_cfg "$data/Movra.cfg" 48213
 start_service
@@ -171,7 +177,7 @@ scenario hung-stop "at 8 fault hang info"
 start_service
 until_true 40 regulates || fail "did not regulate"
 until_true 30 in_journal "-> HANG" && pass "server hangs" || fail "the server did not hang"
-if stop_service; then pass "stop ended ${stop_took} s after sc stop (bound 60 s)"
+if stop_service; then pass "stop ended ${stop_took} s after sc stop ($stop_how; bound 60 s)"
 else fail "not stopped ${STOP_DEADLINE} s after sc stop with a hung server"; fi
 until_true 30 service_gone && pass "no service process left" || fail "the process outlived its stop"
 
@@ -235,6 +241,7 @@ fi
 case=uninstall
 out="$(svc uninstall)" && pass "uninstall" || fail "uninstall: $out"
 [ -z "$(sc_state)" ] && pass "no service Movra" || fail "service still there: $(sc_state)"
+event_source >/dev/null && fail "event source Movra still registered" || pass "event source removed"
 [ -f "$data/Movra.cfg" ] && pass "Movra.cfg kept" || fail "Movra.cfg removed"
 
 echo "service black-box failures: $failures"
