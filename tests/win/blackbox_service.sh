@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # MovraService.exe under Wine against TiSim.dll, in a fresh Wine prefix of its own (its service
 # database and %ProgramData% start empty) with a private HOME and Xvfb display. Sections:
-#   regulate-stop   installed and started, it connects and regulates with no window; `sc stop`
-#                   runs the exit action (the start limits back, then the release) and ends
+#   regulate-stop   installed and started, it connects and regulates with no window, reports
+#                   its start and the connection to the event log; `sc stop` runs the exit
+#                   action (the start limits back, then the release) and ends
 #   hung-stop       the server hangs while it regulates: the stop still ends within the exit's
 #                   bound (60 s) and a margin
 #   desktop-refused Movra.exe's Connect while the service regulates is refused with a box and
 #                   no second session; after the service stops, the same Connect works
-#   event-log       `run` with Wine's event-log channel traced: the start and connect reports
+#   console         `run`: the lines on the console, Ctrl+C runs the exit
 #   uninstall       the service is gone, the data folder stays
 # TiSim is a copy registered in the prefix; the service reads TiSim.tisim beside it, since a
 # service does not inherit this shell's environment. Every wait has a deadline.
@@ -38,15 +39,22 @@ cleanup() {
 trap cleanup EXIT
 bb_display
 "$tools/wine-prefix" "$WINEPREFIX" || { echo "FAIL: no Wine prefix"; exit 1; }
+# Wine ends its session when no program of its own runs, and its next start would start the
+# installed automatic service by itself. A program kept waiting holds the session until the end.
+# It is the session's first program, so the service manager and every service inherit its
+# tracing and its stderr: Wine's ReportEventW keeps nothing (no event log to read back, and
+# wevtutil is a stub) but traces each string on the "eventlog" channel (information as trace,
+# warnings as warn, errors as err), and those traces land in session.err.
+wineserver -w
+touch "$work/held"
+WINEDEBUG=-all,+eventlog wine "$helper" hold "Z:$(echo "$work/held" | tr / '\\')" \
+  "Z:$(echo "$work/release" | tr / '\\')" 1800000 >"$work/keeper.out" 2>"$work/session.err" &
+keeper=$!
+for _ in $(seq 100); do grep -q held "$work/keeper.out" && break; sleep 0.3; done
+grep -q held "$work/keeper.out" || { echo "FAIL: the Wine session did not start"; exit 1; }
 cp "$dll" "$work/tisim/TiSim.dll"
 "$tools/tisim-register" --prefix "$WINEPREFIX" "$work/tisim/TiSim.dll" >/dev/null ||
   { echo "FAIL: cannot register TiSim"; exit 1; }
-# Wine ends its session when no program of its own runs, and its next start would start the
-# installed automatic service by itself. A program kept waiting holds the session until the end.
-touch "$work/held"
-wine "$helper" hold "Z:$(echo "$work/held" | tr / '\\')" "Z:$(echo "$work/release" | tr / '\\')" 1800000 \
-  >/dev/null 2>&1 &
-keeper=$!
 
 failures=0
 fail() {
@@ -93,6 +101,15 @@ stop_service() {  # sc stop, then until STOPPED (or the process gone); sets stop
   fi
   stop_took="" stop_how=""; return 1
 }
+# The event reports traced in FILE, decoded: a string is traced as L"..." with \NNNN (hex) for
+# each character past ASCII.
+reports() {
+  grep ':eventlog:ReportEventW' "$1" 2>/dev/null |
+    perl -CS -pe 's/\\([0-9a-fA-F]{4})/chr(hex $1)/ge; s/\\"/"/g'
+}
+reported() { reports "$1" | grep -qE -- "$2"; }
+session="$work/session.err"
+connect_line='Авторизация пользователя TI\.\.\.OK|Подключаюсь к.*\.\.\.OK'
 # The value of the last write of a property to a user (I4:256, INT:300).
 last_set() {
   grep -F "SetProperty int32:3 BSTR:\"$1\" BSTR:\"$2\" " "$journal" 2>/dev/null |
@@ -166,10 +183,16 @@ in_log "Служба Movra запущена" && pass "start line in Movra.log" |
 [ "$(journal_count ' Login ')" = 1 ] && pass "one session" || fail "$(journal_count ' Login ') logins"
 help visible >/dev/null && fail "a Movra window is open" || pass "no Movra window"
 box="$(help box 500)" && fail "the service shows a box: $box" || pass "no message box"
+until_true 10 reported "$session" 'Служба Movra запущена' && pass "start reported to the event log" ||
+  fail "no start report; traced: $(reports "$session" | head -n 3)"
+until_true 10 reported "$session" "$connect_line" && pass "connect reported to the event log" ||
+  fail "no connect report; traced: $(reports "$session" | head -n 5)"
 if stop_service; then pass "STOPPED ${stop_took} s after sc stop"
 else fail "not stopped ${STOP_DEADLINE} s after sc stop"; fi
 check_restored
 in_log "Служба Movra остановлена" && pass "stop line in Movra.log" || fail "no stop line"
+until_true 10 reported "$session" 'Служба Movra остановлена' && pass "stop reported to the event log" ||
+  fail "no stop report"
 
 # hung-stop: the server stops answering while the service regulates; the stop waits for the
 # hung call only until the exit's bound, then the process ends.
@@ -212,29 +235,21 @@ help command 32791 >/dev/null
 until_true 30 pid_gone "$desktop_pid" && desktop_pid="" ||
   fail "Movra.exe did not end after Exit"
 
-# event-log: Wine's ReportEventW keeps nothing (no event log to read back, no wevtutil); it
-# traces each string on the "eventlog" channel, information as trace, warnings as warn, errors
-# as err. `run` is the same host in a console, so its traces reach this script.
-scenario event-log ""
-(cd "$data" && WINEDEBUG=-all,+eventlog exec wine "$service" run >"$work/run.out" 2>"$work/run.err") &
+# console: `run` is the same host in a console: it prints each line and Ctrl+C runs the exit.
+scenario console ""
+(cd "$data" && exec wine "$service" run >"$work/run.out" 2>/dev/null) &
 run_pid=$!
-# The trace writes a string as L"..." with \NNNN (hex) for each character past ASCII.
-reports() {
-  grep ':eventlog:' "$work/run.err" 2>/dev/null |
-    perl -CS -pe 's/\\([0-9a-fA-F]{4})/chr(hex $1)/ge; s/\\"/"/g'
-}
-reported() { reports | grep -qE -- "$1"; }
-until_true 40 reported 'Служба Movra запущена' && pass "start reported to the event log" ||
-  fail "no start report; traced: $(reports | head -n 3)"
-until_true 40 reported 'Авторизация пользователя TI\.\.\.OK|Подключаюсь к.*\.\.\.OK' &&
-  pass "connect reported to the event log" || fail "no connect report; traced: $(reports | head -n 5)"
+echoed() { tr -d '\r' <"$work/run.out" 2>/dev/null | grep -qF -- "$1"; }
+until_true 40 echoed "Авторизация пользователя TI...OK" && pass "connected, printed on the console" ||
+  fail "no connect line on the console: $(head -c 300 "$work/run.out")"
+until_true 40 regulates && pass "regulates" || fail "did not regulate"
 kill -INT "$run_pid" 2>/dev/null  # Ctrl+C
 if until_true "$STOP_DEADLINE" pid_gone "$run_pid"; then
-  run_pid=""; pass "run ended on Ctrl+C"
-  reported 'Служба Movra остановлена' && pass "stop reported to the event log" ||
-    fail "no stop report"
+  run_pid=""; pass "ended on Ctrl+C"
+  check_restored
+  echoed "Служба Movra остановлена" && pass "stop line printed" || fail "no stop line printed"
 else
-  fail "run still going ${STOP_DEADLINE} s after Ctrl+C"
+  fail "still running ${STOP_DEADLINE} s after Ctrl+C"
 fi
 
 # uninstall: the service goes, the data folder and its files stay.
