@@ -7,7 +7,8 @@
 #   hung-stop       the server hangs while it regulates: the stop still ends within the exit's
 #                   bound (60 s) and a margin
 #   desktop-refused Movra.exe's Connect while the service regulates is refused with a box and
-#                   no second session; after the service stops, the same Connect works
+#                   no second session; after the service stops, the same Connect works; the
+#                   service started then waits, and connects once the desktop disconnects
 #   console         `run`: the lines on the console, Ctrl+C runs the exit
 #   uninstall       the service is gone, the data folder stays
 # TiSim is a copy registered in the prefix; the service reads TiSim.tisim beside it, since a
@@ -231,6 +232,19 @@ log="$work/desktop/Movra.log"
 until_true 30 in_log "Авторизация пользователя TI...OK" && pass "desktop connects once the service stopped" ||
   fail "desktop did not connect after the service stopped"
 unset log
+# The other way round: the service started while the desktop regulates waits, and connects on
+# one of its later tries once the desktop has disconnected.
+logged_in() { log_text | grep -cF "Авторизация пользователя TI...OK"; }
+before="$(logged_in)"
+start_service
+until_true 30 in_log "Сервер уже регулирует другая копия Movra. Служба подключится, когда она отключится" &&
+  pass "service waits while the desktop regulates" || fail "no waiting line from the service"
+help command 1057 >/dev/null
+# Its first try again comes 30 s after the refusal.
+more_logins() { [ "$(logged_in)" -gt "$before" ]; }
+until_true 90 more_logins && pass "service connects after the desktop disconnected" ||
+  fail "service did not connect after the desktop disconnected"
+stop_service || fail "service not stopped"
 help command 32791 >/dev/null
 until_true 30 pid_gone "$desktop_pid" && desktop_pid="" ||
   fail "Movra.exe did not end after Exit"
@@ -239,7 +253,7 @@ until_true 30 pid_gone "$desktop_pid" && desktop_pid="" ||
 scenario console ""
 (cd "$data" && exec wine "$service" run >"$work/run.out" 2>/dev/null) &
 run_pid=$!
-echoed() { tr -d '\r' <"$work/run.out" 2>/dev/null | grep -qF -- "$1"; }
+echoed() { tr -d '\r' 2>/dev/null <"$work/run.out" | grep -qF -- "$1"; }
 until_true 40 echoed "Авторизация пользователя TI...OK" && pass "connected, printed on the console" ||
   fail "no connect line on the console: $(head -c 300 "$work/run.out")"
 until_true 40 regulates && pass "regulates" || fail "did not regulate"
