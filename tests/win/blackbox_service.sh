@@ -21,6 +21,7 @@ for f in "$service" "$movra" "$dll" "$helper"; do
   [ -f "$f" ] || { echo "FAIL: $f was not built"; exit 1; }
 done
 service="$(realpath "$service")" movra="$(realpath "$movra")" helper="$(realpath "$helper")"
+exe_name="$(basename "$service")"
 
 work="$(mktemp -d)"
 export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all
@@ -51,8 +52,8 @@ touch "$work/held"
 WINEDEBUG=-all,+eventlog wine "$helper" hold "Z:$(echo "$work/held" | tr / '\\')" \
   "Z:$(echo "$work/release" | tr / '\\')" 1800000 >"$work/keeper.out" 2>"$work/session.err" &
 keeper=$!
-for _ in $(seq 100); do grep -q held "$work/keeper.out" && break; sleep 0.3; done
-grep -q held "$work/keeper.out" || { echo "FAIL: the Wine session did not start"; exit 1; }
+for _ in $(seq 100); do grep -qs held "$work/keeper.out" && break; sleep 0.3; done
+grep -qs held "$work/keeper.out" || { echo "FAIL: the Wine session did not start"; exit 1; }
 cp "$dll" "$work/tisim/TiSim.dll"
 "$tools/tisim-register" --prefix "$WINEPREFIX" "$work/tisim/TiSim.dll" >/dev/null ||
   { echo "FAIL: cannot register TiSim"; exit 1; }
@@ -82,7 +83,7 @@ regulates() { grep -qE 'SetProperty int32:3 BSTR:"(alpha|beta)" BSTR:"User_(In|O
 service_running() {  # a MovraService.exe process of this prefix is alive
   local p
   for p in /proc/[0-9]*; do
-    tr '\0' '\n' 2>/dev/null <"$p/cmdline" | grep -qi 'MovraService\.exe' || continue
+    tr '\0' '\n' 2>/dev/null <"$p/cmdline" | grep -qiF "$exe_name" || continue
     tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
@@ -173,8 +174,8 @@ out="$(svc install)" && pass "install" || fail "install: $out"
 [ -d "$data" ] && pass "data folder made" || fail "install made no $data"
 source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Movra'
 event_source() { timeout 30 wine reg query "$source_key" /v EventMessageFile 2>/dev/null | tr -d '\r'; }
-event_source | grep -qi 'MovraService\.exe' && pass "event source Movra registered" ||
-  fail "no event source Movra naming MovraService.exe"
+event_source | grep -qiF "$exe_name" && pass "event source Movra registered" ||
+  fail "no event source Movra naming $exe_name"
 mkdir -p "$data"
 movra_cfg "$data/Movra.cfg" 48213
 start_service
