@@ -1,0 +1,278 @@
+#!/usr/bin/env bash
+# MovraService.exe under Wine against TiSim.dll, in a fresh Wine prefix of its own (its service
+# database and %ProgramData% start empty) with a private HOME and Xvfb display. Sections:
+#   regulate-stop   installed and started, it connects and regulates with no window, reports
+#                   its start and the connection to the event log; `sc stop` runs the exit
+#                   action (the start limits back, then the release) and ends
+#   hung-stop       the server hangs while it regulates: the stop still ends within the exit's
+#                   bound (60 s) and a margin
+#   desktop-refused Movra.exe's Connect while the service regulates is refused with a box and
+#                   no second session; after the service stops, the same Connect works; the
+#                   service started then waits, and connects once the desktop disconnects
+#   console         `run`: the lines on the console, Ctrl+C runs the exit
+#   uninstall       the service is gone, the data folder stays
+# TiSim is a copy registered in the prefix; the service reads TiSim.tisim beside it, since a
+# service does not inherit this shell's environment. Every wait has a deadline.
+#   blackbox_service.sh MovraService.exe Movra.exe TiSim.dll blackbox_helper.exe
+set -u -o pipefail
+service="$1"; movra="$2"; dll="$3"; helper="$4"
+. "$(dirname "$0")/blackbox_common.sh"
+for f in "$service" "$movra" "$dll" "$helper"; do
+  [ -f "$f" ] || { echo "FAIL: $f was not built"; exit 1; }
+done
+service="$(realpath "$service")" movra="$(realpath "$movra")" helper="$(realpath "$helper")"
+exe_name="$(basename "$service")"
+
+work="$(mktemp -d)"
+export HOME="$work/home" WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset TISIM_SCENARIO TISIM_REGISTER TISIM_FORCE
+mkdir -p "$HOME" "$work/tisim" "$work/desktop"
+data="$WINEPREFIX/drive_c/ProgramData/Movra"
+desktop_pid="" run_pid="" keeper=""
+cleanup() {
+  touch "$work/release"
+  [ -n "$desktop_pid" ] && kill "$desktop_pid" 2>/dev/null
+  [ -n "$run_pid" ] && kill "$run_pid" 2>/dev/null
+  [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
+  bb_teardown
+  rm -rf "$work"
+}
+trap cleanup EXIT
+bb_display
+"$tools/wine-prefix" "$WINEPREFIX" || { echo "FAIL: no Wine prefix"; exit 1; }
+# Wine ends its session when no program of its own runs, and its next start would start the
+# installed automatic service by itself. A program kept waiting holds the session until the end.
+# It is the session's first program, so the service manager and every service inherit its
+# tracing and its stderr: Wine's ReportEventW keeps nothing (no event log to read back, and
+# wevtutil is a stub) but traces each string on the "eventlog" channel (information as trace,
+# warnings as warn, errors as err), and those traces land in session.err.
+wineserver -w
+touch "$work/held"
+WINEDEBUG=-all,+eventlog wine "$helper" hold "Z:$(echo "$work/held" | tr / '\\')" \
+  "Z:$(echo "$work/release" | tr / '\\')" 1800000 >"$work/keeper.out" 2>"$work/session.err" &
+keeper=$!
+for _ in $(seq 100); do grep -qs held "$work/keeper.out" && break; sleep 0.3; done
+grep -qs held "$work/keeper.out" || { echo "FAIL: the Wine session did not start"; exit 1; }
+cp "$dll" "$work/tisim/TiSim.dll"
+"$tools/tisim-register" --prefix "$WINEPREFIX" "$work/tisim/TiSim.dll" >/dev/null ||
+  { echo "FAIL: cannot register TiSim"; exit 1; }
+
+failures=0
+fail() {
+  echo "FAIL [$case]: $*"; failures=$((failures + 1))
+  log_text | tail -n 5 | sed 's/^/    log: /'
+}
+pass() { echo "ok   [$case]: $*"; }
+help() { timeout 30 wine "$helper" "$@" 2>/dev/null | tr -d '\r'; }
+svc() { timeout 150 wine "$service" "$@" 2>&1 | tr -d '\r'; }
+sc_state() {  # RUNNING, STOPPED, STOP_PENDING, ... or nothing when no such service
+  timeout 30 wine sc query Movra 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+}
+log_text() { [ -f "${log:-$data/Movra.log}" ] && iconv -f UTF-16 -t UTF-8 "${log:-$data/Movra.log}" 2>/dev/null | tr -d '\r'; }
+journal="/dev/null"
+journal_count() { cat "$journal" 2>/dev/null | grep -c -- "$1"; }
+until_true() {  # until_true SECONDS COMMAND...: polls COMMAND until it succeeds or time runs out
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -lt "$end" ] || return 1; sleep 0.3; done
+}
+in_log() { log_text | grep -qF -- "$1"; }
+in_journal() { grep -qF -- "$1" "$journal" 2>/dev/null; }
+# Regulation writes a limit as VT_INT; the exit action writes the start limits as VT_I4.
+regulates() { grep -qE 'SetProperty int32:3 BSTR:"(alpha|beta)" BSTR:"User_(In|Out)Bandwidth" INT:' "$journal" 2>/dev/null; }
+service_running() {  # a MovraService.exe process of this prefix is alive
+  local p
+  for p in /proc/[0-9]*; do
+    tr '\0' '\n' 2>/dev/null <"$p/cmdline" | grep -qiF "$exe_name" || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+service_gone() { ! service_running; }
+stopped() { [ "$(sc_state)" = STOPPED ] || service_gone; }
+pid_gone() { ! kill -0 "$1" 2>/dev/null; }
+# The exit's bound is 60 s from the stop; the margin covers Wine's and the poll's slowness.
+STOP_DEADLINE=90
+stop_service() {  # sc stop, then until STOPPED (or the process gone); sets stop_took, stop_how
+  local start=$SECONDS
+  timeout 60 wine sc stop Movra >/dev/null 2>&1
+  if until_true "$STOP_DEADLINE" stopped; then
+    stop_took=$((SECONDS - start)) stop_how="state $(sc_state)"
+    service_running || stop_how="$stop_how, process gone"
+    return 0
+  fi
+  stop_took="" stop_how=""; return 1
+}
+# The event reports traced in FILE, decoded: a string is traced as L"..." with \NNNN (hex) for
+# each character past ASCII.
+reports() {
+  grep ':eventlog:ReportEventW' "$1" 2>/dev/null |
+    perl -CS -pe 's/\\([0-9a-fA-F]{4})/chr(hex $1)/ge; s/\\"/"/g'
+}
+reported() { reports "$1" | grep -qE -- "$2"; }
+session="$work/session.err"
+connect_line='Авторизация пользователя TI\.\.\.OK|Подключаюсь к.*\.\.\.OK'
+# The value of the last write of a property to a user (I4:256, INT:300).
+last_set() {
+  grep -F "SetProperty int32:3 BSTR:\"$1\" BSTR:\"$2\" " "$journal" 2>/dev/null |
+    tail -n 1 | sed -E 's/.*BSTR:"'"$2"'" ([^ ]+) .*/\1/'
+}
+check_restored() {  # BeforeQuit 2: every user's last write is its start limits, then the release
+  local bad="" want got u in out last
+  for want in alpha:256:64 beta:256:64 gamma:128:32; do
+    IFS=: read -r u in out <<<"$want"
+    got="$(last_set "$u" User_InBandwidth)/$(last_set "$u" User_OutBandwidth)"
+    [ "$got" = "I4:$in/I4:$out" ] || bad="$bad $u=$got"
+  done
+  [ -z "$bad" ] && pass "exit action restored the start limits" || fail "restored limits:$bad"
+  last="$(tail -n 1 "$journal")"
+  case "$last" in *" Release"*) pass "released after the exit action" ;;
+    *) fail "journal does not end with the release: $last" ;; esac
+}
+
+# scenario CASE "extra lines": TiSim.tisim beside the DLL, journalling to journal-CASE.txt.
+scenario() {
+  case="$1"; journal="$work/tisim/journal-$1.txt"
+  cat >"$work/tisim/TiSim.tisim" <<SCN
+password 48213
+channel 1024 256
+defaults 128 64
+seed 7
+time real
+journal journal-$1.txt
+group Офис 512
+user alpha group=Офис ip=10.0.0.2 in=256 out=64 demand=900/40
+user beta  group=Офис ip=10.0.0.3 in=256 out=64 demand=600/20
+user gamma ip=10.0.0.4 in=128 out=32 demand=10/2
+$2
+SCN
+}
+# movra_cfg FILE PASSWORD: mode 3, the start limits restored on exit, the scenario's users.
+movra_cfg() {
+  {
+    printf '\xef\xbb\xbf'
+    printf 'BeforeQuit: 2\nLogFileName: Movra.log\nGridSize: 4\nServer: ti.test\n'
+    [ -n "$2" ] && printf 'AutoLoginPass: %s\n' "$2"
+    printf 'RefreshTimer_msec: 500\nTrafficSpeedAutoControll: 3\nRXMAXkbit: 1024\nTXMAXkbit: 256\n'
+    for u in alpha beta gamma; do
+      printf 'User: %s\nUserKTraff: 1.0\nUserGrID: 1\nUserLimitMaxIn: 0\nUserLimitMaxOut: 0\n' "$u"
+    done
+    printf 'GroupName: Офис\nGroupMaxIn: 100.0\n'
+  } | sed 's/$/\r/' >"$1"
+}
+start_service() {
+  local out
+  out="$(svc start)" || { fail "start failed: $out"; return 1; }
+  [ "$(sc_state)" = RUNNING ] && pass "started, RUNNING" || fail "start returned, state '$(sc_state)'"
+}
+
+# regulate-stop: installed, it reads the data folder's Movra.cfg, connects with the stored
+# password and divides the channel while no window runs; the stop runs the exit action.
+scenario regulate-stop ""
+out="$(svc install)" && pass "install" || fail "install: $out"
+[ -n "$(sc_state)" ] && pass "service Movra exists ($(sc_state))" || fail "sc query finds no service Movra"
+[ -d "$data" ] && pass "data folder made" || fail "install made no $data"
+source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\Movra'
+event_source() { timeout 30 wine reg query "$source_key" /v EventMessageFile 2>/dev/null | tr -d '\r'; }
+event_source | grep -qiF "$exe_name" && pass "event source Movra registered" ||
+  fail "no event source Movra naming $exe_name"
+mkdir -p "$data"
+movra_cfg "$data/Movra.cfg" 48213
+start_service
+until_true 40 regulates && pass "regulates: the division's writes in the journal" ||
+  fail "no division writes in the journal"
+in_log "Служба Movra запущена" && pass "start line in Movra.log" || fail "no start line"
+[ "$(journal_count ' Login ')" = 1 ] && pass "one session" || fail "$(journal_count ' Login ') logins"
+help visible >/dev/null && fail "a Movra window is open" || pass "no Movra window"
+box="$(help box 500)" && fail "the service shows a box: $box" || pass "no message box"
+until_true 10 reported "$session" 'Служба Movra запущена' && pass "start reported to the event log" ||
+  fail "no start report; traced: $(reports "$session" | head -n 3)"
+until_true 10 reported "$session" "$connect_line" && pass "connect reported to the event log" ||
+  fail "no connect report; traced: $(reports "$session" | head -n 5)"
+if stop_service; then pass "STOPPED ${stop_took} s after sc stop"
+else fail "not stopped ${STOP_DEADLINE} s after sc stop"; fi
+check_restored
+in_log "Служба Movra остановлена" && pass "stop line in Movra.log" || fail "no stop line"
+until_true 10 reported "$session" 'Служба Movra остановлена' && pass "stop reported to the event log" ||
+  fail "no stop report"
+
+# hung-stop: the server stops answering while the service regulates; the stop waits for the
+# hung call only until the exit's bound, then the process ends.
+scenario hung-stop "at 8 fault hang info"
+start_service
+until_true 40 regulates || fail "did not regulate"
+until_true 30 in_journal "-> HANG" && pass "server hangs" || fail "the server did not hang"
+if stop_service; then pass "stop ended ${stop_took} s after sc stop ($stop_how; bound 60 s)"
+else fail "not stopped ${STOP_DEADLINE} s after sc stop with a hung server"; fi
+until_true 30 service_gone && pass "no service process left" || fail "the process outlived its stop"
+
+# desktop-refused: the desktop edition (no stored password: it connects only when asked) asks
+# to connect while the service regulates. The service was ended in a hung call above, so this
+# also shows that it takes the machine's regulator place again after such an end.
+scenario desktop-refused ""
+start_service
+until_true 40 regulates && pass "service regulates" || fail "service did not regulate"
+movra_cfg "$work/desktop/Movra.cfg" ""
+(cd "$work/desktop" && exec wine "$movra" >/dev/null 2>&1) &
+desktop_pid=$!
+until_true 30 help visible >/dev/null || fail "Movra.exe shows no window"
+help command 1053 >/dev/null
+want="Ошибка подключения к ti.test: сервер уже регулирует служба Movra или другая копия Movra"
+box="$(help box 30000)"
+[ "$box" = "$want" ] && pass "box: $box" || fail "box '$box', expected '$want'"
+log="$work/desktop/Movra.log"
+in_log "$want" && pass "desktop log line" || fail "no refusal line in the desktop's log"
+unset log
+[ "$(journal_count ' Login ')" = 1 ] && pass "the journal has the service's session only" ||
+  fail "$(journal_count ' Login ') logins: a second regulator connected"
+if stop_service; then pass "service STOPPED ${stop_took} s after sc stop"
+else fail "service not stopped"; fi
+check_restored
+help command 1053 >/dev/null
+log="$work/desktop/Movra.log"
+until_true 30 in_log "Авторизация пользователя TI...OK" && pass "desktop connects once the service stopped" ||
+  fail "desktop did not connect after the service stopped"
+unset log
+# The other way round: the service started while the desktop regulates waits, and connects on
+# one of its later tries once the desktop has disconnected.
+logged_in() { log_text | grep -cF "Авторизация пользователя TI...OK"; }
+before="$(logged_in)"
+start_service
+until_true 30 in_log "Сервер уже регулирует другая копия Movra. Служба подключится, когда она отключится" &&
+  pass "service waits while the desktop regulates" || fail "no waiting line from the service"
+help command 1057 >/dev/null
+# Its first try again comes 30 s after the refusal.
+more_logins() { [ "$(logged_in)" -gt "$before" ]; }
+until_true 90 more_logins && pass "service connects after the desktop disconnected" ||
+  fail "service did not connect after the desktop disconnected"
+stop_service || fail "service not stopped"
+help command 32791 >/dev/null
+until_true 30 pid_gone "$desktop_pid" && desktop_pid="" ||
+  fail "Movra.exe did not end after Exit"
+
+# console: `run` is the same host in a console: it prints each line and Ctrl+C runs the exit.
+scenario console ""
+(cd "$data" && exec wine "$service" run >"$work/run.out" 2>/dev/null) &
+run_pid=$!
+echoed() { tr -d '\r' 2>/dev/null <"$work/run.out" | grep -qF -- "$1"; }
+until_true 40 echoed "Авторизация пользователя TI...OK" && pass "connected, printed on the console" ||
+  fail "no connect line on the console: $(head -c 300 "$work/run.out")"
+until_true 40 regulates && pass "regulates" || fail "did not regulate"
+kill -INT "$run_pid" 2>/dev/null  # Ctrl+C
+if until_true "$STOP_DEADLINE" pid_gone "$run_pid"; then
+  run_pid=""; pass "ended on Ctrl+C"
+  check_restored
+  echoed "Служба Movra остановлена" && pass "stop line printed" || fail "no stop line printed"
+else
+  fail "still running ${STOP_DEADLINE} s after Ctrl+C"
+fi
+
+# uninstall: the service goes, the data folder and its files stay.
+case=uninstall
+out="$(svc uninstall)" && pass "uninstall" || fail "uninstall: $out"
+[ -z "$(sc_state)" ] && pass "no service Movra" || fail "service still there: $(sc_state)"
+event_source >/dev/null && fail "event source Movra still registered" || pass "event source removed"
+[ -f "$data/Movra.cfg" ] && pass "Movra.cfg kept" || fail "Movra.cfg removed"
+
+echo "service black-box failures: $failures"
+[ "$failures" -eq 0 ]
