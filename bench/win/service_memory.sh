@@ -50,6 +50,9 @@ trap 'exit 130' INT TERM
   echo "at 190 clear set * User_InBandwidth"
 } >"$work/TiSim.tisim"
 cp "$dll" "$work/TiSim.dll"
+# Its own copy: a build meanwhile does not touch the program that runs.
+cp "$service" "$work/MovraService.exe"
+service="$work/MovraService.exe"
 tools/tisim-register --prefix "$prefix" "$work/TiSim.dll" >/dev/null || exit 1
 
 {
