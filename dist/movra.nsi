@@ -61,10 +61,24 @@ Var ServiceData
 Var ServiceWas
 
 ; Runs MovraService.exe with one command: $0 is its exit code, $1 what it printed (its error line).
+; It prints UTF-8; nsExec decodes the OEM code page, whose single bytes go back unchanged.
 !macro ServiceCommand EXE COMMAND
-  nsExec::ExecToStack '"${EXE}" ${COMMAND}'
+  nsExec::ExecToStack /OEM '"${EXE}" ${COMMAND}'
   Pop $0
   Pop $1
+  System::Call '*(&m${NSIS_MAX_STRLEN}) p .r2'
+  System::Call 'kernel32::WideCharToMultiByte(i 1, i 0, w r1, i -1, p r2, i ${NSIS_MAX_STRLEN}, p 0, p 0)'
+  System::Call 'kernel32::MultiByteToWideChar(i 65001, i 0, p r2, i -1, w .r1, i ${NSIS_MAX_STRLEN})'
+  System::Free $2
+  ${Do}
+    StrCpy $2 $1 1 -1
+    ${If} $2 == "$\n"
+    ${OrIf} $2 == "$\r"
+      StrCpy $1 $1 -1
+    ${Else}
+      ${Break}
+    ${EndIf}
+  ${Loop}
 !macroend
 
 !macro FindServiceData
