@@ -81,6 +81,25 @@ Var ServiceWas
   ${Loop}
 !macroend
 
+; A service reports itself stopped just before its process ends, and until then its exe cannot be
+; replaced or deleted: waits for that, at most 10 s.
+!macro WaitForServiceExe
+  StrCpy $3 0
+  ${DoWhile} ${FileExists} "$INSTDIR\MovraService.exe"
+    ClearErrors
+    FileOpen $2 "$INSTDIR\MovraService.exe" a
+    ${IfNot} ${Errors}
+      FileClose $2
+      ${Break}
+    ${EndIf}
+    ${If} $3 >= 40
+      ${Break}
+    ${EndIf}
+    Sleep 250
+    IntOp $3 $3 + 1
+  ${Loop}
+!macroend
+
 !macro FindServiceData
   SetShellVarContext all
   StrCpy $ServiceData "$APPDATA\Movra"
@@ -184,6 +203,7 @@ Section /o "Служба Movra (регулирует без входа в Window
       Abort "Установка прервана: служба Movra не остановлена."
     ${EndIf}
     DetailPrint "Служба Movra остановлена."
+    !insertmacro WaitForServiceExe
   ${EndIf}
   File "/oname=MovraService.exe" "${SERVICE_EXE}"
   ; `install` makes the data folder with its ACL (a file copied in later takes it on), or
@@ -284,6 +304,7 @@ Section "Uninstall"
       SetErrorLevel ${EXIT_SERVICE_NOT_INSTALLED}
     ${Else}
       DetailPrint "Служба Movra удалена."
+      !insertmacro WaitForServiceExe
     ${EndIf}
   ${EndIf}
   ClearErrors
