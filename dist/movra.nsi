@@ -283,7 +283,7 @@ FunctionEnd
   !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Ярлык Movra на рабочем столе."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Запускать Movra при вашем входе в Windows (ярлык в папке «Автозагрузка»)."
 !ifdef SERVICE_EXE
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Служба Windows: регулирует сервер ТИ, даже когда никто не вошёл в Windows. Её настройки (копия ваших) и журнал — в папке %ProgramData%\Movra."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Регулирует сервер ТИ без входа в Windows. Настройки и журнал — в %ProgramData%\Movra."
 !endif
   !insertmacro MUI_DESCRIPTION_TEXT ${SecTiSim} "Демонстрационный сервер TiSim вместо сервера ТИ: только для знакомства с Movra и проверки. Регистрируется после предупреждения."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
