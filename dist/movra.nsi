@@ -1,5 +1,6 @@
 ; Movra's setup program. Built by the Windows tree (dist/CMakeLists.txt), which passes:
-;   VERSION (1.2.3), MOVRA_EXE, TISIM_DLL, TISIM_SCENARIO, ICON, OUTFILE.
+;   VERSION (1.2.3), MOVRA_EXE, TISIM_DLL, TISIM_SCENARIO, ICON, OUTFILE, and SERVICE_EXE when the
+;   tree builds MovraService.exe.
 ; The program opens Movra.cfg and Movra.log by bare name in its current folder, and Program Files
 ; is read-only for it: every shortcut starts it in the installing user's %APPDATA%\Movra.
 Unicode true
@@ -12,6 +13,12 @@ SetCompressor /SOLID lzma
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Movra"
 !define TISIM_CLSID "{385D6E60-1ACB-4097-B428-C766661C1E9D}"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\Movra"
+; A silent installation's exit codes beyond NSIS's own (0 done, 1 cancelled, 2 aborted): Movra is
+; installed, but its service could not be installed (3) or started (4); the uninstaller could not
+; remove the service (3).
+!define EXIT_SERVICE_NOT_INSTALLED 3
+!define EXIT_SERVICE_NOT_STARTED 4
 
 Name "Movra ${VERSION}"
 OutFile "${OUTFILE}"
@@ -49,6 +56,55 @@ VIAddVersionKey /LANG=1049 "LegalCopyright" "Movra"
 !insertmacro MUI_LANGUAGE "Russian"
 
 Var DataDir
+; The service's data folder (%ProgramData%\Movra), and whether the service was there before.
+Var ServiceData
+Var ServiceWas
+
+; Runs MovraService.exe with one command: $0 is its exit code, $1 what it printed (its error line).
+; It prints UTF-8; nsExec decodes the OEM code page, whose single bytes go back unchanged.
+!macro ServiceCommand EXE COMMAND
+  nsExec::ExecToStack /OEM '"${EXE}" ${COMMAND}'
+  Pop $0
+  Pop $1
+  System::Call '*(&m${NSIS_MAX_STRLEN}) p .r2'
+  System::Call 'kernel32::WideCharToMultiByte(i 1, i 0, w r1, i -1, p r2, i ${NSIS_MAX_STRLEN}, p 0, p 0)'
+  System::Call 'kernel32::MultiByteToWideChar(i 65001, i 0, p r2, i -1, w .r1, i ${NSIS_MAX_STRLEN})'
+  System::Free $2
+  ${Do}
+    StrCpy $2 $1 1 -1
+    ${If} $2 == "$\n"
+    ${OrIf} $2 == "$\r"
+      StrCpy $1 $1 -1
+    ${Else}
+      ${Break}
+    ${EndIf}
+  ${Loop}
+!macroend
+
+; A service reports itself stopped just before its process ends, and until then its exe cannot be
+; replaced or deleted: waits for that, at most 10 s.
+!macro WaitForServiceExe
+  StrCpy $3 0
+  ${DoWhile} ${FileExists} "$INSTDIR\MovraService.exe"
+    ClearErrors
+    FileOpen $2 "$INSTDIR\MovraService.exe" a
+    ${IfNot} ${Errors}
+      FileClose $2
+      ${Break}
+    ${EndIf}
+    ${If} $3 >= 40
+      ${Break}
+    ${EndIf}
+    Sleep 250
+    IntOp $3 $3 + 1
+  ${Loop}
+!macroend
+
+!macro FindServiceData
+  SetShellVarContext all
+  StrCpy $ServiceData "$APPDATA\Movra"
+  SetShellVarContext current
+!macroend
 
 Function RunMovra
   SetOutPath "$DataDir"
@@ -132,6 +188,58 @@ Section /o "Демонстрационный сервер TiSim" SecTiSim
   ${EndIf}
 SectionEnd
 
+!ifdef SERVICE_EXE
+Section /o "Служба Movra (регулирует без входа в Windows)" SecService
+  SetOutPath "$INSTDIR"
+  ; The running service holds its exe: an upgrade stops it first, with a copy of the new exe (any
+  ; copy can, and the old one may be elsewhere).
+  ${If} $ServiceWas == 1
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\MovraService.exe" "${SERVICE_EXE}"
+    retry:
+    !insertmacro ServiceCommand "$PLUGINSDIR\MovraService.exe" stop
+    ${If} $0 != 0
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Не удалось остановить службу Movra (код $0):$\r$\n$1$\r$\nНажмите «Повтор», чтобы попробовать снова, или «Отмена», чтобы прервать установку." /SD IDCANCEL IDRETRY retry
+      Abort "Установка прервана: служба Movra не остановлена."
+    ${EndIf}
+    DetailPrint "Служба Movra остановлена."
+    !insertmacro WaitForServiceExe
+  ${EndIf}
+  File "/oname=MovraService.exe" "${SERVICE_EXE}"
+  ; `install` makes the data folder with its ACL (a file copied in later takes it on), or
+  ; points an installed service at this exe.
+  !insertmacro ServiceCommand "$INSTDIR\MovraService.exe" install
+  ${If} $0 != 0
+    DetailPrint "Служба Movra не установлена (код $0): $1"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Не удалось установить службу Movra (код $0):$\r$\n$1" /SD IDOK
+    SetErrorLevel ${EXIT_SERVICE_NOT_INSTALLED}
+    Return
+  ${EndIf}
+  DetailPrint "Служба Movra установлена."
+  ; The first service gets the installing administrator's settings; an upgrade leaves the folder alone.
+  ${If} $ServiceWas != 1
+  ${AndIfNot} ${FileExists} "$ServiceData\Movra.cfg"
+  ${AndIf} ${FileExists} "$DataDir\Movra.cfg"
+    ClearErrors
+    CopyFiles /SILENT "$DataDir\Movra.cfg" "$ServiceData"
+    ${If} ${Errors}
+      DetailPrint "Movra.cfg не скопирован в $ServiceData"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "Не удалось скопировать ваши настройки$\r$\n$DataDir\Movra.cfg$\r$\nв папку службы $ServiceData.$\r$\nСкопируйте файл туда сами." /SD IDOK
+    ${Else}
+      DetailPrint "Ваши настройки скопированы в $ServiceData\Movra.cfg"
+    ${EndIf}
+  ${EndIf}
+  !insertmacro ServiceCommand "$INSTDIR\MovraService.exe" start
+  ${If} $0 != 0
+    DetailPrint "Служба Movra не запущена (код $0): $1"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Не удалось запустить службу Movra (код $0):$\r$\n$1" /SD IDOK
+    SetErrorLevel ${EXIT_SERVICE_NOT_STARTED}
+    Return
+  ${EndIf}
+  DetailPrint "Служба Movra запущена."
+SectionEnd
+!endif
+
 Section "-size"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
@@ -142,6 +250,17 @@ SectionEnd
 Function .onInit
   SetShellVarContext current
   StrCpy $DataDir "$APPDATA\Movra"
+  !insertmacro FindServiceData
+  ; An installed service stays and is updated: removing it is the uninstaller's part.
+  ClearErrors
+  ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+  ${If} $0 != ""
+    StrCpy $ServiceWas 1
+!ifdef SERVICE_EXE
+    IntOp $0 ${SF_SELECTED} | ${SF_RO}
+    SectionSetFlags ${SecService} $0
+!endif
+  ${EndIf}
   ; /TISIM selects the demonstration server in a silent installation.
   ${GetParameters} $R0
   ClearErrors
@@ -149,12 +268,23 @@ Function .onInit
   ${IfNot} ${Errors}
     SectionSetFlags ${SecTiSim} ${SF_SELECTED}
   ${EndIf}
+!ifdef SERVICE_EXE
+  ; /SERVICE selects the service in a silent installation.
+  ClearErrors
+  ${GetOptions} $R0 "/SERVICE" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecService} ${SF_SELECTED}
+  ${EndIf}
+!endif
 FunctionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecMain} "Программа Movra и ярлык в меню «Пуск»."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecDesktop} "Ярлык Movra на рабочем столе."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} "Запускать Movra при вашем входе в Windows (ярлык в папке «Автозагрузка»)."
+!ifdef SERVICE_EXE
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Регулирует сервер ТИ без входа в Windows. Настройки и журнал — в %ProgramData%\Movra."
+!endif
   !insertmacro MUI_DESCRIPTION_TEXT ${SecTiSim} "Демонстрационный сервер TiSim вместо сервера ТИ: только для знакомства с Movra и проверки. Регистрируется после предупреждения."
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
@@ -164,12 +294,26 @@ Section "Uninstall"
   ${If} $DataDir == ""
     StrCpy $DataDir "$APPDATA\Movra"
   ${EndIf}
+  !insertmacro FindServiceData
+  ; Only the service this installation put there: its exe is in the program folder.
+  ${If} ${FileExists} "$INSTDIR\MovraService.exe"
+    !insertmacro ServiceCommand "$INSTDIR\MovraService.exe" uninstall
+    ${If} $0 != 0
+      DetailPrint "Служба Movra не удалена (код $0): $1"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "Не удалось удалить службу Movra (код $0):$\r$\n$1" /SD IDOK
+      SetErrorLevel ${EXIT_SERVICE_NOT_INSTALLED}
+    ${Else}
+      DetailPrint "Служба Movra удалена."
+      !insertmacro WaitForServiceExe
+    ${EndIf}
+  ${EndIf}
   ClearErrors
   ReadRegDWORD $0 HKLM "${UNINST_KEY}" "TiSimRegistered"
   ${If} $0 == 1
     ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$INSTDIR\TiSim.dll"'
   ${EndIf}
   Delete "$INSTDIR\Movra.exe"
+  Delete "$INSTDIR\MovraService.exe"
   Delete "$INSTDIR\TiSim.dll"
   Delete "$INSTDIR\TiSim.tisim"
   Delete "$INSTDIR\Uninstall.exe"
@@ -179,5 +323,10 @@ Section "Uninstall"
   Delete "$SMSTARTUP\Movra.lnk"
   DeleteRegKey HKLM "${UNINST_KEY}"
   DetailPrint "Папка данных оставлена: $DataDir"
-  MessageBox MB_OK|MB_ICONINFORMATION "Movra удалена.$\r$\nНастройки и журнал (Movra.cfg, Movra.log) остались в папке$\r$\n$DataDir$\r$\nУдалите её сами, если они больше не нужны." /SD IDOK
+  ${If} ${FileExists} "$ServiceData\*.*"
+    DetailPrint "Папка данных службы оставлена: $ServiceData"
+    MessageBox MB_OK|MB_ICONINFORMATION "Movra удалена.$\r$\nНастройки и журнал (Movra.cfg, Movra.log) остались в папке$\r$\n$DataDir$\r$\nНастройки и журнал службы Movra остались в папке$\r$\n$ServiceData$\r$\nУдалите их сами, если они больше не нужны." /SD IDOK
+  ${Else}
+    MessageBox MB_OK|MB_ICONINFORMATION "Movra удалена.$\r$\nНастройки и журнал (Movra.cfg, Movra.log) остались в папке$\r$\n$DataDir$\r$\nУдалите её сами, если они больше не нужны." /SD IDOK
+  ${EndIf}
 SectionEnd

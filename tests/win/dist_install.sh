@@ -4,10 +4,15 @@
 # leaks into the real one: silent install of this version with TiSim, the files, shortcuts,
 # uninstall entry and version resource; Movra started in the shortcut's folder connects; the zip
 # unpacked and started connects and logs beside itself; the next version installs over it and
-# keeps the data folder; the silent uninstall removes all but the data folder.
-#   dist_install.sh MAKENSIS SETUP SETUP-NEXT ZIP VERSION NEXT-VERSION dist_probe.exe blackbox_helper.exe
+# keeps the data folder; the silent uninstall removes all but the data folder; none of it installs
+# the service. Then, with the service (when the tree builds it): installed and running with the
+# administrator's Movra.cfg copied to its own folder, restarted by the upgrade with its Movra.cfg
+# untouched, removed by the uninstaller that keeps its folder.
+#   dist_install.sh MAKENSIS SETUP SETUP-NEXT ZIP VERSION NEXT-VERSION dist_probe.exe
+#                   blackbox_helper.exe service|none
 set -u
 makensis="$1" setup="$2" setup_next="$3" zip="$4" version="$5" next_version="$6" probe="$7" helper="$8"
+service="${9:-none}"
 here="$(cd "$(dirname "$0")" && pwd)"
 tools="$here/../../tools"
 if [ -z "$makensis" ] || [ ! -x "$makensis" ]; then
@@ -27,9 +32,10 @@ mkdir -p "$HOME"
 fdfile="$work/display"
 Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$fdfile" 2>/dev/null &
 xpid=$!
-movra_pid=""
+movra_pid="" holder_pid=""
 cleanup() {
   [ -n "$movra_pid" ] && kill "$movra_pid" 2>/dev/null
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
   wineserver -k 2>/dev/null
   kill "$xpid" 2>/dev/null
   rm -rf "$work"
@@ -54,6 +60,9 @@ uninstall_entry() {
 tisim_server() {
   wine reg query 'HKCR\CLSID\{385D6E60-1ACB-4097-B428-C766661C1E9D}\InprocServer32' /ve 2>/dev/null | tr -d '\r'
 }
+# The service's state (RUNNING, STOPPED...), empty when there is none.
+service_state() { wine sc query Movra 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
+no_service() { ! wine sc query Movra >/dev/null 2>&1; }
 entry_value() { uninstall_entry | awk -v k="$1" '$1 == k { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
 log_text() { [ -f "$1/Movra.log" ] && iconv -f UTF-16 -t UTF-8 "$1/Movra.log" 2>/dev/null | tr -d '\r'; }
 # A Movra.cfg that connects to TiSim's demo scenario at once.
@@ -93,6 +102,10 @@ data="$(unix "$data_win")"
 programs="$(unix "$(winenv '%APPDATA%\Microsoft\Windows\Start Menu\Programs')")"
 desktop="$(unix "$(winenv '%USERPROFILE%\Desktop')")"
 startup="$programs/Startup"
+service_data="$(unix "$(winenv '%ProgramData%')")/Movra"
+nothing_of_the_service() {
+  no_service && test ! -e "$inst/MovraService.exe" -a ! -e "$service_data"
+}
 
 step="install $version"
 wine "$setup" /S /TISIM "/D=$inst_win" >/dev/null 2>&1
@@ -114,6 +127,7 @@ check "uninstall entry: icon and uninstaller" \
   test "$(entry_value DisplayIcon)|$(entry_value UninstallString)" = "$inst_win\\Movra.exe,0|\"$inst_win\\Uninstall.exe\""
 size=$(( $(entry_value EstimatedSize) ))
 check "uninstall entry: estimated size $size KiB" test "$size" -gt 100
+check "nothing of the service unless chosen" nothing_of_the_service
 tisim_server | grep -qiF "$inst_win\\TiSim.dll" && pass "TiSim's class points to the installed DLL" \
   || fail "TiSim's class: $(tisim_server | grep -i REG_SZ)"
 
@@ -140,6 +154,7 @@ check "installed over the old one" test "$(probe version "$inst_win\\Movra.exe")
 check "uninstall entry shows $next_version" test "$(entry_value DisplayVersion)" = "$next_version"
 check "Movra.cfg in the data folder untouched" test "$(sha256sum <"$data/Movra.cfg")" = "$cfg_sum"
 check "Movra.log in the data folder kept" test -s "$data/Movra.log"
+check "still nothing of the service" nothing_of_the_service
 
 step="uninstall"
 wine "$inst/Uninstall.exe" /S >/dev/null 2>&1
@@ -151,6 +166,48 @@ check "uninstall entry gone" no_entry
 check "TiSim unregistered" bash -c "! wine reg query 'HKCR\\CLSID\\{385D6E60-1ACB-4097-B428-C766661C1E9D}\\InprocServer32' /ve 2>/dev/null | grep -qi TiSim.dll"
 check "data folder kept with Movra.cfg and Movra.log" \
   test "$(sha256sum <"$data/Movra.cfg")" = "$cfg_sum" -a -s "$data/Movra.log"
+
+if [ "$service" != service ]; then
+  echo "note: this tree builds no MovraService.exe; the setup has no service to test"
+  echo "failures: $failures"
+  [ "$failures" -eq 0 ]
+  exit
+fi
+
+# Between the steps a Wine session ends when its last program does, and takes the service with
+# it; the next command would start a fresh one. A program that waits keeps this one, so the
+# service seen is the one the setup started.
+wine "$probe" hold >/dev/null 2>&1 &
+holder_pid=$!
+
+step="install $version with the service"
+wine "$setup" /S /SERVICE "/D=$inst_win" >/dev/null 2>&1
+check "setup reports success" test $? = 0
+check "MovraService.exe beside Movra.exe" test -f "$inst/MovraService.exe" -a -f "$inst/Movra.exe"
+check "service Movra running" test "$(service_state)" = RUNNING
+check "its Movra.cfg is a copy of the administrator's" cmp -s "$data/Movra.cfg" "$service_data/Movra.cfg"
+# From here the service's settings are its own: an upgrade must not copy the administrator's again.
+sed -i 's/^RefreshTimer_msec: 500/RefreshTimer_msec: 1000/' "$service_data/Movra.cfg"
+cp "$service_data/Movra.cfg" "$work/service.cfg"
+process_before="$(probe service Movra)"
+
+step="upgrade to $next_version with the service"
+wine "$setup_next" /S >/dev/null 2>&1
+check "setup reports success" test $? = 0
+check "installed over the old one" test "$(probe version "$inst_win\\Movra.exe")" = "$next_version $next_version.0"
+check "service Movra running" test "$(service_state)" = RUNNING
+process_after="$(probe service Movra)"
+check "service restarted ($process_before, then $process_after)" \
+  test -n "$process_after" -a "$process_after" != "$process_before"
+check "its Movra.cfg byte-identical" cmp -s "$work/service.cfg" "$service_data/Movra.cfg"
+
+step="uninstall with the service"
+wine "$inst/Uninstall.exe" /S >/dev/null 2>&1
+kill "$holder_pid"; wait "$holder_pid" 2>/dev/null; holder_pid=""
+wineserver -w
+check "service removed" no_service
+check "program files and install folder gone" test ! -e "$inst"
+check "its folder kept with its Movra.cfg" cmp -s "$work/service.cfg" "$service_data/Movra.cfg"
 
 echo "failures: $failures"
 [ "$failures" -eq 0 ]

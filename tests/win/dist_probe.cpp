@@ -1,7 +1,9 @@
-// Reads what the installer test must see from inside Windows: a program's version resource and a
-// shortcut's target and folder to start in. Prints UTF-8.
+// Reads what the installer test must see from inside Windows: a program's version resource, a
+// shortcut's target and folder to start in, and a service's process. Prints UTF-8.
 //   dist_probe version FILE   -> "<ProductVersion string> <fixed file version a.b.c.d>"
 //   dist_probe link FILE.lnk  -> "<target>" and "<start in>" on two lines
+//   dist_probe service NAME   -> "<state number> <process id>"
+//   dist_probe hold           -> never returns: keeps a Wine session (and its services) alive
 #include <objbase.h>
 #include <shlobj.h>
 #include <windows.h>
@@ -59,11 +61,31 @@ int Link(const wchar_t* file) {
     return rc;
 }
 
+int Service(const wchar_t* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 1;
+    int rc = 1;
+    if (SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                 sizeof status, &needed)) {
+            std::printf("%lu %lu\n", status.dwCurrentState, status.dwProcessId);
+            rc = 0;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return rc;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wstring(argv[1]) == L"hold") Sleep(INFINITE);
     if (argc != 3) return 2;
     const std::wstring what = argv[1];
+    if (what == L"service") return Service(argv[2]);
     if (what == L"version") return Version(argv[2]);
     if (what == L"link") {
         CoInitialize(nullptr);
