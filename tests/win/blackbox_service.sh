@@ -112,23 +112,7 @@ reports() {
 reported() { reports "$1" | grep -qE -- "$2"; }
 session="$work/session.err"
 connect_line='Авторизация пользователя TI\.\.\.OK|Подключаюсь к.*\.\.\.OK'
-# The value of the last write of a property to a user (I4:256, INT:300).
-last_set() {
-  grep -F "SetProperty int32:3 BSTR:\"$1\" BSTR:\"$2\" " "$journal" 2>/dev/null |
-    tail -n 1 | sed -E 's/.*BSTR:"'"$2"'" ([^ ]+) .*/\1/'
-}
-check_restored() {  # BeforeQuit 2: every user's last write is its start limits, then the release
-  local bad="" want got u in out last
-  for want in alpha:256:64 beta:256:64 gamma:128:32; do
-    IFS=: read -r u in out <<<"$want"
-    got="$(last_set "$u" User_InBandwidth)/$(last_set "$u" User_OutBandwidth)"
-    [ "$got" = "I4:$in/I4:$out" ] || bad="$bad $u=$got"
-  done
-  [ -z "$bad" ] && pass "exit action restored the start limits" || fail "restored limits:$bad"
-  last="$(tail -n 1 "$journal")"
-  case "$last" in *" Release"*) pass "released after the exit action" ;;
-    *) fail "journal does not end with the release: $last" ;; esac
-}
+check_restored() { bb_check_restored "$journal"; }
 
 # scenario CASE "extra lines": TiSim.tisim beside the DLL, journalling to journal-CASE.txt.
 scenario() {
