@@ -106,6 +106,43 @@ TEST(DataFolder, CreatedAndExistingFoldersGetTheProtectedAcl) {
     EXPECT_EQ(file.find(L"WD"), std::wstring::npos) << ToUtf8(FromWide(file.c_str()));
 }
 
+// The descriptor the folder is given, taken apart: whatever the file system keeps of it, this is
+// what Windows enforces.
+TEST(DataFolder, TheDescriptorGrantsSystemAndAdministratorsOnlyAndInheritsNothing) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        kDataFolderSddl, SDDL_REVISION_1, &sd, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    PSID owner = nullptr;
+    BOOL ownerDefaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(sd, &owner, &ownerDefaulted));
+    EXPECT_TRUE(owner && IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    ACL_SIZE_INFORMATION size = {};
+    ASSERT_TRUE(GetAclInformation(dacl, &size, sizeof(size), AclSizeInformation));
+    ASSERT_EQ(size.AceCount, 2u);
+    bool system = false, admins = false;
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        void* raw = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, &raw));
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_EQ(ace->Mask, static_cast<DWORD>(FILE_ALL_ACCESS));
+        PSID sid = const_cast<DWORD*>(&ace->SidStart);
+        system = system || IsWellKnownSid(sid, WinLocalSystemSid);
+        admins = admins || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+    }
+    EXPECT_TRUE(system && admins);
+    LocalFree(sd);
+}
+
 TEST(DataFolder, FailuresNameThePathAndTheSystemsCode) {
     TempFolder temp;
     const std::wstring missing = temp.Path() + L"\\no\\Movra";
