@@ -70,6 +70,9 @@ struct ServiceHost::Impl final : public ViewLink {
                                             parts.clock ? *parts.clock : SystemClock());
     }
 
+    // The application goes first: it ends its workers while the queue they call still exists.
+    ~Impl() override { app.reset(); }
+
     // ---- ViewLink: any thread; queued for the loop, nobody waits ----
     void LogLine(uint32_t flags, const Text& text) override {
         Push({Item::Kind::kLine, flags, text, {}});
@@ -232,9 +235,7 @@ struct ServiceHost::Impl final : public ViewLink {
 ServiceHost::ServiceHost(ServiceHostParts parts)
     : impl_(std::make_unique<Impl>(std::move(parts))) {}
 
-ServiceHost::~ServiceHost() {
-    impl_->app->Attach(nullptr);
-}
+ServiceHost::~ServiceHost() = default;
 
 void ServiceHost::Run(const std::function<void()>& stopProgress) {
     Impl& d = *impl_;

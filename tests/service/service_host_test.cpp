@@ -107,6 +107,12 @@ struct ServiceRig {
         host->RequestStop();
         thread.join();
     }
+    // Moves the clock once the loop has seen the run that just logged its last line end: the
+    // pause before a retry starts when the loop last saw a run.
+    void AdvanceAfterRun(int64_t ms) {
+        std::this_thread::sleep_for(3 * ServiceHost::kTick);
+        steadyMs += ms;
+    }
     Text LogFile() {
         FILE* f = OpenFile(u"Movra.log", "rb");
         if (!f) return {};
@@ -200,20 +206,20 @@ TEST(ServiceHost, AFailedConnectIsLoggedOnceAndTriedAgainLaterAndLater) {
     EXPECT_EQ(attempts(), 1);
     EXPECT_EQ(rig.sink.Count(EventType::kError, failure), 1);
 
-    rig.steadyMs += 30000;  // the first pause
+    rig.AdvanceAfterRun(30000);  // the first pause
     WaitUntil([&] { return attempts() == 2; });
-    rig.steadyMs += 30000;  // the pause has doubled: not yet
+    rig.AdvanceAfterRun(30000);  // the pause has doubled: not yet
     std::this_thread::sleep_for(3 * ServiceHost::kTick);
     EXPECT_EQ(attempts(), 2);
-    rig.steadyMs += 30000;
+    rig.AdvanceAfterRun(30000);
     WaitUntil([&] { return attempts() == 3; });
-    rig.steadyMs += 100000;  // at most the longest pause
+    rig.AdvanceAfterRun(100000);  // at most the longest pause
     WaitUntil([&] { return attempts() == 4; });
-    rig.steadyMs += 100000;
+    rig.AdvanceAfterRun(100000);
     WaitUntil([&] { return attempts() == 5; });
     // The same failure reaches the event log again only after a quiet while.
     EXPECT_EQ(rig.sink.Count(EventType::kError, failure), 1);
-    rig.steadyMs += 400000;
+    rig.AdvanceAfterRun(400000);
     WaitUntil([&] { return attempts() == 6; });
     EXPECT_EQ(rig.sink.Count(EventType::kError, failure), 2);
 
@@ -222,7 +228,7 @@ TEST(ServiceHost, AFailedConnectIsLoggedOnceAndTriedAgainLaterAndLater) {
         std::lock_guard<std::mutex> l(conn.state->m);
         conn.state->connectFails = false;
     }
-    rig.steadyMs += 100000;
+    rig.AdvanceAfterRun(100000);
     WaitUntil([&] { return Connects(*conn.state) == 1; });
     rig.Stop();
     EXPECT_EQ(rig.processEnds.load(), 0);
@@ -238,7 +244,7 @@ TEST(ServiceHost, WaitsWhileAnotherProgramRegulates) {
     WaitUntil([&] { return rig.LogCount(kRegulatorBusyWaitLine) == 1; });
     EXPECT_EQ(Connects(*conn.state), 0);
     rig.lock.taken = false;
-    rig.steadyMs += 30000;
+    rig.AdvanceAfterRun(30000);
     WaitUntil([&] { return Connects(*conn.state) == 1; });
     rig.Stop();
     // No error box or line for waiting.
