@@ -132,9 +132,14 @@ struct ServiceHost::Impl final : public ViewLink {
         }
     }
 
-    void Line(uint32_t flags, const Text& text) {
+    // Into Movra.log (through the application) and onto the console.
+    void Write(uint32_t flags, const Text& text) {
         app->TakeLogLine(flags, text);
         if (parts.echo) parts.echo(flags, text);
+    }
+
+    void Line(uint32_t flags, const Text& text) {
+        Write(flags, text);
         if (const std::optional<EventType> type = EventTypeOfLine(flags))
             if (FirstInAWhile(text)) Report(*type, text);
         // Logged in: the retries start again from their first pause.
@@ -146,8 +151,7 @@ struct ServiceHost::Impl final : public ViewLink {
 
     // One of the host's own lines, also reported as `type`.
     void OwnLine(uint32_t flags, const Text& text, EventType type) {
-        app->TakeLogLine(flags, text);
-        if (parts.echo) parts.echo(flags, text);
+        Write(flags, text);
         Report(type, text);
     }
 
