@@ -12,7 +12,7 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake g++ make libgtest-dev googletest libbenchmark-dev \
 	g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth x11-utils imagemagick \
-	clang libclang-rt-14-dev nsis
+	clang libclang-rt-14-dev nsis nlohmann-json3-dev python3-cbor2
 
 .PHONY: all deps native win dist tsan asan test test-native test-win test-tsan test-asan fuzz bench demo soak format clean
 

@@ -70,6 +70,43 @@ struct View {
     std::vector<Point> points;   // oldest first, one per slot of the range, gaps included
 };
 
+// Everything a history holds, as plain values, so that a window can show the history of an
+// engine that runs in another process (the service).
+struct HistoryKey {
+    uint64_t key = 0;
+    Text name;
+};
+struct HistoryFigure {
+    uint64_t key = 0;
+    float in = 0, out = 0;
+};
+struct HistorySecond {
+    int64_t time = 0;    // the steady second
+    int64_t offset = 0;  // what the wall clock showed then, less the steady second
+    bool afterBreak = false;
+    bool measured = false;
+    double widthIn = 0, widthOut = 0, measuredIn = 0;
+    std::vector<HistoryFigure> figures;
+};
+struct HistoryMinuteFigure {
+    uint64_t key = 0;
+    uint32_t seconds = 0;
+    float minIn = 0, maxIn = 0, sumIn = 0, minOut = 0, maxOut = 0, sumOut = 0;
+};
+struct HistoryMinute {
+    int64_t minute = 0;
+    int64_t offset = 0;
+    int32_t seconds = 0;
+    int32_t measuredSeconds = 0;
+    double measuredSum = 0, widthIn = 0, widthOut = 0;
+    std::vector<HistoryMinuteFigure> figures;
+};
+struct HistoryData {
+    std::vector<HistoryKey> keys;        // the names of the keys the samples use
+    std::vector<HistorySecond> seconds;  // oldest first
+    std::vector<HistoryMinute> minutes;  // oldest first
+};
+
 class ChannelHistory {
   public:
     ChannelHistory();
@@ -94,6 +131,11 @@ class ChannelHistory {
     View Shown(Range r, const ClockStamp& now, size_t legend = 11) const;
     // The same range with every group as its own series (for the CSV file).
     View Full(Range r, const ClockStamp& now) const;
+
+    // Everything it holds, and the same back into an empty or used history (replacing what it
+    // held). Import takes untrusted values: what it cannot place is dropped, never trusted.
+    HistoryData Export() const;
+    void Import(const HistoryData& data);
 
     // The bytes the history holds now; never more than MaxBytes(groups) while no cycle brings
     // more than `groups` groups, whatever their keys.
