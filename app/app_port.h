@@ -87,6 +87,11 @@ class ViewLink : public WindowLink {
   public:
     // On the view's thread: what a line the application logged itself changed in the log.
     virtual void ShowLogEffects(const LogEffects& fx) = 0;
+    // Just before ShowLogEffects: that line itself, for a view that passes lines on.
+    virtual void LineLogged(uint32_t flags, const Text& text) {
+        (void)flags;
+        (void)text;
+    }
     // The process ends as soon as this returns (the exit overran its bound): the view takes
     // away what would outlive it, such as its tray icon.
     virtual void ProcessEnding() {}

@@ -262,7 +262,10 @@ void Application::CycleSummaryReady(const CycleSummary& summary) {
 
 void Application::LogHere(uint32_t flags, const Text& text) {
     const LogEffects fx = TakeLogLine(flags, text);
-    if (ViewLink* v = view_.load()) v->ShowLogEffects(fx);
+    if (ViewLink* v = view_.load()) {
+        v->LineLogged(flags, text);
+        v->ShowLogEffects(fx);
+    }
 }
 
 void Application::FillServerRow() {
