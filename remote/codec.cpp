@@ -818,7 +818,11 @@ class Record {
 
     // The next field (by position) or the field `key` (by name).
     const Json* Field(const char* key) {
-        if (array_) return &(*array_)[next_++];
+        if (array_) {
+            if (next_ < array_->size()) return &(*array_)[next_++];
+            r_.Fail("wrong field count", key);
+            return nullptr;
+        }
         if (!map_) return nullptr;
         auto it = map_->find(key);
         if (it == map_->end()) {
