@@ -6,17 +6,11 @@
 
 #include "core/log_flags.h"
 #include "engine/workers.h"
+#include "remote/texts.h"
 
 namespace movra::service {
 
 using namespace remote;
-
-Text VersionRefusalText(uint32_t service, uint32_t window) {
-    return Fmt(
-        u"Версия протокола службы Movra (%u) не совпадает с версией окна (%u). "
-        u"Установите Movra и службу Movra одной версии.",
-        static_cast<unsigned>(service), static_cast<unsigned>(window));
-}
 
 namespace {
 
@@ -69,7 +63,7 @@ void ClientAdapter::Leave(uint64_t client, const Text& why) {
 void ClientAdapter::Hello(uint64_t client, Window& w, const remote::Hello& hello) {
     if (hello.version != kProtocolVersion) {
         w.out->Send(
-            Make(Refusal{kProtocolVersion, VersionRefusalText(kProtocolVersion, hello.version)}));
+            Make(Refusal{kProtocolVersion, VersionMismatchText(kProtocolVersion, hello.version)}));
         w.out->Close();
         windows_.erase(client);
         hooks_.line(LOG_WARN, kWindowDroppedLine + Fmt(u"версия протокола %u",
@@ -185,7 +179,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
             reply.text += u"\n" + box;
         hooks_.box(box);
     }
-    if (changed) Changed();
+    // The state goes first: a window that reads right after the reply sees its change.
+    if (changed) {
+        Changed();
+        Flush();
+    }
     out->Send(Make(std::move(reply)));
 }
 

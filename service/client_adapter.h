@@ -25,9 +25,6 @@ inline const Text kWindowDroppedLine = u"Окно Movra отключено: ";  
 // Why a window is dropped for what it sent.
 inline const Text kProtocolViolation = u"нарушение порядка обмена";
 
-// The refusal of a window of another protocol version.
-Text VersionRefusalText(uint32_t service, uint32_t window);
-
 // The most lines one ReadLog reply carries; a window reads a long file in several.
 inline constexpr uint32_t kMaxLogLinesPerReply = 5000;
 
