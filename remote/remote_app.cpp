@@ -28,6 +28,13 @@ struct Delivery {
     CycleSummary summary;
 };
 
+// The window's event list never writes a file: the service writes Movra.log.
+Model& NoFile(Model& m) {
+    Model::Guard g(m);
+    m.settings.LogFileName.clear();
+    return m;
+}
+
 bool SameUsers(const AppSnapshot& a, const AppSnapshot& b) {
     if (a.users.size() != b.users.size()) return false;
     for (size_t i = 0; i < a.users.size(); ++i)
@@ -43,7 +50,7 @@ struct RemoteApp::Impl {
           options(std::move(o)),
           clock(options.clock ? *options.clock : SystemClock()),
           model(clock),
-          log(model, clock) {
+          log(NoFile(model), clock) {
         delivery = std::thread([this] { Deliver(); });
     }
 

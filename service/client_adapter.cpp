@@ -152,6 +152,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
                 changed = true;
             } else if constexpr (std::is_same_v<T, remote::ReadLog>) {
                 // Each window reads the file from where it stopped, as its log window would.
+                if (!body.restart && w.logEnded) {
+                    reply.end = true;
+                    return;
+                }
+                w.logEnded = false;
                 if (body.restart || !w.log) {
                     w.log = std::make_unique<LogFileReader>();
                     const Text name = app_.CurrentSettings().LogFileName;
@@ -164,6 +169,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
                 }
                 reply.lines = w.log->NextLines(std::min(body.count, kMaxLogLinesPerReply));
                 reply.end = w.log->AtEnd();
+                // A window that has read it all holds the file open no longer.
+                if (reply.end) {
+                    w.log.reset();
+                    w.logEnded = true;
+                }
             } else if constexpr (std::is_same_v<T, remote::ReadHistory>) {
                 reply.history = app_.History().Export();
             }
@@ -192,6 +202,8 @@ std::shared_ptr<const Message> ClientAdapter::MakeState() const {
     app_.Snapshot(s.snapshot);
     s.settingsRevision = app_.SettingsRevision();
     s.workerRunning = app_.WorkerRunning();
+    sentRunning_ = s.workerRunning;
+    sentConn_ = s.snapshot.connState;
     s.exitBegun = app_.ExitBegun();
     return Make(std::move(s));
 }
@@ -221,6 +233,11 @@ void ClientAdapter::Flush() {
     const bool anyone = std::any_of(windows_.begin(), windows_.end(),
                                     [](const auto& e) { return e.second.welcomed; });
     if (anyone) ToAll(MakeState());
+}
+
+void ClientAdapter::Watch() {
+    if (app_.WorkerRunning() != sentRunning_ || app_.ConnState() != sentConn_) Changed();
+    Flush();
 }
 
 void ClientAdapter::CloseAll() {

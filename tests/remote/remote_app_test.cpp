@@ -181,6 +181,8 @@ TEST(RemoteApp, EveryRequestOfTheWindowActsOnTheService) {
     w.view.Pump(w.app);
     EXPECT_TRUE(Contains(w.view.titles, u"Movra - Подключен к ti.new (служба)"));
     EXPECT_TRUE(Contains(w.view.shown, u"Авторизация пользователя TI...OK"));
+    // Only the service writes its Movra.log.
+    EXPECT_EQ(rig.LogCount(u"Авторизация пользователя TI...OK"), 1);
     // The chart fetches the service's history when it opens.
     w.app.ChartOpening();
     const chart::View v = w.app.History().Shown(chart::Range::k10Min, StampNow(rig.clock));
@@ -199,6 +201,8 @@ TEST(RemoteApp, EveryRequestOfTheWindowActsOnTheService) {
     EXPECT_FALSE(first.error);
     const remote::LogPage rest = w.app.ReadLog(false, 100);
     EXPECT_TRUE(rest.end);
+    EXPECT_TRUE(w.app.ReadLog(false, 100).lines.empty());
+    EXPECT_EQ(w.app.ReadLog(true, 1).lines, first.lines);
     EXPECT_TRUE(w.view.Messages().empty());
     rig.Stop();
     // The service's stop ends the conversation, said once.
