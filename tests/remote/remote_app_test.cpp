@@ -42,6 +42,7 @@ class WindowView : public ViewLink {
     void CycleSummaryReady(const CycleSummary& s) override {
         std::lock_guard<std::mutex> l(m_);
         summaries_.push_back(s);
+        ++summariesSeen;
     }
     void ShowLogEffects(const LogEffects&) override {}
 
@@ -65,7 +66,7 @@ class WindowView : public ViewLink {
         return messages_;
     }
 
-    std::atomic<int> refreshes{0}, usersChanged{0};
+    std::atomic<int> refreshes{0}, usersChanged{0}, summariesSeen{0};
     std::vector<Text> titles, shown;  // the test's thread
 
   private:
@@ -178,6 +179,8 @@ TEST(RemoteApp, EveryRequestOfTheWindowActsOnTheService) {
     w.app.Connect();
     WaitUntil([&] { return Connected(w); });
     WaitUntil([&] { return w.view.refreshes.load() > 2; });
+    // A cycle has ended, so the service's history holds it.
+    WaitUntil([&] { return w.view.summariesSeen.load() > 0; });
     w.view.Pump(w.app);
     EXPECT_TRUE(Contains(w.view.titles, u"Movra - Подключен к ti.new (служба)"));
     EXPECT_TRUE(Contains(w.view.shown, u"Авторизация пользователя TI...OK"));
