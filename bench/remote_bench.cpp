@@ -1,74 +1,65 @@
-// One cycle's State for a window of the service with 2,000 users: what the service's loop spends
-// to make it (the snapshot copied under the model's lock and wrapped as one message for every
-// window) and what the window spends to take it (the decoded message handed to RemoteApp on the
-// reader thread, and the snapshot the table's refresh reads).
+// The frames the service sends: a State of 2,000 users and 20 groups (each cycle, to every
+// window), and a reply carrying a full channel history of 20 groups (an hour of seconds and a
+// day of minutes, when a chart opens). Encoding, decoding, and the bytes of the body.
 #include <benchmark/benchmark.h>
 
-#include <memory>
-#include <string>
-
-#include "app/application.h"
-#include "remote/remote_app.h"
+#include "remote/codec.h"
+#include "sample_messages.h"
 
 namespace {
 
 using namespace movra;
+using namespace movra::remote;
 
-class NoServer : public TiConnector {
-  public:
-    std::unique_ptr<TiServer> Connect(const Text&) override { return nullptr; }
-};
-
-class Nowhere : public remote::Outbox {
-  public:
-    void Send(std::shared_ptr<const remote::Message>) override {}
-    void Close() override {}
-};
-
-struct Service {
-    explicit Service(int users) {
-        Model& m = app.LiveModel();
-        Model::Guard g(m);
-        for (int k = 0; k < users; ++k) {
-            const int32_t i = m.AddUserByName(u"user" + FromUtf8(std::to_string(k)));
-            CTiUserData& u = m.Users[i];
-            u.IP = u"10.0.0." + FromUtf8(std::to_string(k % 250));
-            u.LimitIn = 1000 + k;
-            u.LimitOut = 500 + k;
-        }
-    }
-    std::shared_ptr<const remote::Message> MakeState() {
-        remote::State s;
-        app.Snapshot(s.snapshot);
-        s.settingsRevision = 1;
-        return std::make_shared<const remote::Message>(std::move(s));
-    }
-    NoServer connector;
-    WorkerEvents events;
-    Application app{connector, events, AppHost{}};
-};
-
-void BM_ServiceMakesState(benchmark::State& state) {
-    Service service(static_cast<int>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(service.MakeState());
+Message BigState() {
+    return sample::StateOf(2000, 20);
 }
-BENCHMARK(BM_ServiceMakesState)->Arg(2000)->Unit(benchmark::kMicrosecond);
+Message FullHistory() {
+    Reply r;
+    r.id = 1;
+    r.history = sample::History(3600, 1440, 20);
+    return r;
+}
 
-void BM_WindowTakesState(benchmark::State& state) {
-    Service service(static_cast<int>(state.range(0)));
-    const std::shared_ptr<const remote::Message> sent = service.MakeState();
-    Nowhere nowhere;
-    remote::RemoteApp window(nowhere, {});
-    AppSnapshot shown;
+void Encode(benchmark::State& state, const Message& m) {
+    size_t bytes = 0;
     for (auto _ : state) {
-        // The copy stands for the message the decoder makes from the frame.
-        remote::Message decoded = *sent;
-        window.Receive(std::move(decoded));
-        window.Snapshot(shown);
-        benchmark::DoNotOptimize(shown.users.data());
+        std::vector<uint8_t> body = EncodeBody(m);
+        bytes = body.size();
+        benchmark::DoNotOptimize(body.data());
     }
+    state.counters["bytes"] = static_cast<double>(bytes);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
-BENCHMARK(BM_WindowTakesState)->Arg(2000)->Unit(benchmark::kMicrosecond);
+
+void Decode(benchmark::State& state, const Message& m) {
+    const std::vector<uint8_t> body = EncodeBody(m);
+    for (auto _ : state) {
+        DecodeError error;
+        std::optional<Message> back = DecodeBody(body, error);
+        if (!back) state.SkipWithError(error.what.c_str());
+        benchmark::DoNotOptimize(back);
+    }
+    state.counters["bytes"] = static_cast<double>(body.size());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
+}
+
+void EncodeState2000(benchmark::State& s) {
+    Encode(s, BigState());
+}
+void DecodeState2000(benchmark::State& s) {
+    Decode(s, BigState());
+}
+void EncodeHistoryDay(benchmark::State& s) {
+    Encode(s, FullHistory());
+}
+void DecodeHistoryDay(benchmark::State& s) {
+    Decode(s, FullHistory());
+}
+BENCHMARK(EncodeState2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeState2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodeHistoryDay)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeHistoryDay)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
