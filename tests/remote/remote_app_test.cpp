@@ -210,6 +210,54 @@ TEST(RemoteApp, EveryRequestOfTheWindowActsOnTheService) {
     EXPECT_EQ(w.Losses(), std::vector<Text>{remote::kServiceStoppingText});
 }
 
+// The real file system, except that Movra.cfg cannot be read while `held` is set.
+class HeldFiles : public PlatformFileSystem {
+  public:
+    std::atomic<bool> held{true};
+    FileRead ReadWhole(const Text& name) override {
+        if (!held) return PlatformFileSystem::ReadWhole(name);
+        FileRead r;
+        r.status = FileRead::Status::kUnreadable;
+        r.reason = u"Процесс не может получить доступ к файлу";
+        return r;
+    }
+};
+
+// Movra.cfg could not be read at the service's start: the window is asked before a save
+// replaces it, as the desktop edition asks, and No writes nothing.
+TEST(RemoteApp, ASaveOverAnUnreadMovraCfgAsksInTheWindow) {
+    FakeConnector conn;
+    HeldFiles files;
+    ServiceRig rig(conn);
+    rig.WriteConfig(false);
+    rig.parts.files = &files;
+    rig.Start();
+    Window w(rig.host->Clients(), u"w");
+    ASSERT_EQ(w.app.Open(60s), std::nullopt);
+    const Text question = ReplaceUnreadConfigQuestion(w.app.CurrentSettings().ConfigFileName);
+    std::vector<Text> asked;
+    EXPECT_EQ(w.app.AddUser(u"zed").result, AddUserResult::kAdded);
+    EXPECT_FALSE(w.app.Save([&](const Text& q) {
+        asked.push_back(q);
+        return false;
+    }));
+    struct Boxes : MessagePort {
+        void ShowMessage(const Text&) override {}
+    } boxes;
+    Model before(rig.clock);
+    ASSERT_TRUE(LoadConfig(before, boxes));
+    EXPECT_EQ(before.NumUsers, 1);  // still the file written before the start
+    EXPECT_TRUE(w.app.Save([&](const Text& q) {
+        asked.push_back(q);
+        return true;
+    }));
+    EXPECT_EQ(asked, (std::vector<Text>{question, question}));
+    Model after(rig.clock);
+    ASSERT_TRUE(LoadConfig(after, boxes));
+    EXPECT_EQ(after.User(after.NumUsers - 1).UserName, u"zed");
+    EXPECT_TRUE(w.view.Messages().empty());
+}
+
 TEST(RemoteApp, TwoWindowsShareTheStateAndAnEditOnAnOlderRecordIsRefused) {
     FakeConnector conn;
     ServiceRig rig(conn);
