@@ -362,6 +362,39 @@ TEST(RemoteApp, TheConversationEndsOnceAndFailsWhatWaits) {
     EXPECT_EQ(muteLost.load(), 1);
 }
 
+// The service's steady line may stand apart from the window's (a clock set between their starts):
+// the chart's now follows the service's line, read from its summaries, and its wall clock stays.
+TEST(RemoteApp, TheChartsNowIsOnTheServicesTimeLine) {
+    ManualClock clock;
+    SilentService service;
+    RemoteAppOptions o;
+    o.clock = &clock;
+    RemoteApp app(service, o);
+    service.onHello = [&] {
+        app.Receive(remote::Welcome{});
+        app.Receive(remote::State{});
+    };
+    ASSERT_EQ(app.Open(60s), std::nullopt);
+    const ClockStamp here = StampNow(clock);
+    EXPECT_EQ(app.HistoryNow(clock), here);
+    CycleSummary s;
+    s.at = {here.steady + 3600, here.local};
+    s.groups.push_back({1, u"g", 100, 10, 0, 0});
+    app.Receive(remote::Summary{s});
+    app.TakeCycleSummary(s);  // as the window takes it
+    const ClockStamp now = app.HistoryNow(clock);
+    EXPECT_EQ(now.steady, here.steady + 3600);
+    EXPECT_EQ(now.local, here.local);
+    const chart::View v = app.History().Shown(chart::Range::k10Min, now);
+    EXPECT_FALSE(v.points.back().gap);
+    EXPECT_EQ(v.points.back().local, here.local);
+    // A second of the summary's way is no move.
+    s.at.steady += 2;
+    clock.Advance(1);
+    app.Receive(remote::Summary{s});
+    EXPECT_EQ(app.HistoryNow(clock).steady, here.steady + 3601);
+}
+
 // The window's thread blocked in a request while the view's call for a line that came before
 // the reply waits for that thread: the reply must not wait behind the view's call.
 class BlockingView : public ViewLink {
