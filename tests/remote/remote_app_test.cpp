@@ -235,6 +235,8 @@ TEST(RemoteApp, ASaveOverAnUnreadMovraCfgAsksInTheWindow) {
     rig.WriteConfig(false);
     rig.parts.files = &files;
     rig.Start();
+    // The start-up's box about Movra.cfg went before the window came (no notice of it).
+    WaitUntil([&] { return rig.LogCount(service::kServiceStartedLine) == 1; });
     Window w(rig.host->Clients(), u"w");
     ASSERT_EQ(w.app.Open(60s), std::nullopt);
     const Text question = ReplaceUnreadConfigQuestion(w.app.CurrentSettings().ConfigFileName);
