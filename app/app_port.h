@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/config_file.h"
+#include "core/clock.h"
 #include "core/cycle_summary.h"
 #include "core/log_flags.h"
 #include "core/model.h"
@@ -132,6 +133,9 @@ class AppPort {
     virtual const EventLog& Log() const = 0;
     // Every cycle's figures since the first connect.
     virtual const chart::ChannelHistory& History() const = 0;
+    // Now, with the steady second on the line of History()'s samples (another process keeps
+    // its own line when it runs the engine).
+    virtual ClockStamp HistoryNow(const Clock& clock) const { return StampNow(clock); }
     // Whether a worker (a control run or an import) is in its run.
     virtual bool WorkerRunning() const = 0;
     // A copy of the settings record.

@@ -88,6 +88,7 @@ struct RemoteApp::Impl {
                 } else if constexpr (std::is_same_v<T, LogLine>) {
                     Queue({Delivery::Kind::kLine, m.flags, std::move(m.text), {}});
                 } else if constexpr (std::is_same_v<T, Summary>) {
+                    Follow(m.summary.at);
                     Queue({Delivery::Kind::kSummary, 0, {}, std::move(m.summary)});
                 } else if constexpr (std::is_same_v<T, Notice>) {
                     Queue({Delivery::Kind::kNotice, 0, std::move(m.text), {}});
@@ -139,6 +140,15 @@ struct RemoteApp::Impl {
         }
         dcv.notify_one();
         if (exiting) Lose(kServiceStoppingText);
+    }
+
+    // The service's steady line started when the service did: a clock set since then (or the
+    // drift of a long uptime) puts it apart from this process's. A summary is stamped just
+    // before it is sent, so the difference is read from it; a second of delay is no move.
+    void Follow(const ClockStamp& at) {
+        const int64_t shift = at.steady - StampNow(clock).steady;
+        const int64_t known = lineShift.load();
+        if (shift > known + 1 || shift < known - 1) lineShift.store(shift);
     }
 
     void Queue(Delivery d) {
@@ -263,6 +273,8 @@ struct RemoteApp::Impl {
     std::map<uint64_t, std::optional<Reply>> waiting;
     std::atomic<uint32_t> connState{LOG_DISCONNECTED};
     std::atomic<bool> running{false};
+    // The service's steady seconds less this process's.
+    std::atomic<int64_t> lineShift{0};
     bool exitRequested = false;  // the window's thread
 
     // The view's calls: under dm.
@@ -345,6 +357,12 @@ const EventLog& RemoteApp::Log() const {
 
 const chart::ChannelHistory& RemoteApp::History() const {
     return impl_->history;
+}
+
+ClockStamp RemoteApp::HistoryNow(const Clock& clock) const {
+    ClockStamp now = StampNow(clock);
+    now.steady += impl_->lineShift.load();
+    return now;
 }
 
 bool RemoteApp::WorkerRunning() const {

@@ -76,6 +76,7 @@ class RemoteApp final : public AppPort {
     uint32_t ConnState() const override;
     const EventLog& Log() const override;
     const chart::ChannelHistory& History() const override;
+    ClockStamp HistoryNow(const Clock& clock) const override;
     bool WorkerRunning() const override;
     Settings CurrentSettings() const override;
     SettingsEdit BeginSettingsEdit() const override;

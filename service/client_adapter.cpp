@@ -1,9 +1,11 @@
 #include "service/client_adapter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 
+#include "config/settings_pages.h"
 #include "core/log_flags.h"
 #include "engine/workers.h"
 #include "remote/texts.h"
@@ -21,6 +23,33 @@ std::shared_ptr<const Message> Make(Message m) {
 // What only the service says: a window that sends it is not a window of this program.
 bool FromServiceOnly(const Message& m) {
     return !std::holds_alternative<remote::Hello>(m) && !std::holds_alternative<remote::Request>(m);
+}
+
+// Whether the settings sheet could have given this record: what a window changed is held to the
+// ranges the sheet holds what is typed to (what it left as it was is the service's own value).
+bool SheetCouldGive(const Settings& s, const Settings& now) {
+    for (const auto& pages : {MainPageBindings(), TrafficPageBindings()})
+        for (const Binding<Settings>& b : pages) {
+            if (b.showOnly) continue;
+            const bool ok = std::visit(
+                [&](auto m) {
+                    using T = std::decay_t<decltype(s.*m)>;
+                    if constexpr (std::is_same_v<T, Text>) {
+                        return true;
+                    } else {
+                        const double v = static_cast<double>(s.*m);
+                        if (s.*m == now.*m) return true;
+                        if (!std::isfinite(v)) return false;
+                        if (b.kind == FieldKind::kRadio)
+                            return v >= 0 && v < static_cast<double>(b.ids.size());
+                        if (b.kind == FieldKind::kCheck) return v == 0 || v == 1;
+                        return !b.ranged || (v >= b.lo && v <= b.hi);
+                    }
+                },
+                b.member);
+            if (!ok) return false;
+        }
+    return true;
 }
 
 }  // namespace
@@ -131,6 +160,10 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
             } else if constexpr (std::is_same_v<T, remote::ClearLogFile>) {
                 app_.ClearLogFile();
             } else if constexpr (std::is_same_v<T, remote::ApplySettings>) {
+                if (!SheetCouldGive(body.edited, app_.CurrentSettings())) {
+                    reply.outcome = Outcome::kFailed;
+                    return;
+                }
                 changed = app_.ApplySettings(body.edited, body.base);
                 done(changed, Outcome::kStale);
             } else if constexpr (std::is_same_v<T, remote::EditGroups>) {

@@ -1,7 +1,8 @@
 #pragma once
 // An in-memory conversation between a RemoteApp and a service's ClientHub: each direction is a
-// queue delivered in order on a thread of its own, as a pipe's reader thread delivers, and a
-// closed end is reported to the other side once what was queued has gone.
+// queue delivered in order on a thread of its own, as a pipe's reader thread delivers, each
+// message through the frames the pipe carries, and a closed end is reported to the other side
+// once what was queued has gone.
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -9,6 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "remote/codec.h"
 #include "remote/remote_app.h"
 #include "service/client_hub.h"
 
@@ -53,11 +57,18 @@ class MemoryEnd : public remote::Outbox {
                 gone_();
                 return;
             }
-            // Each side gets its own copy, as a decoded frame would be.
-            remote::Message copy = *queue_.front();
+            const std::shared_ptr<const remote::Message> sent = std::move(queue_.front());
             queue_.pop_front();
             l.unlock();
-            deliver_(std::move(copy));
+            reader_.Feed(remote::EncodeFrame(*sent));
+            remote::Message decoded;
+            remote::DecodeError error;
+            if (reader_.Next(decoded, error) != remote::FrameReader::Status::kMessage) {
+                ADD_FAILURE() << "a frame did not decode: " << error.what;
+                gone_();
+                return;
+            }
+            deliver_(std::move(decoded));
             l.lock();
         }
     }
@@ -68,6 +79,7 @@ class MemoryEnd : public remote::Outbox {
     bool closed_ = false, stop_ = false;
     std::function<void(remote::Message)> deliver_;
     std::function<void()> gone_;
+    remote::FrameReader reader_;
     std::thread thread_;
 };
 

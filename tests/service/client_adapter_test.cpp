@@ -55,6 +55,20 @@ TEST(ServiceWindows, AnOtherVersionIsRefusedAndABrokenOrderDropsOnlyThatWindow) 
     EXPECT_EQ(r.id, 5u);
     EXPECT_EQ(r.added, AddUserResult::kAdded);
     WaitUntil([&] { return good->Await<State>().snapshot.users.size() == 2; });
+    // A record the settings sheet would not have taken changes nothing.
+    State now = good->Await<State>();
+    Settings edited = now.snapshot.settings;
+    edited.GridSize = 600;
+    hub.Receive(goodId, Request{6, ApplySettings{edited, now.settingsRevision}});
+    WaitUntil([&] { return good->All<Reply>().size() == 2; });
+    EXPECT_EQ(good->All<Reply>().back().outcome, Outcome::kFailed);
+    edited = now.snapshot.settings;
+    edited.RXMAXkbit = 4000;
+    hub.Receive(goodId, Request{7, ApplySettings{edited, now.settingsRevision}});
+    WaitUntil([&] { return good->All<Reply>().size() == 3; });
+    EXPECT_EQ(good->All<Reply>().back().outcome, Outcome::kDone);
+    EXPECT_EQ(good->Await<State>().snapshot.settings.GridSize, now.snapshot.settings.GridSize);
+    EXPECT_EQ(good->Await<State>().snapshot.settings.RXMAXkbit, 4000u);
     EXPECT_FALSE(good->Closed());
     hub.Leave(goodId, {});
     WaitUntil([&] { return rig.LogCount(service::kWindowLeftLine + u"admin@pc, процесс 8") == 1; });

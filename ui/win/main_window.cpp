@@ -93,8 +93,8 @@ CmovraDlg::CmovraDlg(AppPort& app, const Clock& clock)
       table_({[this](int id) { RunCommand(id); }, [this] { TableMenu(); },
               [this] { RefreshTableNow(); }, [this](const Text& text) { ShowMessage(text); }},
              clock_),
-      chart_({&app.History(), [this] { return ChartUnit(); }, [this] { return StampNow(clock_); },
-              SaveChartCsv}) {
+      chart_({&app.History(), [this] { return ChartUnit(); },
+              [this] { return app_.HistoryNow(clock_); }, SaveChartCsv}) {
     uiThread_ = GetCurrentThreadId();
     app_.Attach(this);
     SetWindowFailureLink(this);
