@@ -9,6 +9,7 @@
 #include "core/log_flags.h"
 #include "engine/workers.h"
 #include "remote/texts.h"
+#include "service/service_host.h"
 
 namespace movra::service {
 
@@ -128,6 +129,7 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
         [&](const auto& body) {
             using T = std::decay_t<decltype(body)>;
             if constexpr (std::is_same_v<T, remote::Connect>) {
+                runAskedByWindow_ = true;
                 app_.Connect();
                 changed = true;
             } else if constexpr (std::is_same_v<T, remote::Disconnect>) {
@@ -257,6 +259,7 @@ void ClientAdapter::Summary(const CycleSummary& summary) {
 }
 
 void ClientAdapter::Notice(const Text& text) {
+    if (!runAskedByWindow_ && BoxRepeatsEachRetry(text)) return;
     if (!windows_.empty()) ToAll(Make(remote::Notice{text}));
 }
 

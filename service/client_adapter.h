@@ -49,7 +49,13 @@ class ClientAdapter {
     // What the windows see, as it happens.
     void LogLine(uint32_t flags, const Text& text);
     void Summary(const CycleSummary& summary);
+    // A box of the desktop edition. One that a run started by the service itself raises at
+    // each retry (a failed connect, log-in or poll) is left to the event list, which already
+    // has its line: a window would otherwise collect a box every pause.
     void Notice(const Text& text);
+    // The service connects by itself (at start, after a pause); until a window asks for a
+    // connect, the runs' repeating boxes are not the windows'.
+    void ServiceConnects() { runAskedByWindow_ = false; }
     // Something a window shows has changed: one State goes at the next Flush.
     void Changed() { stateDue_ = true; }
     // Sends the State that is due, once, to every window that said Hello.
@@ -67,6 +73,7 @@ class ClientAdapter {
     size_t Windows() const { return windows_.size(); }
 
   private:
+    bool runAskedByWindow_ = false;
     struct Window {
         std::shared_ptr<remote::Outbox> out;
         bool welcomed = false;

@@ -27,17 +27,32 @@ std::optional<EventType> EventTypeOfLine(uint32_t flags) {
     return std::nullopt;
 }
 
-bool BoxRepeatsLine(const Text& text) {
-    // The boxes that the desktop edition shows beside a line of the same words.
-    static const Text kPrefixes[] = {
-        u"Ошибка подключения к ",                    // connect failure, the regulator taken
-        u"Ошибка авторизации. ",                     // log-in failure
-        u"Ошибка получения данных о пользователе ",  // poll failure
-        u"Перехожу в режим наблюдения!",             // a refused limit write
-        u"Не удалось прочитать файл ",               // Movra.cfg unreadable at start
-    };
-    return std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
+namespace {
+
+// The boxes that the desktop edition shows beside a line of the same words; the first three
+// come with every failed run.
+const Text kBoxPrefixes[] = {
+    u"Ошибка подключения к ",                    // connect failure, the regulator taken
+    u"Ошибка авторизации. ",                     // log-in failure
+    u"Ошибка получения данных о пользователе ",  // poll failure
+    u"Перехожу в режим наблюдения!",             // a refused limit write
+    u"Не удалось прочитать файл ",               // Movra.cfg unreadable at start
+};
+constexpr size_t kRetryBoxes = 3;
+
+bool StartsWithAny(const Text& text, const Text* first, const Text* last) {
+    return std::any_of(first, last,
                        [&](const Text& p) { return text.compare(0, p.size(), p) == 0; });
+}
+
+}  // namespace
+
+bool BoxRepeatsLine(const Text& text) {
+    return StartsWithAny(text, std::begin(kBoxPrefixes), std::end(kBoxPrefixes));
+}
+
+bool BoxRepeatsEachRetry(const Text& text) {
+    return StartsWithAny(text, std::begin(kBoxPrefixes), std::begin(kBoxPrefixes) + kRetryBoxes);
 }
 
 namespace {
@@ -255,6 +270,7 @@ struct ServiceHost::Impl final : public ViewLink, public ClientHub {
         attempted = true;
         loggedIn = false;
         lastBusyMs = parts.steadyMs();
+        clients->ServiceConnects();
         app->Connect();
     }
 

@@ -37,6 +37,8 @@ std::optional<EventType> EventTypeOfLine(uint32_t flags);
 // Whether a box's text repeats a line of its own (connect, log-in, poll and regulation
 // failures, the unreadable Movra.cfg at start), which is already in the log and the event log.
 bool BoxRepeatsLine(const Text& text);
+// Whether such a box comes again with each retry of a run that fails (connect, log-in, poll).
+bool BoxRepeatsEachRetry(const Text& text);
 
 inline constexpr std::chrono::minutes kRepeatQuiet{10};
 

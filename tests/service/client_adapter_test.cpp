@@ -85,5 +85,39 @@ TEST(ServiceWindows, AnOtherVersionIsRefusedAndABrokenOrderDropsOnlyThatWindow) 
     EXPECT_TRUE(sawOwnLine);
 }
 
+TEST(ServiceWindows, AFailedRetryIsNoBoxButAWindowsOwnConnectIs) {
+    FakeConnector conn;
+    conn.state->connectFails = true;
+    ServiceRig rig(conn);
+    rig.WriteConfig(true);
+    rig.Start();
+    service::ClientHub& hub = rig.host->Clients();
+    auto w = std::make_shared<RecordingOutbox>();
+    const uint64_t id = hub.Join(w);
+    hub.Receive(id, Hello{kProtocolVersion, u"admin@pc"});
+    w->Await<Welcome>();
+    const Text failure = u"Ошибка подключения к ti.local";
+    auto lines = [&] {
+        size_t n = 0;
+        for (const LogLine& l : w->All<LogLine>()) n += l.text.find(failure) != Text::npos;
+        return n;
+    };
+    // The service's own tries: the window's event list has the line, no box comes.
+    WaitUntil([&] { return lines() == 1; });
+    rig.AdvanceAfterRun(30000);
+    WaitUntil([&] { return lines() == 2; });
+    // The window asks: its failure is shown as the desktop edition shows it.
+    hub.Receive(id, Request{1, Connect{}});
+    WaitUntil([&] { return lines() == 3; });
+    WaitUntil([&] { return w->All<Notice>().size() == 1; });
+    EXPECT_EQ(w->All<Notice>()[0].text, failure);
+    // The next try is the service's own again.
+    rig.AdvanceAfterRun(60000);
+    WaitUntil([&] { return lines() == 4; });
+    std::this_thread::sleep_for(3 * service::ServiceHost::kTick);
+    EXPECT_EQ(w->All<Notice>().size(), 1u);
+    rig.Stop();
+}
+
 }  // namespace
 }  // namespace movra::testing
