@@ -22,7 +22,7 @@ namespace {
 
 // What reaches the view, in the order the service sent it.
 struct Delivery {
-    enum class Kind { kLine, kSummary, kNotice, kRefresh } kind = Kind::kLine;
+    enum class Kind { kLine, kSummary, kRefresh } kind = Kind::kLine;
     uint32_t flags = 0;
     Text text;
     CycleSummary summary;
@@ -52,6 +52,7 @@ struct RemoteApp::Impl {
           model(clock),
           log(NoFile(model), clock) {
         delivery = std::thread([this] { Deliver(); });
+        noticer = std::thread([this] { ShowNotices(); });
     }
 
     ~Impl() {
@@ -60,7 +61,10 @@ struct RemoteApp::Impl {
             stopping = true;
         }
         dcv.notify_all();
+        ncv.notify_all();
         delivery.join();
+        // A box still open is the administrator's to close.
+        noticer.join();
     }
 
     // ---- The reader thread ----
@@ -91,7 +95,11 @@ struct RemoteApp::Impl {
                     Follow(m.summary.at);
                     Queue({Delivery::Kind::kSummary, 0, {}, std::move(m.summary)});
                 } else if constexpr (std::is_same_v<T, Notice>) {
-                    Queue({Delivery::Kind::kNotice, 0, std::move(m.text), {}});
+                    {
+                        std::lock_guard<std::mutex> l(dm);
+                        notices.push_back(std::move(m.text));
+                    }
+                    ncv.notify_one();
                 } else if constexpr (std::is_same_v<T, Reply>) {
                     // Straight to the waiter: the window's thread may be the one waiting, and
                     // the view's calls queued before the reply wait for that thread.
@@ -198,15 +206,27 @@ struct RemoteApp::Impl {
                     case Delivery::Kind::kSummary:
                         v->CycleSummaryReady(d.summary);
                         break;
-                    case Delivery::Kind::kNotice:
-                        v->ShowMessage(d.text);
-                        break;
                     case Delivery::Kind::kRefresh:
                         if (usersChanged) v->UsersChanged();
                         v->RefreshTable();
                         break;
                 }
             }
+            l.lock();
+        }
+    }
+
+    // ---- The boxes' thread: an open box holds neither the lines nor the table ----
+
+    void ShowNotices() {
+        std::unique_lock<std::mutex> l(dm);
+        for (;;) {
+            ncv.wait(l, [&] { return stopping || !notices.empty(); });
+            if (stopping) return;
+            Text text = std::move(notices.front());
+            notices.pop_front();
+            l.unlock();
+            if (ViewLink* v = view.load()) v->ShowMessage(text);
             l.lock();
         }
     }
@@ -283,6 +303,10 @@ struct RemoteApp::Impl {
     std::deque<Delivery> queue;
     bool refreshDue = false, usersChangedDue = false, stopping = false;
     std::thread delivery;
+    // The service's boxes, shown one at a time on their own thread.
+    std::condition_variable ncv;
+    std::deque<Text> notices;
+    std::thread noticer;
 
     // The window's thread: the event list and the chart's history, as the window shows them.
     Model model;

@@ -449,5 +449,44 @@ TEST(RemoteApp, AReplyReachesTheWindowWhileTheViewsCallWaitsForIt) {
     link.Stop();
 }
 
+// A box of the service stays open while the administrator reads it; the lines and the table go
+// on meanwhile, as the service does.
+TEST(RemoteApp, AnOpenBoxHoldsNeitherTheLinesNorTheTable) {
+    using namespace remote;
+    struct Quiet : remote::Outbox {
+        void Send(std::shared_ptr<const Message>) override {}
+        void Close() override {}
+    } out;
+    struct BoxView : ViewLink {
+        void LogLine(uint32_t, const Text&) override { ++lines; }
+        void RefreshTable() override { ++refreshes; }
+        void UsersChanged() override {}
+        void ShowMessage(const Text&) override {
+            ++boxes;
+            WaitUntil([&] { return closed.load(); });
+        }
+        void ShowLogEffects(const LogEffects&) override {}
+        std::atomic<int> lines{0}, refreshes{0}, boxes{0};
+        std::atomic<bool> closed{false};
+    } view;
+    RemoteApp app(out, {});
+    std::thread service([&] {
+        app.Receive(Welcome{});
+        app.Receive(State{});
+    });
+    ASSERT_EQ(app.Open(60s), std::nullopt);
+    service.join();
+    app.Attach(&view);
+    app.Receive(Notice{u"Ошибка подключения к ti.local"});
+    WaitUntil([&] { return view.boxes.load() == 1; });
+    app.Receive(LogLine{LOG_INFO, u"строка после окна"});
+    State next;
+    next.snapshot.users.resize(1);
+    app.Receive(std::move(next));
+    WaitUntil([&] { return view.lines.load() == 1 && view.refreshes.load() > 0; });
+    view.closed = true;
+    app.Attach(nullptr);
+}
+
 }  // namespace
 }  // namespace movra::testing
