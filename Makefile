@@ -77,16 +77,19 @@ bench: deps
 	cmake --build $(BUILD)/release -j $(JOBS)
 	@for b in $(BUILD)/release/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
 
-# Bounded fuzzing of the Movra.cfg reader (clang + libFuzzer). New inputs go to the build tree;
-# the seeds in fuzz/corpus/config are replayed by the normal tests.
+# Bounded fuzzing (clang + libFuzzer) of the Movra.cfg reader and of the decoder of the service's
+# frames, FUZZ_SECONDS each. New inputs go to the build tree; the seeds in fuzz/corpus/config and
+# fuzz/corpus/remote are replayed by the normal tests.
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DMOVRA_FUZZ=ON -DMOVRA_BENCH=OFF $(CMAKE_FLAGS)
-	cmake --build $(FUZZ) -j $(JOBS) --target config_fuzz
-	mkdir -p $(FUZZ)/corpus-config
+	cmake --build $(FUZZ) -j $(JOBS) --target config_fuzz remote_fuzz
+	mkdir -p $(FUZZ)/corpus-config $(FUZZ)/corpus-remote
 	$(FUZZ)/fuzz/config_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
 	  $(FUZZ)/corpus-config fuzz/corpus/config
+	$(FUZZ)/fuzz/remote_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
+	  $(FUZZ)/corpus-remote fuzz/corpus/remote
 
 demo: deps
 	@JOBS=$(JOBS) tools/demo "$(BUILD)"

@@ -87,10 +87,26 @@ class ViewLink : public WindowLink {
   public:
     // On the view's thread: what a line the application logged itself changed in the log.
     virtual void ShowLogEffects(const LogEffects& fx) = 0;
+    // Just before ShowLogEffects: that line itself, for a view that passes lines on.
+    virtual void LineLogged(uint32_t flags, const Text& text) {
+        (void)flags;
+        (void)text;
+    }
     // The process ends as soon as this returns (the exit overran its bound): the view takes
     // away what would outlive it, such as its tray icon.
     virtual void ProcessEnding() {}
 };
+
+// What the settings sheet starts from: the record, and the revision of the record it is.
+struct SettingsEdit {
+    Settings settings;
+    uint64_t base = 0;
+};
+
+// Shown when the settings sheet's result was made on a record that has changed since (in
+// another window of the same service); the sheet then shows the record as it is now.
+inline const Text kStaleSettingsText =
+    u"Настройки изменены в другом окне Movra. Окно настроек показывает их новые значения.";
 
 // Where the exit stands after a request or a check.
 enum class ExitStep {
@@ -120,6 +136,9 @@ class AppPort {
     virtual bool WorkerRunning() const = 0;
     // A copy of the settings record.
     virtual Settings CurrentSettings() const = 0;
+    // The record with its revision, which grows by one with each applied settings sheet's
+    // result and each load of Movra.cfg.
+    virtual SettingsEdit BeginSettingsEdit() const = 0;
 
     // ---- Taking what the workers sent (the view's thread, once it has marshalled the call) ----
 
@@ -145,8 +164,10 @@ class AppPort {
     virtual bool Load() = 0;
     // Empties the log file named by the settings, with its line.
     virtual void ClearLogFile() = 0;
-    // The settings sheet's result.
-    virtual void ApplySettings(const Settings& edited) = 0;
+    // The settings sheet's result, made on the record of revision `base`. True: applied, the
+    // revision is base + 1 now. False: the record is of a later revision; nothing was applied
+    // and kStaleSettingsText was shown.
+    virtual bool ApplySettings(const Settings& edited, uint64_t base) = 0;
     // One change of the groups editor; false when it changed nothing.
     virtual bool EditGroups(const GroupsRequest& request) = 0;
     // The limit editor's OK for one user; false when that user is gone.
@@ -157,6 +178,8 @@ class AppPort {
     // Recounts every group's members; when a user is in a group that does not exist, the
     // message naming the first such user and group.
     virtual std::optional<Text> CheckGroups() = 0;
+    // The chart window opens: a port whose history is kept elsewhere fetches it now.
+    virtual void ChartOpening() {}
 
     // ---- The exit (the view's thread) ----
 

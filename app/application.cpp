@@ -78,6 +78,16 @@ Settings Application::CurrentSettings() const {
     return model_.settings;
 }
 
+SettingsEdit Application::BeginSettingsEdit() const {
+    Model::Guard g(model_);
+    return {model_.settings, settingsRevision_};
+}
+
+uint64_t Application::SettingsRevision() const {
+    Model::Guard g(model_);
+    return settingsRevision_;
+}
+
 LogEffects Application::TakeLogLine(uint32_t flags, const Text& text) {
     // Every connection, started here or by a control run restarting itself, logs in with this
     // flag before its first cycle: the history goes on across them and shows the pause as a gap.
@@ -123,7 +133,9 @@ bool Application::Save(const AskYesNo& ask) {
 
 bool Application::Load() {
     if (!configFile_.Load(model_, *this, files_)) return false;
-    FillServerRow();
+    Model::Guard g(model_);
+    ++settingsRevision_;
+    FillServerRowLocked();
     return true;
 }
 
@@ -132,11 +144,19 @@ void Application::ClearLogFile() {
     LogHere(r.flags, r.text);
 }
 
-void Application::ApplySettings(const Settings& edited) {
-    // One hold: a refresh never sees the new server beside the old summary row.
-    Model::Guard g(model_);
-    ApplyEditedSettingsLocked(model_, edited);
-    FillServerRowLocked();
+bool Application::ApplySettings(const Settings& edited, uint64_t base) {
+    {
+        // One hold: a refresh never sees the new server beside the old summary row.
+        Model::Guard g(model_);
+        if (base == settingsRevision_) {
+            ApplyEditedSettingsLocked(model_, edited);
+            ++settingsRevision_;
+            FillServerRowLocked();
+            return true;
+        }
+    }
+    ShowMessage(kStaleSettingsText);
+    return false;
 }
 
 bool Application::EditGroups(const GroupsRequest& request) {
@@ -242,7 +262,10 @@ void Application::CycleSummaryReady(const CycleSummary& summary) {
 
 void Application::LogHere(uint32_t flags, const Text& text) {
     const LogEffects fx = TakeLogLine(flags, text);
-    if (ViewLink* v = view_.load()) v->ShowLogEffects(fx);
+    if (ViewLink* v = view_.load()) {
+        v->LineLogged(flags, text);
+        v->ShowLogEffects(fx);
+    }
 }
 
 void Application::FillServerRow() {

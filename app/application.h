@@ -69,6 +69,9 @@ class Application final : public AppPort, public WindowLink {
     // that run get a bounded wait (pumping), after which the process ends.
     void EndExit(const std::function<void()>& pump);
 
+    // The settings record's revision (BeginSettingsEdit).
+    uint64_t SettingsRevision() const;
+
     // The live lists, for the host's and tests' set-up; no view uses them.
     Model& LiveModel() { return model_; }
 
@@ -80,6 +83,7 @@ class Application final : public AppPort, public WindowLink {
     const chart::ChannelHistory& History() const override { return history_; }
     bool WorkerRunning() const override;
     Settings CurrentSettings() const override;
+    SettingsEdit BeginSettingsEdit() const override;
     LogEffects TakeLogLine(uint32_t flags, const Text& text) override;
     void TakeCycleSummary(const CycleSummary& summary) override;
     std::optional<Text> TakeStartupLine() override;
@@ -90,7 +94,7 @@ class Application final : public AppPort, public WindowLink {
     bool Save(const AskYesNo& ask) override;
     bool Load() override;
     void ClearLogFile() override;
-    void ApplySettings(const Settings& edited) override;
+    bool ApplySettings(const Settings& edited, uint64_t base) override;
     bool EditGroups(const GroupsRequest& request) override;
     bool SetUserLimits(const LimitRequest& request) override;
     AddUserOutcome AddUser(const Text& name) override;
@@ -127,6 +131,8 @@ class Application final : public AppPort, public WindowLink {
     ConfigFileState configFile_;
     chart::ChannelHistory history_;
     ExitDeadline exit_;
+    // Under the model's lock.
+    uint64_t settingsRevision_ = 0;
     std::atomic<ViewLink*> view_{nullptr};
     // Last, so that its threads end before anything they reach.
     std::unique_ptr<Workers> workers_;

@@ -126,6 +126,9 @@ struct ChannelHistory::Impl {
     int64_t last = kNone;  // the latest sample's second
     uint64_t lastRun = 0;
     bool breakPending = false;
+    // The newest second came from Import: it already holds whatever that second saw, and its
+    // run is unknown, so the next cycle neither merges into it nor counts as another run.
+    bool imported = false;
     int64_t agedMinute = kNone;
     // Reused between cycles.
     std::vector<SecondEntry> sample;
@@ -160,6 +163,7 @@ struct ChannelHistory::Impl {
         last = kNone;
         lastRun = 0;
         breakPending = false;
+        imported = false;
         agedMinute = kNone;
     }
 
@@ -272,7 +276,9 @@ struct ChannelHistory::Impl {
     void Add(const CycleSummary& s) {
         // Steady seconds never step back; a stamp that does is of no clock of this history.
         const int64_t t = s.at.steady;
-        if (last != kNone && t < last) return;
+        if (last != kNone && (t < last || (imported && t == last))) return;
+        if (imported) lastRun = s.run;
+        imported = false;
         Age(t);
 
         // The cycle's groups, those beyond the cap summed into "Прочие".
@@ -526,6 +532,163 @@ struct ChannelHistory::Impl {
         }
     }
 
+    HistoryData Export() const {
+        HistoryData d;
+        if (last == kNone) return d;
+        for (uint32_t i = 1; i < keys.size(); ++i)
+            if (keys[i].used) d.keys.push_back({keys[i].key, keys[i].name});
+        for (int64_t t = last - kSecondSlots + 1; t <= last; ++t) {
+            const SecondSlot* s = SecondAt(t);
+            if (!s) continue;
+            HistorySecond o{t,          s->offset,   s->afterBreak, s->measured,
+                            s->widthIn, s->widthOut, s->measuredIn, {}};
+            o.figures.reserve(s->entries.size());
+            for (const SecondEntry& e : s->entries)
+                o.figures.push_back({keys[e.idx].key, e.in, e.out});
+            d.seconds.push_back(std::move(o));
+        }
+        const int64_t lastMinute = FloorDiv(last, 60) * 60;
+        for (int64_t m = lastMinute - (kMinuteSlots - 1) * 60; m <= lastMinute; m += 60) {
+            const MinuteSlot* b = MinuteAt(m);
+            if (!b) continue;
+            HistoryMinute o{m,          b->offset,   b->seconds, b->measuredSeconds, b->measuredSum,
+                            b->widthIn, b->widthOut, {}};
+            o.figures.reserve(b->entries.size());
+            for (const MinuteEntry& e : b->entries)
+                o.figures.push_back({keys[e.idx].key, e.seconds, e.minIn, e.maxIn, e.sumIn,
+                                     e.minOut, e.maxOut, e.sumOut});
+            d.minutes.push_back(std::move(o));
+        }
+        return d;
+    }
+
+    // Untrusted figures: what is not a finite speed counts as none.
+    static float Figure(double v) {
+        return std::isfinite(v) && v > 0 && v < 1e15 ? float(v) : 0.0f;
+    }
+    static double Width(double v) { return std::isfinite(v) && v > 0 && v < 1e15 ? v : 0.0; }
+    // Seconds far from any clock this program reads, and offsets beyond a century, are no
+    // sample of a real history; they would also take the arithmetic of the views past its range.
+    static bool PlausibleTime(int64_t t) {
+        return t > -(int64_t(1) << 40) && t < (int64_t(1) << 40);
+    }
+    static bool PlausibleOffset(int64_t o) {
+        return o > -(int64_t(1) << 32) && o < (int64_t(1) << 32);
+    }
+
+    void Import(const HistoryData& d) {
+        Restart();
+        // The keys the samples may name; a key named twice or beyond the table's room is dropped.
+        std::unordered_map<uint64_t, uint32_t> known;
+        for (const HistoryKey& k : d.keys) {
+            if (k.key == kOthersKey || known.count(k.key) || known.size() >= kMaxKeys) continue;
+            const uint32_t idx = static_cast<uint32_t>(keys.size());
+            KeyInfo info;
+            info.key = k.key;
+            info.name = Text(TextView(k.name).substr(0, kMaxNameUnits));
+            keys.push_back(std::move(info));
+            known.emplace(k.key, idx);
+        }
+        auto find = [&](uint64_t key) -> int64_t {
+            if (key == kOthersKey) return 0;
+            auto it = known.find(key);
+            return it == known.end() ? int64_t(-1) : int64_t(it->second);
+        };
+        // Which keys a kept sample names, and which the sample being read has named already.
+        std::vector<uint8_t> seen(keys.size(), 0);
+        std::vector<size_t> named(keys.size(), SIZE_MAX);
+        size_t sampleNo = 0;
+
+        // Seconds: oldest first, each later than the one before; the newest hour stays.
+        std::vector<const HistorySecond*> secondsIn;
+        for (const HistorySecond& s : d.seconds)
+            if (PlausibleTime(s.time) && PlausibleOffset(s.offset) &&
+                (secondsIn.empty() || s.time > secondsIn.back()->time))
+                secondsIn.push_back(&s);
+        const int64_t newest = secondsIn.empty() ? kNone : secondsIn.back()->time;
+        for (const HistorySecond* in : secondsIn) {
+            const HistorySecond& s = *in;
+            if (s.time <= newest - kSecondSlots) continue;
+            SecondSlot& slot = seconds[Mod(s.time, kSecondSlots)];
+            slot.time = s.time;
+            slot.offset = s.offset;
+            slot.afterBreak = s.afterBreak;
+            slot.widthIn = Width(s.widthIn);
+            slot.widthOut = Width(s.widthOut);
+            slot.measured = s.measured;
+            slot.measuredIn = s.measured ? Width(s.measuredIn) : 0;
+            slot.entries.clear();
+            ++sampleNo;
+            for (const HistoryFigure& f : s.figures) {
+                const int64_t idx = find(f.key);
+                if (idx < 0 || named[idx] == sampleNo || slot.entries.size() > kMaxGroupsPerSample)
+                    continue;
+                named[idx] = sampleNo;
+                seen[idx] = 1;
+                keys[idx].lastSeen = std::max(keys[idx].lastSeen, s.time);
+                slot.entries.push_back({uint32_t(idx), Figure(f.in), Figure(f.out)});
+            }
+        }
+
+        // Minutes: whole minutes with a cycle, oldest first; the newest 24 hours stay.
+        std::vector<const HistoryMinute*> minutesIn;
+        for (const HistoryMinute& m : d.minutes)
+            if (PlausibleTime(m.minute) && m.minute % 60 == 0 && PlausibleOffset(m.offset) &&
+                m.seconds > 0 && m.seconds <= 60 &&
+                (minutesIn.empty() || m.minute > minutesIn.back()->minute))
+                minutesIn.push_back(&m);
+        const int64_t newestMinute = minutesIn.empty() ? kNone : minutesIn.back()->minute;
+        for (const HistoryMinute* in : minutesIn) {
+            const HistoryMinute& m = *in;
+            if (m.minute <= newestMinute - kMinuteSlots * 60) continue;
+            MinuteSlot& b = minutes[Mod(FloorDiv(m.minute, 60), kMinuteSlots)];
+            b.minute = m.minute;
+            b.offset = m.offset;
+            b.seconds = m.seconds;
+            b.measuredSeconds = std::clamp(m.measuredSeconds, 0, m.seconds);
+            b.measuredSum = b.measuredSeconds ? Width(m.measuredSum) : 0;
+            b.widthIn = Width(m.widthIn);
+            b.widthOut = Width(m.widthOut);
+            b.entries.clear();
+            bool others = false;
+            ++sampleNo;
+            for (const HistoryMinuteFigure& f : m.figures) {
+                const int64_t idx = find(f.key);
+                if (idx < 0 || named[idx] == sampleNo || b.entries.size() > kMaxGroupsPerSample + 1)
+                    continue;
+                named[idx] = sampleNo;
+                others = others || idx == 0;
+                const uint32_t secs = std::min<uint32_t>(f.seconds, uint32_t(m.seconds));
+                b.entries.push_back({uint32_t(idx), secs, Figure(f.minIn), Figure(f.maxIn),
+                                     Figure(f.sumIn), Figure(f.minOut), Figure(f.maxOut),
+                                     Figure(f.sumOut)});
+            }
+            b.limit = b.entries.size() + (others ? 0 : 1);
+            for (uint32_t pos = 0; pos < b.entries.size(); ++pos) {
+                KeyInfo& k = keys[b.entries[pos].idx];
+                seen[b.entries[pos].idx] = 1;
+                k.lastSeen = std::max(k.lastSeen, m.minute);
+                k.bucketMinute = m.minute;
+                k.bucketPos = pos;
+            }
+        }
+
+        // What no sample names is not kept: the table holds the groups the history shows.
+        for (uint32_t i = 1; i < keys.size(); ++i) {
+            KeyInfo& k = keys[i];
+            if (seen[i]) {
+                k.used = true;
+                index.emplace(k.key, i);
+            } else {
+                k = KeyInfo{};
+                freeIdx.push_back(i);
+            }
+        }
+        last = newest == kNone ? (newestMinute == kNone ? kNone : newestMinute) : newest;
+        if (newest != kNone && newestMinute != kNone) last = std::max(newest, newestMinute);
+        imported = last != kNone;
+    }
+
     static size_t NameBytes(const Text& t) {
         // Short names live inside the string itself.
         return t.capacity() > 7 ? (t.capacity() + 1) * sizeof(char16_t) + 16 : 0;
@@ -585,6 +748,14 @@ bool ChannelHistory::Minute(int64_t minute, uint64_t key, MinuteFigures& out) co
         return true;
     }
     return false;
+}
+
+HistoryData ChannelHistory::Export() const {
+    return impl_->Export();
+}
+
+void ChannelHistory::Import(const HistoryData& data) {
+    impl_->Import(data);
 }
 
 size_t ChannelHistory::MemoryBytes() const {

@@ -7,11 +7,13 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "app/application.h"
 #include "core/events.h"
 #include "core/log_flags.h"
+#include "service/client_adapter.h"
 
 namespace movra::service {
 
@@ -40,17 +42,23 @@ bool BoxRepeatsLine(const Text& text) {
 
 namespace {
 
-// What a worker sent, waiting for the loop thread.
+// What a worker or a window sent, waiting for the loop thread.
 struct Item {
-    enum class Kind { kLine, kBox, kSummary } kind = Kind::kLine;
+    enum class Kind { kLine, kBox, kSummary, kRefresh, kJoin, kMessage, kLeave };
+    Item(Kind k, uint32_t f, Text t, CycleSummary s)
+        : kind(k), flags(f), text(std::move(t)), summary(std::move(s)) {}
+    Kind kind;
     uint32_t flags = 0;
     Text text;
     CycleSummary summary;
+    uint64_t client = 0;
+    std::shared_ptr<remote::Outbox> out;
+    std::shared_ptr<const remote::Message> message;
 };
 
 }  // namespace
 
-struct ServiceHost::Impl final : public ViewLink {
+struct ServiceHost::Impl final : public ViewLink, public ClientHub {
     explicit Impl(ServiceHostParts p) : parts(std::move(p)) {
         if (!parts.steadyMs) parts.steadyMs = SteadyMs();
         backoff = parts.retry.first;
@@ -68,18 +76,36 @@ struct ServiceHost::Impl final : public ViewLink {
         host.busy = BusyRegulator::kWait;
         app = std::make_unique<Application>(*parts.connector, events, std::move(host),
                                             parts.clock ? *parts.clock : SystemClock());
+        AdapterHooks hooks;
+        hooks.line = [this](uint32_t flags, const Text& text) { Line(flags, text); };
+        hooks.box = [this](const Text& text) { BoxLine(text); };
+        clients = std::make_unique<ClientAdapter>(*app, std::move(hooks));
     }
 
     // The application goes first: it ends its workers while the queue they call still exists.
-    ~Impl() override { app.reset(); }
+    ~Impl() override {
+        clients.reset();
+        app.reset();
+    }
 
     // ---- ViewLink: any thread; queued for the loop, nobody waits ----
     void LogLine(uint32_t flags, const Text& text) override {
         Push({Item::Kind::kLine, flags, text, {}});
     }
-    void RefreshTable() override {}
-    void UsersChanged() override {}
-    void ShowMessage(const Text& text) override { Push({Item::Kind::kBox, 0, text, {}}); }
+    // A cycle's refresh: one State for the windows, however many refreshes came meanwhile.
+    void RefreshTable() override {
+        if (!refreshQueued.exchange(true)) Push({Item::Kind::kRefresh, 0, {}, {}});
+    }
+    void UsersChanged() override { RefreshTable(); }
+    void ShowMessage(const Text& text) override {
+        // A box that a window's request raises on the loop thread answers that request.
+        if (std::this_thread::get_id() == loopThread)
+            if (std::vector<Text>* capture = clients->Capture()) {
+                capture->push_back(text);
+                return;
+            }
+        Push({Item::Kind::kBox, 0, text, {}});
+    }
     void CycleSummaryReady(const CycleSummary& summary) override {
         Push({Item::Kind::kSummary, 0, {}, summary});
     }
@@ -87,6 +113,28 @@ struct ServiceHost::Impl final : public ViewLink {
     void ShowLogEffects(const LogEffects& fx) override {
         if (!parts.echo) return;
         for (const EventLine& e : fx.added) parts.echo(LOG_INFO, e.text);
+    }
+    void LineLogged(uint32_t flags, const Text& text) override { clients->LogLine(flags, text); }
+
+    // ---- ClientHub: any thread; queued for the loop ----
+    uint64_t Join(std::shared_ptr<remote::Outbox> out) override {
+        const uint64_t id = ++lastClient;
+        Item item{Item::Kind::kJoin, 0, {}, {}};
+        item.client = id;
+        item.out = std::move(out);
+        Push(std::move(item));
+        return id;
+    }
+    void Receive(uint64_t client, remote::Message message) override {
+        Item item{Item::Kind::kMessage, 0, {}, {}};
+        item.client = client;
+        item.message = std::make_shared<const remote::Message>(std::move(message));
+        Push(std::move(item));
+    }
+    void Leave(uint64_t client, const Text& why) override {
+        Item item{Item::Kind::kLeave, 0, why, {}};
+        item.client = client;
+        Push(std::move(item));
     }
 
     void Push(Item item) {
@@ -114,6 +162,8 @@ struct ServiceHost::Impl final : public ViewLink {
                 items.swap(queue);
             }
             for (Item& item : items) Handle(item);
+            // At most one State a pass, after everything the pass changed.
+            clients->Flush();
         }
     }
 
@@ -123,18 +173,38 @@ struct ServiceHost::Impl final : public ViewLink {
                 Line(item.flags, item.text);
                 break;
             case Item::Kind::kBox:
-                // Goes on as if OK had been pressed; a box without a line of its own becomes one.
-                if (!BoxRepeatsLine(item.text)) Line(LOG_WARN, item.text);
+                BoxLine(item.text);
+                clients->Notice(item.text);
                 break;
             case Item::Kind::kSummary:
                 app->TakeCycleSummary(item.summary);
+                clients->Summary(item.summary);
+                break;
+            case Item::Kind::kRefresh:
+                refreshQueued.store(false);
+                clients->Changed();
+                break;
+            case Item::Kind::kJoin:
+                clients->Join(item.client, item.out);
+                break;
+            case Item::Kind::kMessage:
+                clients->Receive(item.client, *item.message);
+                break;
+            case Item::Kind::kLeave:
+                clients->Leave(item.client, item.text);
                 break;
         }
+    }
+
+    // A box goes on as if OK had been pressed; one without a line of its own becomes one.
+    void BoxLine(const Text& text) {
+        if (!BoxRepeatsLine(text)) Line(LOG_WARN, text);
     }
 
     // Into Movra.log (through the application) and onto the console.
     void Write(uint32_t flags, const Text& text) {
         app->TakeLogLine(flags, text);
+        clients->LogLine(flags, text);
         if (parts.echo) parts.echo(flags, text);
     }
 
@@ -201,7 +271,11 @@ struct ServiceHost::Impl final : public ViewLink {
 
     void RunExit(const std::function<void()>& progress) {
         OwnLine(LOG_INFO, kServiceStoppingLine, EventType::kInformation);
-        if (app->RequestExit() == ExitStep::kWait) {
+        const ExitStep step = app->RequestExit();
+        // The windows hear of the exit before it runs.
+        clients->Changed();
+        clients->Flush();
+        if (step == ExitStep::kWait) {
             while (!ended.load() && app->CheckExit() == ExitStep::kWait) {
                 Wait(kTick);
                 Drain();
@@ -221,6 +295,10 @@ struct ServiceHost::Impl final : public ViewLink {
     ServiceHostParts parts;
     WorkerEvents events;
     std::unique_ptr<Application> app;
+    std::unique_ptr<ClientAdapter> clients;
+    std::thread::id loopThread;
+    std::atomic<bool> refreshQueued{false};
+    std::atomic<uint64_t> lastClient{0};
 
     std::mutex m;
     std::condition_variable wake;
@@ -243,6 +321,7 @@ ServiceHost::~ServiceHost() = default;
 
 void ServiceHost::Run(const std::function<void()>& stopProgress) {
     Impl& d = *impl_;
+    d.loopThread = std::this_thread::get_id();
     d.app->Attach(&d);
     d.app->StartUp();
     d.OwnLine(LOG_INFO, kServiceStartedLine, EventType::kInformation);
@@ -259,6 +338,11 @@ void ServiceHost::Run(const std::function<void()>& stopProgress) {
         if (connects && !d.StopRequested()) d.MaybeRetry();
     }
     d.RunExit(stopProgress);
+    d.clients->CloseAll();
+}
+
+ClientHub& ServiceHost::Clients() {
+    return *impl_;
 }
 
 void ServiceHost::RequestStop() {

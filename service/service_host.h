@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "engine/regulator_lock.h"
 #include "engine/tiserver.h"
+#include "service/client_hub.h"
 
 namespace movra::service {
 
@@ -86,6 +87,9 @@ class ServiceHost {
     void Run(const std::function<void()>& stopProgress);
     // Any thread (the SCM's handler, Ctrl+C): asks Run to stop. Returns at once.
     void RequestStop();
+    // Where the pipe hands the windows that attach; they are served by the loop thread while
+    // Run runs, and closed when it ends.
+    ClientHub& Clients();
 
     // How often the loop looks at the workers and the clock (and calls stopProgress).
     static constexpr std::chrono::milliseconds kTick{250};

@@ -226,7 +226,7 @@ TEST(Application, RequestsChangeTheLiveListsAndSettings) {
     EXPECT_EQ(edited.TrafficSpeedAutoControll, kModeDivision);
     edited.Server = u"ti.new";
     edited.RXMAXkbit = 512;
-    app.ApplySettings(edited);
+    EXPECT_TRUE(app.ApplySettings(edited, app.BeginSettingsEdit().base));
     s = rig.Snap();
     EXPECT_EQ(s.settings.Server, u"ti.new");
     EXPECT_EQ(s.serverRow.IP, u"ti.new");
@@ -290,6 +290,34 @@ TEST(Application, MovraCfgAcrossStartUpSaveAndLoad) {
     EXPECT_EQ(s.users[0].UserName, u"anna");
     EXPECT_EQ(s.settings.TrafficSpeedAutoControll, kModeDivision);
     EXPECT_TRUE(rig.view.Messages().empty());
+}
+
+// The settings sheet's result counts only on the record it was made on: a load or another
+// sheet's result in between refuses it, says so and changes nothing.
+TEST(Application, ASettingsEditOnAnOlderRecordIsRefused) {
+    FakeConnector conn;
+    AppRig rig(conn);
+    AppPort& app = *rig.app;
+    app.Attach(&rig.view);
+    const SettingsEdit first = app.BeginSettingsEdit();
+    SettingsEdit second = app.BeginSettingsEdit();
+    EXPECT_EQ(first.base, second.base);
+    second.settings.Server = u"ti.second";
+    EXPECT_TRUE(app.ApplySettings(second.settings, second.base));
+    Settings edited = first.settings;
+    edited.Server = u"ti.first";
+    EXPECT_FALSE(app.ApplySettings(edited, first.base));
+    EXPECT_EQ(app.CurrentSettings().Server, u"ti.second");
+    EXPECT_EQ(rig.view.Messages(), std::vector<Text>{kStaleSettingsText});
+    // The revision after one's own result is the next one.
+    EXPECT_TRUE(app.ApplySettings(edited, second.base + 1));
+
+    ASSERT_TRUE(app.Save({}));
+    const SettingsEdit beforeLoad = app.BeginSettingsEdit();
+    ASSERT_TRUE(app.Load());
+    EXPECT_FALSE(app.ApplySettings(edited, beforeLoad.base));
+    EXPECT_TRUE(app.ApplySettings(edited, app.BeginSettingsEdit().base));
+    EXPECT_EQ(rig.view.Messages().size(), 2u);
 }
 
 // A server that never answers holds a worker in its call: the exit waits for it only until its

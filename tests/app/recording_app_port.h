@@ -24,6 +24,7 @@ class RecordingAppPort : public AppPort {
     const chart::ChannelHistory& History() const override { return history_; }
     bool WorkerRunning() const override { return false; }
     Settings CurrentSettings() const override { return snapshot.settings; }
+    SettingsEdit BeginSettingsEdit() const override { return {snapshot.settings, 0}; }
     LogEffects TakeLogLine(uint32_t flags, const Text& text) override {
         Add("TakeLogLine " + std::to_string(flags) + " " + ToUtf8(text));
         return {};
@@ -45,7 +46,10 @@ class RecordingAppPort : public AppPort {
         return loadResult;
     }
     void ClearLogFile() override { Add("ClearLogFile"); }
-    void ApplySettings(const Settings&) override { Add("ApplySettings"); }
+    bool ApplySettings(const Settings&, uint64_t) override {
+        Add("ApplySettings");
+        return true;
+    }
     bool EditGroups(const GroupsRequest& r) override {
         Add("EditGroups " + std::to_string(static_cast<int>(r.kind)) + " " + ToUtf8(r.group));
         return true;

@@ -82,9 +82,9 @@ TEST(SnapshotStress, RefreshesReadOneStateWhileEditsAndCyclesRun) {
                     app.EditGroups({GroupsRequest::Kind::kDeleteGroup, group, 0.0, {}});
                     break;
                 case 6: {
-                    Settings edited = app.CurrentSettings();
-                    edited.Server = u"ti" + FromUtf8(std::to_string(k));
-                    app.ApplySettings(edited);
+                    SettingsEdit edit = app.BeginSettingsEdit();
+                    edit.settings.Server = u"ti" + FromUtf8(std::to_string(k));
+                    app.ApplySettings(edit.settings, edit.base);
                     break;
                 }
                 default:

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <string>
 
@@ -391,6 +393,153 @@ TEST(ChannelHistory, CsvHasABomSemicolonsDecimalCommasAndQuotedNamesWhateverTheL
         "01.12.2026 12:00:03;1,5;2,0;0,0;0,0;2048,0;512,0;2000,0\r\n"
         "01.12.2026 12:00:04;0,0;0,0;0,0;0,0;2048,0;512,0;\r\n";
     EXPECT_EQ(CsvBytes(v, kKbit), expected);
+}
+
+// Every figure of two views, so that a difference names its point.
+void ExpectSameView(const View& a, const View& b) {
+    ASSERT_EQ(a.series.size(), b.series.size());
+    for (size_t i = 0; i < a.series.size(); ++i) {
+        EXPECT_EQ(a.series[i].key, b.series[i].key);
+        EXPECT_EQ(a.series[i].name, b.series[i].name);
+        EXPECT_EQ(a.series[i].rgb, b.series[i].rgb);
+    }
+    ASSERT_EQ(a.points.size(), b.points.size());
+    for (size_t i = 0; i < a.points.size(); ++i) {
+        const Point &p = a.points[i], &q = b.points[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(p.time, q.time);
+        EXPECT_EQ(p.local, q.local);
+        EXPECT_EQ(p.gap, q.gap);
+        EXPECT_EQ(p.held, q.held);
+        EXPECT_EQ(p.in, q.in);
+        EXPECT_EQ(p.out, q.out);
+        EXPECT_EQ(p.widthIn, q.widthIn);
+        EXPECT_EQ(p.widthOut, q.widthOut);
+        EXPECT_EQ(p.measured, q.measured);
+        EXPECT_EQ(p.measuredIn, q.measuredIn);
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+void ExpectSameViews(const ChannelHistory& a, const ChannelHistory& b, int64_t now) {
+    for (Range r : {Range::k10Min, Range::k1Hour, Range::k24Hours}) {
+        SCOPED_TRACE(static_cast<int>(r));
+        ExpectSameView(a.Shown(r, S(now), 4), b.Shown(r, S(now), 4));
+        ExpectSameView(a.Full(r, S(now)), b.Full(r, S(now)));
+    }
+}
+
+TEST(ChannelHistory, ExportedAndImportedItShowsTheSameAndGoesOnAlike) {
+    ChannelHistory h;
+    // 70 minutes of cycles every 2 s with six groups, a group that comes late, a reconnect, a
+    // new run, a measurement armed for a while, the wall clock set back, two cycles in one second.
+    int64_t t = kT0 - 70 * 60;
+    for (int i = 0; t < kT0; ++i, t += 2) {
+        std::vector<G> groups;
+        for (uint64_t k = 1; k <= 6; ++k) groups.push_back({k, double(i % 50) * k, double(k)});
+        if (i > 1000) groups.push_back({9, 5, 5, u"поздняя"});
+        CycleSummary s = Cycle(t, groups);
+        s.run = i < 1500 ? 1 : 2;
+        s.measuredArmed = i % 300 < 100;
+        s.measuredIn = 1500 + i;
+        if (i > 1800) s.at.local = t - 3600;
+        if (i == 600) h.MarkGap();
+        h.Add(s);
+    }
+    h.Add(Cycle(t, {{1, 1, 1}, {2, 2, 2}}));
+    h.Add(Cycle(t, {{1, 3, 3}}));
+
+    ChannelHistory copy;
+    copy.Add(Cycle(kT0 - 50000, {{77, 1, 1}}));  // whatever it held goes
+    copy.Import(h.Export());
+    ExpectSameViews(h, copy, t + 1);
+    ExpectSameViews(h, copy, t + 3);  // the last cycle held
+
+    // The same cycles after it: the minute in progress and the runs go on in both alike.
+    for (int i = 0; i < 40; ++i) {
+        CycleSummary s = Cycle(t + 1 + i, {{1, 4, 4}, {3, double(i), 1}, {12, 1, 1}});
+        s.run = 2;
+        h.Add(s);
+        copy.Add(s);
+    }
+    ExpectSameViews(h, copy, t + 41);
+    MinuteFigures a, b;
+    ASSERT_TRUE(h.Minute(kT0, 1, a));
+    ASSERT_TRUE(copy.Minute(kT0, 1, b));
+    EXPECT_EQ(a.meanIn, b.meanIn);
+    EXPECT_EQ(a.minIn, b.minIn);
+    EXPECT_EQ(a.maxOut, b.maxOut);
+}
+
+TEST(ChannelHistory, ImportTrustsNothingItCannotPlace) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    HistoryData d;
+    d.keys.push_back({1, Text(5000, u'я')});
+    d.keys.push_back({1, u"дважды"});
+    d.keys.push_back({kOthersKey, u"не Прочие"});
+    for (uint64_t k = 100; k < 10100; ++k) d.keys.push_back({k, u"g"});
+    HistorySecond s;
+    s.time = kT0;
+    s.widthIn = nan;
+    s.widthOut = -inf;
+    s.measured = true;
+    s.measuredIn = inf;
+    s.figures = {{1, float(nan), -5}, {1, 7, 7}, {424242, 9, 9}, {kOthersKey, float(inf), 2}};
+    for (uint64_t k = 100; k < 5100; ++k) s.figures.push_back({k, 1, 1});
+    d.seconds.push_back(s);
+    s.figures = {{1, 3, 3}};
+    for (int64_t bad :
+         {kT0 - 5, kT0, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()}) {
+        s.time = bad;
+        d.seconds.push_back(s);
+    }
+    s.time = kT0 + 1;
+    s.offset = std::numeric_limits<int64_t>::max();
+    d.seconds.push_back(s);
+    HistoryMinute m;
+    m.minute = kT0;
+    m.seconds = 2;
+    m.measuredSeconds = 1000;
+    m.measuredSum = nan;
+    m.figures = {{1, 4000000000u, float(nan), float(inf), -1, 0, 0, 0}, {1, 1, 1, 1, 1, 1, 1, 1}};
+    for (uint64_t k = 100; k < 5100; ++k) m.figures.push_back({k, 1, 1, 1, 1, 1, 1, 1});
+    d.minutes.push_back(m);
+    for (int64_t bad : {kT0 + 7, kT0 - 60, kT0 + 60}) {  // not a minute, out of order, empty
+        m.minute = bad;
+        m.seconds = bad == kT0 + 60 ? 0 : 1;
+        d.minutes.push_back(m);
+    }
+
+    ChannelHistory h;
+    h.Import(d);
+    h.Add(Cycle(kT0 + 2, {{1, 10, 10}, {2, 20, 20}}));
+    for (Range r : {Range::k10Min, Range::k1Hour, Range::k24Hours}) {
+        View v = h.Full(r, S(kT0 + 3));
+        for (const Series& x : v.series) EXPECT_LE(x.name.size(), 128u);
+        for (const Point& p : v.points) {
+            for (double x : p.in) EXPECT_TRUE(std::isfinite(x) && x >= 0);
+            for (double x : p.out) EXPECT_TRUE(std::isfinite(x) && x >= 0);
+            EXPECT_TRUE(std::isfinite(p.widthIn) && std::isfinite(p.measuredIn));
+        }
+    }
+    View v = h.Full(Range::k10Min, S(kT0 + 3));
+    const Point& first = At(v, kT0);
+    ASSERT_FALSE(first.gap);
+    EXPECT_EQ(first.widthIn, 0);
+    EXPECT_EQ(first.measuredIn, 0);
+    // The key's first figure stands; the unknown key is not shown.
+    for (size_t i = 0; i < v.series.size(); ++i) {
+        EXPECT_NE(v.series[i].key, 424242u);
+        if (v.series[i].key == 1) {
+            EXPECT_EQ(first.in[i], 0);
+            EXPECT_EQ(At(v, kT0 + 2).in[i], 10);
+        }
+    }
+    EXPECT_LE(h.MemoryBytes(), ChannelHistory::MaxBytes(5100));
+    MinuteFigures f;
+    ASSERT_TRUE(h.Minute(kT0, 1, f));
+    EXPECT_TRUE(std::isfinite(f.meanIn) && std::isfinite(f.maxIn));
 }
 
 class FailingFileSystem : public PlatformFileSystem {

@@ -25,7 +25,13 @@ class ModelPort : public testing::RecordingAppPort {
         Model::Guard g(m_);
         clearedNames.push_back(m_.settings.LogFileName);
     }
-    void ApplySettings(const Settings& edited) override { ApplyEditedSettings(m_, edited); }
+    SettingsEdit BeginSettingsEdit() const override { return {CurrentSettings(), revision}; }
+    bool ApplySettings(const Settings& edited, uint64_t base) override {
+        if (base != revision) return false;
+        ApplyEditedSettings(m_, edited);
+        ++revision;
+        return true;
+    }
     bool EditGroups(const GroupsRequest& r) override {
         groupRequests.push_back(r.kind);
         return ApplyGroupsRequest(m_, r);
@@ -35,6 +41,7 @@ class ModelPort : public testing::RecordingAppPort {
     void DeleteUsers(const std::vector<uint64_t>& ids) override { DeleteUsersById(m_, ids); }
 
     std::atomic<bool> running{false};
+    uint64_t revision = 0;
     std::vector<Text> clearedNames;  // the record's log file name at each clear
     std::vector<GroupsRequest::Kind> groupRequests;
 

@@ -838,6 +838,7 @@ void CmovraDlg::ShowLogWindow() {
 }
 
 void CmovraDlg::ShowChart() {
+    app_.ChartOpening();
     chart_.Open(inst_);
 }
 

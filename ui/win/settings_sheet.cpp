@@ -23,22 +23,31 @@ struct SheetContext {
     std::vector<Binding<Settings>> main = MainPageBindings();
     std::vector<Binding<Settings>> traffic = TrafficPageBindings();
     bool confirmed = false;
+    uint64_t base = 0;  // the revision of the record the pages show
 };
 
-void ShowValues(HWND page, const AppPort& app, const std::vector<Binding<Settings>>& b) {
-    const Settings s = app.CurrentSettings();
+void ShowValues(HWND page, SheetContext& ctx, const std::vector<Binding<Settings>>& b) {
+    const SettingsEdit edit = ctx.app.BeginSettingsEdit();
+    ctx.base = edit.base;
     DlgControls c(page);
-    ShowFields(b, s, c);
+    ShowFields(b, edit.settings, c);
 }
 
 // What the page gives is handed back even when a later field is refused, as the fields before
-// it were taken.
-bool TakeValues(HWND page, AppPort& app, const std::vector<Binding<Settings>>& b) {
-    return TakeAndReport(page, Shapes(b), [&](const TakeResult& r) {
-        Settings edited = app.CurrentSettings();
+// it were taken. A record changed meanwhile in another window takes nothing: the page shows it.
+bool TakeValues(HWND page, SheetContext& ctx, const std::vector<Binding<Settings>>& b) {
+    bool stale = false;
+    const bool taken = TakeAndReport(page, Shapes(b), [&](const TakeResult& r) {
+        Settings edited = ctx.app.CurrentSettings();
         StoreFields(b, r, edited);
-        app.ApplySettings(edited);
+        if (ctx.app.ApplySettings(edited, ctx.base))
+            ++ctx.base;
+        else
+            stale = true;
     });
+    if (!stale) return taken;
+    ShowValues(page, ctx, b);
+    return false;
 }
 
 // 1040 and 1045 follow the record's auto-measurement flag.
@@ -49,21 +58,21 @@ void EnableAutoMeasureControls(HWND page, const AppPort& app) {
 }
 
 void ShowMainPage(HWND page, SheetContext& ctx) {
-    ShowValues(page, ctx.app, ctx.main);
+    ShowValues(page, ctx, ctx.main);
     EnableAutoMeasureControls(page, ctx.app);
 }
 
 void OnMainCommand(HWND page, SheetContext& ctx, int id) {
     switch (id) {
         case IDC_SETT_AUTOMEASURE:
-            TakeValues(page, ctx.app, ctx.main);
+            TakeValues(page, ctx, ctx.main);
             EnableAutoMeasureControls(page, ctx.app);
             break;
         case IDC_SETT_RESTORE:
             ShowMainPage(page, ctx);
             break;
         case IDC_SETT_SAVE:
-            if (TakeValues(page, ctx.app, ctx.main) && ctx.hooks.SaveConfig) ctx.hooks.SaveConfig();
+            if (TakeValues(page, ctx, ctx.main) && ctx.hooks.SaveConfig) ctx.hooks.SaveConfig();
             break;
         case IDC_SETT_LOAD:
             if (ctx.hooks.LoadConfig) ctx.hooks.LoadConfig();
@@ -102,11 +111,11 @@ INT_PTR HandlePage(HWND page, UINT msg, WPARAM wp, LPARAM lp, PageContext& p) {
                     if (p.main)
                         ShowMainPage(page, ctx);
                     else
-                        ShowValues(page, ctx.app, p.bindings);
+                        ShowValues(page, ctx, p.bindings);
                     return DialogResult(page, 0);
                 case PSN_KILLACTIVE:
                     // Leaving takes the values back; a refused one keeps the page open.
-                    return DialogResult(page, TakeValues(page, ctx.app, p.bindings) ? FALSE : TRUE);
+                    return DialogResult(page, TakeValues(page, ctx, p.bindings) ? FALSE : TRUE);
                 case PSN_APPLY:
                     if (p.main) {
                         // The sheet's OK: the record must be usable before the sheet closes.
