@@ -1,6 +1,7 @@
 #include "remote/win/pipe_connection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "remote/codec.h"
@@ -62,7 +63,7 @@ PipeConnection::PipeConnection(HANDLE pipe, PipeLimits limits)
 PipeConnection::~PipeConnection() {
     Shut(u"");
     if (reader_.joinable()) reader_.detach();  // destroyed on its own thread: nothing left to do
-    CloseHandle(pipe_);
+    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
     CloseHandle(dead_);
 }
 
@@ -96,8 +97,8 @@ void PipeConnection::Send(std::shared_ptr<const Message> message) {
         }
     }
     if (over) {
-        Drop(u"the peer does not read: more than " +
-             FromUtf8(std::to_string(limits_.maxQueuedBytes)) + u" bytes queued for it");
+        Drop(u"не читает: для него накопилось больше " +
+             FromUtf8(std::to_string(limits_.maxQueuedBytes)) + u" байт");
         return;
     }
     wake_.notify_one();
@@ -146,7 +147,7 @@ void PipeConnection::ReadLoop() {
             if (receive_) receive_(std::move(message));
         }
         if (status == FrameReader::Status::kError) {
-            Drop(u"broken frame: " + FromUtf8(error.what));
+            Drop(u"испорченный кадр (" + FromUtf8(error.what) + u")");
             break;
         }
         const DWORD want = static_cast<DWORD>(std::clamp<size_t>(frames.Wanted(), 1, kChunk));
@@ -157,13 +158,14 @@ void PipeConnection::ReadLoop() {
             continue;
         }
         if (io == Io::kHungUp) Drop(u"");
-        if (io == Io::kFailed) Drop(u"the pipe failed");
+        if (io == Io::kFailed) Drop(u"ошибка канала");
         break;
     }
     Drop(u"");  // keeps the first reason
     if (writer_.joinable()) writer_.join();
-    // A hang-up unblocks the peer's pending I/O too.
-    DisconnectNamedPipe(pipe_);
+    // Closed, not disconnected: the peer still reads what was written, then sees the end.
+    CloseHandle(pipe_);
+    pipe_ = INVALID_HANDLE_VALUE;
     Text why;
     std::function<void(const Text&)> ended;
     {
@@ -172,6 +174,7 @@ void PipeConnection::ReadLoop() {
         ended_called_ = true;
         ended = std::move(ended_);
     }
+    endedCv_.notify_all();
     if (ended) ended(why);
 }
 
@@ -193,12 +196,12 @@ void PipeConnection::WriteLoop() {
             const Io io =
                 Transfer(true, pipe_, frame.data() + done, size, moved, dead_, limits_.stallMs);
             if (io == Io::kStalled) {
-                Drop(u"the peer does not read: no write progress for " +
-                     FromUtf8(std::to_string(limits_.stallMs / 1000)) + u" s");
+                Drop(u"не читает: запись не продвигается " +
+                     FromUtf8(std::to_string(limits_.stallMs / 1000)) + u" с");
                 return;
             }
             if (io == Io::kHungUp) return Drop(u"");
-            if (io != Io::kDone) return Drop(io == Io::kAborted ? u"" : u"the pipe failed");
+            if (io != Io::kDone) return Drop(io == Io::kAborted ? u"" : u"ошибка канала");
             done += moved;
         }
         std::lock_guard<std::mutex> hold(lock_);
@@ -206,6 +209,11 @@ void PipeConnection::WriteLoop() {
     }
     // Closing: the peer reads what was written and hangs up; one that does not is cut off.
     if (WaitForSingleObject(dead_, limits_.closeGraceMs) == WAIT_TIMEOUT) Drop(u"");
+}
+
+bool PipeConnection::WaitEnded(DWORD ms) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return endedCv_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return ended_called_; });
 }
 
 }  // namespace movra::remote

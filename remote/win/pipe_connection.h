@@ -29,7 +29,7 @@ struct PipeLimits {
     // A write that makes no progress for this long drops the peer.
     DWORD stallMs = 30000;
     // After Close: how long the peer has to hang up once everything queued is written.
-    DWORD closeGraceMs = 5000;
+    DWORD closeGraceMs = 1000;
     uint32_t maxFrameBytes = kMaxFrameBytes;
 };
 
@@ -54,7 +54,8 @@ class PipeConnection final : public Outbox {
     void Shut(const Text& why);
     // Whether `ended` has been called.
     bool Ended() const;
-    HANDLE Handle() const { return pipe_; }
+    // Waits at most `ms` for `ended` to have been called; true when it has.
+    bool WaitEnded(DWORD ms);
 
   private:
     void ReadLoop();
@@ -70,6 +71,7 @@ class PipeConnection final : public Outbox {
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    std::condition_variable endedCv_;
     std::deque<std::vector<uint8_t>> queue_;
     size_t queued_ = 0;
     bool closing_ = false;

@@ -10,6 +10,8 @@ namespace movra::remote {
 namespace {
 
 constexpr DWORD kBufferBytes = 64 * 1024;
+// Beyond the windows' close grace, for their writes to finish at a stop.
+constexpr DWORD kStopMarginMs = 1000;
 
 Text ErrorCode(DWORD code) {
     return FromUtf8(std::to_string(code));
@@ -133,7 +135,14 @@ void PipeServer::Stop() {
         std::lock_guard<std::mutex> hold(lock_);
         windows = windows_;
     }
-    for (const auto& w : windows) w->Shut(u"the service stops");
+    // Each window gets what is queued for it (the exit's last lines) and a moment to hang up.
+    for (const auto& w : windows) w->Close();
+    const ULONGLONG end = GetTickCount64() + limits_.closeGraceMs + kStopMarginMs;
+    for (const auto& w : windows) {
+        const ULONGLONG now = GetTickCount64();
+        w->WaitEnded(now < end ? static_cast<DWORD>(end - now) : 0);
+        w->Shut(u"служба останавливается");
+    }
     std::lock_guard<std::mutex> hold(lock_);
     windows_.clear();
 }
