@@ -659,8 +659,9 @@ void CmovraDlg::OnEndSession() {
     if (!closing_) CloseNow();
 }
 
-void CmovraDlg::ShowService(std::function<bool(HWND)> stopService) {
+void CmovraDlg::ShowService(std::function<bool(HWND)> stopService, LogPager readLog) {
     stopService_ = std::move(stopService);
+    readLog_ = std::move(readLog);
 }
 
 void CmovraDlg::StopService() {
@@ -834,6 +835,7 @@ void CmovraDlg::About() {
 }
 
 void CmovraDlg::ShowLogWindow() {
+    if (readLog_) return ShowLogPages(inst_, hwnd_, readLog_, *this);
     ShowLogFile(inst_, hwnd_, app_.CurrentSettings().LogFileName, *this);
 }
 

@@ -22,6 +22,7 @@
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
+#include "ui/win/log_dlg.h"
 #include "ui/win/user_table_view.h"
 
 namespace movra {
@@ -77,8 +78,9 @@ class CmovraDlg : public ViewLink {
     HWND ModalDialog() const;
 
     // The window of the service (before it is created): "Остановить службу" in the table's and
-    // the tray's menus asks, then runs `stopService`, true when the stop was asked for.
-    void ShowService(std::function<bool(HWND)> stopService);
+    // the tray's menus asks, then runs `stopService`, true when the stop was asked for; the log
+    // window reads the service's log through `readLog`.
+    void ShowService(std::function<bool(HWND)> stopService, LogPager readLog);
     // Any thread: the conversation with the service is over. The window says `why` (unless it
     // asked for the stop itself) and closes.
     void ServiceLost(const Text& why);
@@ -181,6 +183,7 @@ class CmovraDlg : public ViewLink {
     ChartWindow chart_;
     // The service's window: its stop, and the end of the conversation (any thread).
     std::function<bool(HWND)> stopService_;
+    LogPager readLog_;
     bool stopAsked_ = false;
     std::mutex lostLock_;
     HWND lostTarget_ = nullptr;

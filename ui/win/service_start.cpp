@@ -15,7 +15,6 @@ const Text kServiceStoppedQuestion =
 const Text kServiceAdminQuestion =
     u"Служба Movra запущена, но ее окно доступно только администраторам.\n\n"
     u"Запустить от имени администратора?";
-const Text kServiceLostText = u"Связь со службой Movra прервана. Окно Movra закроется.";
 
 namespace {
 

@@ -30,6 +30,5 @@ bool StopServiceFromWindow(HWND owner);
 // The box texts.
 extern const Text kServiceStoppedQuestion;
 extern const Text kServiceAdminQuestion;
-extern const Text kServiceLostText;
 
 }  // namespace movra
