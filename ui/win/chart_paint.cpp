@@ -2,23 +2,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/clock.h"
 #include "ui/chart_columns.h"
+#include "ui/win/dpi.h"
 #include "ui/win/win_util.h"
 
 namespace movra {
 
 namespace {
 
-// Layout of the painted area, in pixels.
+// Layout of the painted area, in pixels at 96 DPI.
 constexpr int kScaleWidth = 64;    // speed labels left of the plots
 constexpr int kLegendWidth = 190;  // legend right of the plots
 constexpr int kTitleHeight = 20;   // panel title above each plot
 constexpr int kTimeHeight = 18;    // time labels below each plot
 constexpr int kMargin = 6;
+constexpr int kLegendLine = 20;  // one legend entry's height
+
+// Lengths at 96 DPI at the DPI drawn at.
+struct Px {
+    int dpi;
+    int operator()(int px) const { return Scale(px, dpi); }
+};
 
 constexpr COLORREF kBackground = RGB(255, 255, 255);
 constexpr COLORREF kGrid = RGB(225, 225, 225);
@@ -83,9 +92,18 @@ class GdiPen {
     HGDIOBJ old_;
 };
 
-// Lines are drawn twice one pixel apart with a thin pen: a wide pen costs far more to draw.
+// The width lines are 2 px thick at 96 DPI, drawn as that many thin lines one pixel apart: a
+// wide pen costs far more to draw, and cannot dash.
 HPEN LinePen(bool dashed) {
     return CreatePen(dashed ? PS_DASH : PS_SOLID, 1, kWidthLine);
+}
+int WidthLineCopies(const Px& px) {
+    return px(2);
+}
+
+// The grid's, axes' and ticks' 1 px lines, as thick as the DPI makes them.
+HPEN ThinPen(const Px& px, COLORREF c) {
+    return CreatePen(PS_SOLID, px(1), c);
 }
 
 // Fills rectangles of one color into the DC's 32-bit DIB section directly, or through GDI
@@ -161,13 +179,15 @@ double PanelTop(const chart::View& v, bool incoming) {
 
 // A line along the points that pass `has`, broken where they do not.
 template <class Has, class Y>
-void StepLine(HDC dc, const RECT& plot, const chart::View& v, Has has, Y y) {
+void StepLine(HDC dc, const RECT& plot, const chart::View& v, int copies, Has has, Y y) {
     std::vector<POINT> run;
     auto flush = [&] {
         if (run.size() >= 2) {
-            Polyline(dc, run.data(), static_cast<int>(run.size()));
-            for (POINT& pt : run) --pt.y;
-            Polyline(dc, run.data(), static_cast<int>(run.size()));
+            for (int c = 0; c < copies; ++c) {
+                if (c > 0)
+                    for (POINT& pt : run) --pt.y;
+                Polyline(dc, run.data(), static_cast<int>(run.size()));
+            }
         }
         run.clear();
     };
@@ -194,7 +214,7 @@ void StepLine(HDC dc, const RECT& plot, const chart::View& v, Has has, Y y) {
 
 // `v` is what is drawn, `axis` the view whose times the time scale shows.
 void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::View& axis,
-                const ui::DisplayUnit& unit, const Panel& panel) {
+                const ui::DisplayUnit& unit, const Panel& panel, const Px& px) {
     const double divisor = unit.divisor > 0 ? unit.divisor : 1.0;
     const Scale scale = NiceScale(PanelTop(v, panel.incoming) / divisor);
     const double top = scale.top * divisor;  // in kbit/s
@@ -202,21 +222,23 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
     // Title and speed scale with light grid lines.
     SetTextColor(dc, kAxisText);
     Text_(dc, std::wstring(panel.title) + L", " + W(unit.unit),
-          {plot.left, plot.top - kTitleHeight, plot.right, plot.top - 2}, DT_LEFT | DT_BOTTOM);
+          {plot.left, plot.top - px(kTitleHeight), plot.right, plot.top - px(2)},
+          DT_LEFT | DT_BOTTOM);
     {
-        GdiPen pen(dc, CreatePen(PS_SOLID, 1, kGrid));
+        GdiPen pen(dc, ThinPen(px, kGrid));
         for (double t = 0; t <= scale.top + scale.step / 2; t += scale.step) {
             const int y = YOf(plot, t * divisor, top);
             MoveToEx(dc, plot.left, y, nullptr);
             LineTo(dc, plot.right, y);
             Text_(dc, W(ScaleLabel(t, scale.step)),
-                  {plot.left - kScaleWidth, y - 9, plot.left - 4, y + 9}, DT_RIGHT | DT_VCENTER);
+                  {plot.left - px(kScaleWidth), y - px(9), plot.left - px(4), y + px(9)},
+                  DT_RIGHT | DT_VCENTER);
         }
     }
 
     // Stacked areas, bottom series first: each point a column span per series, written
     // straight into the back buffer's pixels (a polygon per series costs far more to fill).
-    const Pixels px(dc);
+    const Pixels pixels(dc);
     for (size_t i = 0; i < v.points.size(); ++i) {
         const chart::Point& p = v.points[i];
         if (p.gap) continue;
@@ -226,7 +248,7 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         for (size_t s = 0; s < v.series.size(); ++s) {
             sum += Value(p, panel.incoming, s);
             const int y = YOf(plot, sum, top);
-            px.Fill(x0, x1, y, below, v.series[s].rgb);
+            pixels.Fill(x0, x1, y, below, v.series[s].rgb);
             below = y;
         }
     }
@@ -235,7 +257,7 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
     {
         GdiPen pen(dc, LinePen(false));
         StepLine(
-            dc, plot, v, [&](const chart::Point& p) { return !p.gap; },
+            dc, plot, v, WidthLineCopies(px), [&](const chart::Point& p) { return !p.gap; },
             [&](const chart::Point& p) {
                 return YOf(plot, panel.incoming ? p.widthIn : p.widthOut, top);
             });
@@ -243,13 +265,14 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
     if (panel.incoming) {
         GdiPen pen(dc, LinePen(true));
         StepLine(
-            dc, plot, v, [](const chart::Point& p) { return !p.gap && p.measured; },
+            dc, plot, v, WidthLineCopies(px),
+            [](const chart::Point& p) { return !p.gap && p.measured; },
             [&](const chart::Point& p) { return YOf(plot, p.measuredIn, top); });
     }
 
     // Axes and the time scale: a label every so many minutes, at least 80 px apart.
     {
-        GdiPen pen(dc, CreatePen(PS_SOLID, 1, kAxisText));
+        GdiPen pen(dc, ThinPen(px, kAxisText));
         MoveToEx(dc, plot.left, plot.top, nullptr);
         LineTo(dc, plot.left, plot.bottom);
         LineTo(dc, plot.right, plot.bottom);
@@ -258,7 +281,7 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         const int width = std::max(1L, plot.right - plot.left);
         int64_t every = 86400;
         for (int64_t e : {60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200}) {
-            if (static_cast<double>(e) / span * width >= 80) {
+            if (static_cast<double>(e) / span * width >= px(80)) {
                 every = e;
                 break;
             }
@@ -272,10 +295,10 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         std::vector<Label> labels;
         for (const chart::TimeMark& m : chart::TimeMarks(axis, every)) {
             const int x = ChartColumnOf(plot, axis, m.index);
-            if (x < plot.left + 20) continue;  // would crowd the scale's "0"
+            if (x < plot.left + px(20)) continue;  // would crowd the scale's "0"
             MoveToEx(dc, x, plot.bottom, nullptr);
-            LineTo(dc, x, plot.bottom + 4);
-            if (!labels.empty() && x - labels.back().x < 60) {
+            LineTo(dc, x, plot.bottom + px(4));
+            if (!labels.empty() && x - labels.back().x < px(60)) {
                 if (!m.jump) continue;
                 labels.pop_back();
             }
@@ -283,7 +306,8 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
         }
         for (const Label& l : labels) {
             const Text hm = ClockText(CivilTime(l.local), {.date = false, .seconds = false});
-            Text_(dc, W(hm), {l.x - 40, plot.bottom + 3, l.x + 40, plot.bottom + kTimeHeight},
+            Text_(dc, W(hm),
+                  {l.x - px(40), plot.bottom + px(3), l.x + px(40), plot.bottom + px(kTimeHeight)},
                   DT_CENTER | DT_TOP);
         }
     }
@@ -291,17 +315,17 @@ void PaintPanel(HDC dc, const RECT& plot, const chart::View& v, const chart::Vie
 
 // The legend: the series from the top of the stack down, as they are seen, then the lines (the
 // measured width only when the range has it).
-void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
-    const int line = 20;
+void PaintLegend(HDC dc, const RECT& box, const chart::View& v, const Px& px) {
+    const int line = px(kLegendLine);
     int y = box.top;
     SetTextColor(dc, kAxisText);
     for (size_t k = v.series.size(); k-- > 0;) {
         if (y + line > box.bottom) break;
-        RECT sq = {box.left, y + 4, box.left + 12, y + 16};
+        RECT sq = {box.left, y + px(4), box.left + px(12), y + px(16)};
         HBRUSH brush = CreateSolidBrush(ToColorRef(v.series[k].rgb));
         FillRect(dc, &sq, brush);
         DeleteObject(brush);
-        Text_(dc, W(v.series[k].name), {box.left + 18, y, box.right, y + line},
+        Text_(dc, W(v.series[k].name), {box.left + px(18), y, box.right, y + line},
               DT_LEFT | DT_VCENTER);
         y += line;
     }
@@ -316,43 +340,65 @@ void PaintLegend(HDC dc, const RECT& box, const chart::View& v) {
         {
             // Short dashes, so that the sample reads as dashed at its length.
             GdiPen pen(dc, LinePen(false));
-            for (int x = box.left; x < box.left + 22; x += dashed ? 8 : 22) {
-                for (int d = 0; d < 2; ++d) {
+            const int length = px(22), dash = px(5), every = px(8);
+            for (int x = box.left; x < box.left + length; x += dashed ? every : length) {
+                for (int d = 0; d < WidthLineCopies(px); ++d) {
                     MoveToEx(dc, x, y + line / 2 - d, nullptr);
-                    LineTo(dc, std::min<int>(x + (dashed ? 5 : 22), box.left + 22),
+                    LineTo(dc, std::min<int>(x + (dashed ? dash : length), box.left + length),
                            y + line / 2 - d);
                 }
             }
         }
-        Text_(dc, name, {box.left + 28, y, box.right, y + line}, DT_LEFT | DT_VCENTER);
+        Text_(dc, name, {box.left + px(28), y, box.right, y + line}, DT_LEFT | DT_VCENTER);
         y += line;
     }
 }
 
 }  // namespace
 
-HFONT ChartFont() {
-    static HFONT font = [] {
-        NONCLIENTMETRICSW m = {};
-        m.cbSize = sizeof(m);
-        if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(m), &m, 0))
-            return CreateFontIndirectW(&m.lfMessageFont);
-        return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    }();
+HFONT ChartFont(int dpi) {
+    // One font per DPI met, kept for the process's life (a few at most).
+    static std::map<int, HFONT> fonts;
+    HFONT& font = fonts[dpi];
+    if (font) return font;
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpiFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    NONCLIENTMETRICSW m = {};
+    m.cbSize = sizeof(m);
+    const int systemDpi = SystemDpi();
+    if (dpi != systemDpi && forDpi &&
+        forDpi(SPI_GETNONCLIENTMETRICS, sizeof(m), &m, 0, static_cast<UINT>(dpi))) {
+        font = CreateFontIndirectW(&m.lfMessageFont);
+    } else if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(m), &m, 0)) {
+        // The system's metrics are at the system's DPI.
+        m.lfMessageFont.lfHeight = MulDiv(m.lfMessageFont.lfHeight, dpi, systemDpi);
+        font = CreateFontIndirectW(&m.lfMessageFont);
+    }
+    if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     return font;
 }
 
-ChartPlots ChartPlotRects(const RECT& area, const chart::View&) {
+ChartPlots ChartPlotRects(const RECT& area, const chart::View&, int dpi) {
+    const Px px{dpi};
     ChartPlots p;
     const int w = area.right - area.left;
-    const int legend = std::min(kLegendWidth, std::max(0, w / 4));
-    const int left = area.left + kScaleWidth;
-    const int right = std::max(left + 1, static_cast<int>(area.right) - legend - kMargin);
+    const int legend = std::min(px(kLegendWidth), std::max(0, w / 4));
+    const int left = area.left + px(kScaleWidth);
+    const int right = std::max(left + 1, static_cast<int>(area.right) - legend - px(kMargin));
     const int half = (area.bottom - area.top) / 2;
-    p.in = {left, area.top + kTitleHeight + kMargin, right, area.top + half - kTimeHeight};
-    p.out = {left, area.top + half + kTitleHeight, right, area.bottom - kTimeHeight - kMargin};
+    p.in = {left, area.top + px(kTitleHeight) + px(kMargin), right,
+            area.top + half - px(kTimeHeight)};
+    p.out = {left, area.top + half + px(kTitleHeight), right,
+             area.bottom - px(kTimeHeight) - px(kMargin)};
     for (RECT* r : {&p.in, &p.out}) r->bottom = std::max(r->bottom, r->top + 1);
     return p;
+}
+
+RECT ChartLegendRect(const RECT& area, const chart::View& v, int dpi) {
+    const Px px{dpi};
+    const ChartPlots plots = ChartPlotRects(area, v, dpi);
+    return {plots.in.right + 2 * px(kMargin), plots.in.top, area.right - px(kMargin), area.bottom};
 }
 
 int ChartColumnOf(const RECT& plot, const chart::View& v, size_t index) {
@@ -363,20 +409,21 @@ int ChartPointAt(const RECT& plot, const chart::View& v, int x) {
     return chart::PointAt(x - plot.left, v.points.size(), plot.right - plot.left);
 }
 
-void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::DisplayUnit& unit) {
+void PaintChart(HDC dc, const RECT& area, const chart::View& v, const ui::DisplayUnit& unit,
+                int dpi) {
+    const Px px{dpi};
     HBRUSH back = CreateSolidBrush(kBackground);
     FillRect(dc, &area, back);
     DeleteObject(back);
-    HGDIOBJ oldFont = SelectObject(dc, ChartFont());
+    HGDIOBJ oldFont = SelectObject(dc, ChartFont(dpi));
     SetBkMode(dc, TRANSPARENT);
-    const ChartPlots plots = ChartPlotRects(area, v);
+    const ChartPlots plots = ChartPlotRects(area, v, dpi);
     chart::View reduced;
     const chart::View& drawn =
         chart::PerColumn(v, plots.in.right - plots.in.left, reduced) ? reduced : v;
-    PaintPanel(dc, plots.in, drawn, v, unit, {L"Вход", true});
-    PaintPanel(dc, plots.out, drawn, v, unit, {L"Выход", false});
-    PaintLegend(dc, {plots.in.right + 2 * kMargin, plots.in.top, area.right - kMargin, area.bottom},
-                v);
+    PaintPanel(dc, plots.in, drawn, v, unit, {L"Вход", true}, px);
+    PaintPanel(dc, plots.out, drawn, v, unit, {L"Выход", false}, px);
+    PaintLegend(dc, ChartLegendRect(area, v, dpi), v, px);
     SelectObject(dc, oldFont);
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ui/win/dpi.h"
 #include "ui/win/resource.h"
 #include "ui/win/win_util.h"
 
@@ -17,7 +18,11 @@ constexpr UINT_PTR kRedrawTimer = 1;
 constexpr UINT kRedrawMs = 1000;
 constexpr int kIdRangeFirst = 101;  // three range buttons, in Range order
 constexpr int kIdSave = 104;
+// Sizes at 96 DPI.
 constexpr int kToolbarHeight = 36;
+constexpr SIZE kInitialSize = {980, 640};
+constexpr SIZE kMinimumSize = {520, 380};
+constexpr int kTipOffset = 16;  // from the cursor to the tooltip
 
 }  // namespace
 
@@ -58,8 +63,11 @@ void ChartWindow::Create(HINSTANCE inst) {
     }();
     if (!registered) return;
     // No owner: the window lives beside the main window and its modal dialogs, not under them.
+    // It opens where the system puts new windows, on the screen whose DPI is the system's.
+    const int dpi = SystemDpi();
     CreateWindowExW(0, kClassName, kChartTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                    CW_USEDEFAULT, CW_USEDEFAULT, 980, 640, nullptr, nullptr, inst, this);
+                    CW_USEDEFAULT, CW_USEDEFAULT, Scale(kInitialSize.cx, dpi),
+                    Scale(kInitialSize.cy, dpi), nullptr, nullptr, inst, this);
 }
 
 LRESULT CALLBACK ChartWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -67,6 +75,7 @@ LRESULT CALLBACK ChartWindow::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         auto* self =
             static_cast<ChartWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         self->hwnd_ = h;
+        self->dpi_ = DpiOf(h);
         SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<ChartWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
@@ -78,7 +87,7 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: {
             HINSTANCE inst = reinterpret_cast<CREATESTRUCTW*>(lp)->hInstance;
-            font_ = ChartFont();
+            font_ = ChartFont(dpi_);
             auto button = [&](const char16_t* text, int id, DWORD style) {
                 HWND b =
                     CreateWindowExW(0, WC_BUTTONW, W(text), WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
@@ -103,7 +112,7 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             ti.uId = 1;
             ti.lpszText = const_cast<wchar_t*>(L"");
             SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-            SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, 600);
+            SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, Scale(600, dpi_));
             SetTimer(hwnd_, kRedrawTimer, kRedrawMs, nullptr);
             LayOut();
             return 0;
@@ -126,9 +135,12 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_GETMINMAXINFO: {
             auto* mm = reinterpret_cast<MINMAXINFO*>(lp);
-            mm->ptMinTrackSize = {520, 380};
+            mm->ptMinTrackSize = {Scale(kMinimumSize.cx, dpi_), Scale(kMinimumSize.cy, dpi_)};
             return 0;
         }
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wp), lp);
+            return 0;
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT covers everything from the back buffer
         case WM_PAINT: {
@@ -136,7 +148,7 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             HDC dc = BeginPaint(hwnd_, &ps);
             RECT client;
             GetClientRect(hwnd_, &client);
-            RECT bar = {0, 0, client.right, kToolbarHeight};
+            RECT bar = {0, 0, client.right, Scale(kToolbarHeight, dpi_)};
             FillRect(dc, &bar, GetSysColorBrush(COLOR_BTNFACE));
             const RECT area = ChartArea();
             if (memDc_)
@@ -180,17 +192,32 @@ LRESULT ChartWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
 RECT ChartWindow::ChartArea() const {
     RECT c = {};
     if (hwnd_) GetClientRect(hwnd_, &c);
-    c.top = std::min<LONG>(kToolbarHeight, c.bottom);
+    c.top = std::min<LONG>(Scale(kToolbarHeight, dpi_), c.bottom);
     return c;
 }
 
 void ChartWindow::LayOut() {
-    int x = 8;
+    auto px = [this](int v) { return Scale(v, dpi_); };
+    int x = px(8);
     for (HWND b : rangeButtons_) {
-        if (b) MoveWindow(b, x, 6, 80, 24, TRUE);
-        x += 84;
+        if (b) MoveWindow(b, x, px(6), px(80), px(24), TRUE);
+        x += px(84);
     }
-    if (saveButton_) MoveWindow(saveButton_, x + 16, 6, 140, 24, TRUE);
+    if (saveButton_) MoveWindow(saveButton_, x + px(16), px(6), px(140), px(24), TRUE);
+}
+
+void ChartWindow::OnDpiChanged(int dpi, LPARAM suggested) {
+    dpi_ = dpi;
+    font_ = ChartFont(dpi_);
+    for (HWND b : rangeButtons_)
+        if (b) SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (saveButton_) SendMessageW(saveButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (tip_) SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, Scale(600, dpi_));
+    // A window of the same size lays out and draws anew here; another size through WM_SIZE.
+    TakeSuggestedRect(hwnd_, suggested);
+    LayOut();
+    Redraw();
+    InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void ChartWindow::SetRange(chart::Range r) {
@@ -209,7 +236,7 @@ void ChartWindow::Tick() {
     // when the range's slot does.
     const RECT area = ChartArea();
     const RECT plot =
-        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_).in;
+        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_, dpi_).in;
     const int64_t column = chart::RangeSeconds(range_) / std::max(1L, plot.right - plot.left);
     const int64_t every = std::clamp<int64_t>(column, 1, 10);
     // Steady seconds: a clock set back or forward changes the labels, never the schedule.
@@ -247,7 +274,7 @@ void ChartWindow::Redraw() {
         oldBitmap_ = SelectObject(memDc_, bitmap_);
         bufSize_ = size;
     }
-    PaintChart(memDc_, {0, 0, size.cx, size.cy}, view_, unit_);
+    PaintChart(memDc_, {0, 0, size.cx, size.cy}, view_, unit_, dpi_);
     ++redraws_;
     InvalidateRect(hwnd_, &area, FALSE);
     // The tooltip follows the data under the cursor.
@@ -267,7 +294,7 @@ void ChartWindow::OnMouseMove(int x, int y) {
     }
     const RECT area = ChartArea();
     const ChartPlots plots =
-        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_);
+        ChartPlotRects({0, 0, area.right - area.left, area.bottom - area.top}, view_, dpi_);
     const int cy = y - area.top;
     int index = -1;
     for (const RECT& p : {plots.in, plots.out})
@@ -287,7 +314,7 @@ void ChartWindow::OnMouseMove(int x, int y) {
         ti.lpszText = WMutable(tipText_);
         SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
     }
-    POINT pt = {x + 16, y + 16};
+    POINT pt = {x + Scale(kTipOffset, dpi_), y + Scale(kTipOffset, dpi_)};
     ClientToScreen(hwnd_, &pt);
     if (pt.x != tipPos_.x || pt.y != tipPos_.y) {
         tipPos_ = pt;

@@ -50,6 +50,8 @@ class ChartWindow {
     LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
     void Create(HINSTANCE inst);
     void LayOut();
+    // Moved to a screen of another DPI (`suggested`: the rectangle Windows proposes there).
+    void OnDpiChanged(int dpi, LPARAM suggested);
     void Redraw();
     void OnMouseMove(int x, int y);
     void HideTip();
@@ -62,6 +64,7 @@ class ChartWindow {
     HWND saveButton_ = nullptr;
     HWND tip_ = nullptr;
     HFONT font_ = nullptr;
+    int dpi_ = kBaseDpi;  // the DPI the window lays itself out and draws for
     bool tracking_ = false;
     // What the tooltip shows now, so that only changes are sent to it.
     bool tipShown_ = false;

@@ -191,6 +191,11 @@ INT_PTR HandleGroups(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, GroupsContext& ct
         case WM_COMMAND:
             if (HIWORD(wp) == BN_CLICKED) OnCommand(dlg, ctx, LOWORD(wp));
             return TRUE;
+        case WM_DPICHANGED:
+            // The dialog manager scales the dialog itself; the columns are ours.
+            for (int id : {IDC_GR_LIST, IDC_GR_FREE_USERS, IDC_GR_MEMBERS})
+                RescaleListColumns(GetDlgItem(dlg, id), HIWORD(wp));
+            return FALSE;
         default:
             return FALSE;
     }

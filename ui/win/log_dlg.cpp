@@ -82,6 +82,10 @@ class CLogDlg {
             }
             case WM_COMMAND:
                 return EndOnOkOrCancel(hwnd_, wp);
+            case WM_DPICHANGED:
+                // The dialog manager scales the dialog itself; the column is ours.
+                RescaleListColumns(list_, HIWORD(wp));
+                return FALSE;
             case WM_CLOSE:
                 EndDialog(hwnd_, IDCANCEL);
                 return TRUE;

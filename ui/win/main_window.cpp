@@ -11,6 +11,7 @@
 #include "core/file_system.h"
 #include "core/log_flags.h"
 #include "ui/commands.h"
+#include "ui/win/dpi.h"
 #include "ui/win/editors.h"
 #include "ui/win/log_dlg.h"
 #include "ui/win/resource.h"
@@ -34,6 +35,28 @@ constexpr int64_t kUsersChangedMaxDelayMs = 300;
 constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
 const Text kStopServiceQuestion =
     u"Остановить службу Movra? Регулирование прекратится, и будет выполнено действие при выходе.";
+// After a change of DPI, once the dialog manager has given the controls their new fonts.
+constexpr UINT WM_AFTERDPICHANGE = WM_APP + 2;
+// The open list of the event drop-down below its field, at 96 DPI.
+constexpr int kEventDropHeight = 220;
+
+// The event list's line height at `dpi`.
+UINT EventItemHeight(int dpi) {
+    return static_cast<UINT>(Scale(ui::kEventItemHeight, dpi));
+}
+
+// The layout's fixed offsets and sizes are 96-DPI pixels; the parts that follow the window's
+// size stay as they are. Each value is the window-dependent part (its value less its value for
+// a window of size 0) plus its fixed part scaled.
+ui::Layout ScaledLayOut(int w, int h, int dpi) {
+    const ui::Layout fixed = ui::LayOut(0, 0), at = ui::LayOut(w, h);
+    auto scale = [dpi](const ui::Box& f, const ui::Box& a) {
+        return ui::Box{a.x - f.x + Scale(f.x, dpi), a.y - f.y + Scale(f.y, dpi),
+                       a.w - f.w + Scale(f.w, dpi), a.h - f.h + Scale(f.h, dpi)};
+    };
+    return {scale(fixed.table, at.table), scale(fixed.options, at.options),
+            scale(fixed.events, at.events)};
+}
 
 // The tray icon's record: the window, the icon's id and message, the icon and its tip.
 NOTIFYICONDATAW TrayRecord(HWND window, HICON icon, const Text& tip) {
@@ -86,6 +109,10 @@ CmovraDlg::~CmovraDlg() {
     logWindow_.store(nullptr);
     if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
     for (HICON& i : icons_) {
+        if (i) DestroyIcon(i);
+        i = nullptr;
+    }
+    for (HICON& i : captionIcons_) {
         if (i) DestroyIcon(i);
         i = nullptr;
     }
@@ -177,7 +204,7 @@ INT_PTR CALLBACK CmovraDlg::DlgProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == WM_MEASUREITEM) {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = ui::kEventItemHeight;
+                mi->itemHeight = EventItemHeight(DpiOf(h));
                 return TRUE;
             }
         }
@@ -220,7 +247,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_MEASUREITEM: {
             auto* mi = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
             if (mi->CtlID == IDC_EVENTS) {
-                mi->itemHeight = ui::kEventItemHeight;
+                mi->itemHeight = EventItemHeight(dpi_);
                 return TRUE;
             }
             return FALSE;
@@ -297,6 +324,18 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return FALSE;
         }
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wp), lp);
+            // The dialog manager goes on to give the controls fonts of the new size.
+            return FALSE;
+        case WM_AFTERDPICHANGE:
+            if (eventList_) {
+                SendMessageW(eventList_, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                             EventItemHeight(dpi_));
+                SendMessageW(eventList_, CB_SETITEMHEIGHT, 0, EventItemHeight(dpi_));
+            }
+            FitHeight();
+            return TRUE;
         case WM_CLOSE:
             OnClose();
             return TRUE;
@@ -330,6 +369,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void CmovraDlg::OnInitDialog() {
+    dpi_ = DpiOf(hwnd_);
     table_.Attach(GetDlgItem(hwnd_, IDC_TABLE), inst_);
     eventList_ = GetDlgItem(hwnd_, IDC_EVENTS);
     status_ = GetDlgItem(hwnd_, IDC_STATUS);
@@ -339,20 +379,14 @@ void CmovraDlg::OnInitDialog() {
         AppendMenuW(sys, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(sys, MF_STRING, IDM_ABOUTBOX, L"&О программе Movra...");
     }
+    // The tray shows icons of the small size at the system's DPI; each size has its own image
+    // in the resources, drawn for it, so none is stretched.
     const int ids[3] = {IDR_MAINFRAME, IDI_MONITORING, IDI_DISCONNECTED};
     for (int i = 0; i < 3; ++i)
-        icons_[i] = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(ids[i]), IMAGE_ICON, 0, 0,
-                                                  LR_DEFAULTSIZE | LR_SHARED));
-    HICON big = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXICON),
-                                              GetSystemMetrics(SM_CYICON), LR_SHARED));
-    HICON small = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON),
-                                                GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    // Shared icons belong to the system; nothing to destroy later.
-    for (HICON& i : icons_) i = i ? CopyIcon(i) : nullptr;
+        icons_[i] = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(ids[i]), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), 0));
+    LoadCaptionIcons();
     tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
     if (stopService_) {
@@ -370,6 +404,27 @@ void CmovraDlg::OnInitDialog() {
     trayTip_ = u"Movra";
     NOTIFYICONDATAW nid = TrayRecord(hwnd_, trayIcon_, trayTip_);
     trayShown_ = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+}
+
+void CmovraDlg::LoadCaptionIcons() {
+    const int sizes[2][2] = {{SM_CXICON, SM_CYICON}, {SM_CXSMICON, SM_CYSMICON}};
+    const WPARAM kinds[2] = {ICON_BIG, ICON_SMALL};
+    for (int k = 0; k < 2; ++k) {
+        HICON icon = static_cast<HICON>(LoadImageW(inst_, MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                   IMAGE_ICON, MetricForDpi(sizes[k][0], dpi_),
+                                                   MetricForDpi(sizes[k][1], dpi_), 0));
+        SendMessageW(hwnd_, WM_SETICON, kinds[k], reinterpret_cast<LPARAM>(icon));
+        if (captionIcons_[k]) DestroyIcon(captionIcons_[k]);
+        captionIcons_[k] = icon;
+    }
+}
+
+void CmovraDlg::OnDpiChanged(int dpi, LPARAM suggested) {
+    dpi_ = dpi;
+    table_.DpiChanged(dpi);
+    LoadCaptionIcons();
+    TakeSuggestedRect(hwnd_, suggested);
+    PostMessageW(hwnd_, WM_AFTERDPICHANGE, 0, 0);
 }
 
 void CmovraDlg::AfterFirstPaint() {
@@ -462,7 +517,7 @@ void CmovraDlg::OnDrawEventItem(DRAWITEMSTRUCT* di) {
         SetBkColor(dc, back);
         SetBkMode(dc, OPAQUE);
         RECT tr = r;
-        tr.left += 2;
+        tr.left += Scale(2, dpi_);
         DrawTextW(dc, buf.c_str(), len, &tr,
                   DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
@@ -892,7 +947,7 @@ void CmovraDlg::FitHeight() {
     const uint32_t grid = app_.CurrentSettings().GridSize;
     RECT r;
     GetWindowRect(hwnd_, &r);
-    int h = ui::FitHeight(grid);
+    int h = Scale(ui::FitHeight(grid), dpi_);
     SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, h,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     LayOut(r.right - r.left, h);
@@ -900,7 +955,7 @@ void CmovraDlg::FitHeight() {
 
 void CmovraDlg::LayOut(int w, int h) {
     if (!hwnd_) return;
-    ui::Layout l = ui::LayOut(w, h);
+    ui::Layout l = ScaledLayOut(w, h, dpi_);
     auto place = [](HWND c, const ui::Box& b) {
         if (c) MoveWindow(c, b.x, b.y, std::max(0, b.w), std::max(0, b.h), TRUE);
     };
@@ -908,7 +963,7 @@ void CmovraDlg::LayOut(int w, int h) {
     place(GetDlgItem(hwnd_, IDC_OPTIONS), l.options);
     // A drop-down list's height includes its open list; the closed field keeps its own height.
     ui::Box events = l.events;
-    events.h += 220;
+    events.h += Scale(kEventDropHeight, dpi_);
     place(eventList_, events);
     table_.PlaceGauges();
 }

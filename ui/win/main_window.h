@@ -86,6 +86,8 @@ class CmovraDlg : public ViewLink {
     void ServiceLost(const Text& why);
 
     HWND Hwnd() const { return hwnd_; }
+    // The DPI the window lays itself out for.
+    int Dpi() const { return dpi_; }
     const UserTableView& UserTable() const { return table_; }
     HWND EventList() const { return eventList_; }
     HWND StatusField() const { return status_; }
@@ -113,6 +115,10 @@ class CmovraDlg : public ViewLink {
     // The table's menu at the cursor.
     void TableMenu();
     void OnDrawEventItem(DRAWITEMSTRUCT* di);
+    // Moved to a screen of another DPI (`suggested`: the rectangle Windows proposes there).
+    void OnDpiChanged(int dpi, LPARAM suggested);
+    // The caption's icons in the sizes of the window's DPI.
+    void LoadCaptionIcons();
     void OnTrayNotify(WPARAM id, LPARAM mouse);
     void OnClose();
     void CloseNow();
@@ -164,7 +170,9 @@ class CmovraDlg : public ViewLink {
     AppSnapshot snapshot_;
     HWND eventList_ = nullptr;
     HWND status_ = nullptr;
-    HICON icons_[3] = {};  // regulating, monitoring, disconnected
+    int dpi_ = kBaseDpi;
+    HICON icons_[3] = {};         // regulating, monitoring, disconnected (the tray's size)
+    HICON captionIcons_[2] = {};  // big, small
     HMENU tableMenu_ = nullptr;
     HMENU trayMenu_ = nullptr;
 

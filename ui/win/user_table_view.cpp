@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/log_flags.h"
+#include "ui/win/dpi.h"
 #include "ui/win/resource.h"
 #include "ui/win/win_util.h"
 
@@ -38,6 +39,7 @@ void UserTableView::Attach(HWND list, HINSTANCE inst) {
     list_ = list;
     inst_ = inst;
     if (!list_) return;
+    dpi_ = DpiOf(list_);
     // Subclassed through its window procedure: comctl32's subclass chain looks its data up as a
     // window property on every message, a server round trip each under Wine, which made every
     // cell written by a refresh cost a fraction of a millisecond.
@@ -432,8 +434,11 @@ void UserTableView::PlaceGauges() {
     int x = row0.left;
     for (int c = 0; c < ui::kGaugeColumn; ++c)
         x += static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, c, 0));
-    x += 2;
-    int w = static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, ui::kGaugeColumn, 0)) - 4;
+    // The bar keeps a margin inside its cell.
+    const int inset = Scale(2, dpi_);
+    x += inset;
+    int w =
+        static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, ui::kGaugeColumn, 0)) - 2 * inset;
     // Report rows are evenly spaced: row n's bounds are row 0's moved down n row heights.
     const int rowHeight = static_cast<int>(row0.bottom - row0.top);
     for (size_t n = 0; n < gauges_.size(); ++n) {
@@ -444,7 +449,8 @@ void UserTableView::PlaceGauges() {
         // Rows scrolled out of sight need no bar; this keeps placing cheap for long lists.
         if (show && (top + rowHeight <= client.top || top >= client.bottom)) show = false;
         if (show) {
-            SetWindowPos(g, nullptr, x, top + 2, std::max(0, w), std::max(0, rowHeight - 4),
+            SetWindowPos(g, nullptr, x, top + inset, std::max(0, w),
+                         std::max(0, rowHeight - 2 * inset),
                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
             InvalidateRect(g, nullptr, FALSE);
         } else if (IsWindowVisible(g)) {
@@ -452,6 +458,12 @@ void UserTableView::PlaceGauges() {
         }
     }
     InvalidateRect(list_, nullptr, FALSE);
+}
+
+void UserTableView::DpiChanged(int dpi) {
+    dpi_ = dpi;
+    RescaleListColumns(list_, dpi);
+    PlaceGauges();
 }
 
 // ---- The list's messages ----

@@ -17,6 +17,7 @@
 #include "core/clock.h"
 #include "log/color_index.h"
 #include "ui/table_model.h"
+#include "ui/win/dpi.h"
 
 namespace movra {
 
@@ -49,6 +50,8 @@ class UserTableView {
     void RebuildGauges(size_t users);
     // Puts the gauges over the rows in sight and hides the rest.
     void PlaceGauges();
+    // The table moved to a screen of another DPI: columns and gauges follow.
+    void DpiChanged(int dpi);
     // A WM_NOTIFY from the list (the window's control IDC_TABLE); false when not handled,
     // else `result` is the answer.
     bool OnNotify(NMHDR* hdr, LRESULT& result);
@@ -112,6 +115,7 @@ class UserTableView {
     const Clock& clock_;
     HINSTANCE inst_ = nullptr;
     HWND list_ = nullptr;
+    int dpi_ = kBaseDpi;
     WNDPROC baseProc_ = nullptr;  // the list view's own procedure
 
     bool showUnauthorised_ = true;

@@ -2,7 +2,20 @@
 
 #include <string>
 
+#include "ui/win/dpi.h"
+
 namespace movra {
+
+namespace {
+
+// The property that keeps with a list the DPI its columns were last sized for. An atom of its
+// own: a property named by a string would take one more reference to the atom for every list.
+const wchar_t* ListDpiProp() {
+    static const ATOM atom = GlobalAddAtomW(L"MovraListDpi");
+    return MAKEINTATOM(atom);
+}
+
+}  // namespace
 
 Text WindowText(HWND h) {
     if (!h) return {};
@@ -30,15 +43,29 @@ void SetListColumns(HWND list, std::span<const ListColumn> columns) {
     }
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                  LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    const int dpi = DpiOf(list);
     for (size_t i = 0; i < columns.size(); ++i) {
         LVCOLUMNW c = {};
         c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         c.fmt = LVCFMT_LEFT;
-        c.cx = columns[i].width;
+        c.cx = Scale(columns[i].width, dpi);
         c.pszText = const_cast<wchar_t*>(columns[i].title);
         c.iSubItem = static_cast<int>(i);
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&c));
     }
+    SetPropW(list, ListDpiProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(dpi)));
+}
+
+void RescaleListColumns(HWND list, int dpi) {
+    const int was = static_cast<int>(reinterpret_cast<INT_PTR>(GetPropW(list, ListDpiProp())));
+    if (!list || was <= 0 || was == dpi) return;
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int n = header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    for (int c = 0; c < n; ++c) {
+        const int w = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, c, MulDiv(w, dpi, was));
+    }
+    SetPropW(list, ListDpiProp(), reinterpret_cast<HANDLE>(static_cast<INT_PTR>(dpi)));
 }
 
 LRESULT DrawRowColors(NMLVCUSTOMDRAW& cd, const ColorIndexStore& colors) {

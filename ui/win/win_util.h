@@ -124,11 +124,14 @@ struct ListColumn {
     int width;
 };
 // Empties a report list and gives it these columns, left-aligned, with grid lines and full-row
-// selection.
+// selection; the widths are 96-DPI widths, scaled to the list's DPI.
 void SetListColumns(HWND list, std::span<const ListColumn> columns);
 inline void SetListColumns(HWND list, std::initializer_list<ListColumn> columns) {
     SetListColumns(list, std::span<const ListColumn>(columns.begin(), columns.size()));
 }
+// The columns of a list made by SetListColumns, from the DPI they were last sized for to `dpi`
+// (moved to another screen, it keeps their proportions, widths dragged by hand included).
+void RescaleListColumns(HWND list, int dpi);
 
 // A list's custom draw that paints each row in the colors its index store answers; rows without
 // a pair keep the list's own colors.

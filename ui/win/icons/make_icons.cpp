@@ -1,5 +1,6 @@
 // Draws Movra's three tray icons (regulating, monitoring, disconnected) and writes them as
-// .ico files with 16, 32 and 48 pixel images. Deterministic: the checked-in icons are its output.
+// .ico files with an image drawn for each size the system asks for at 96 to 192 DPI (small icons
+// 16 to 32 pixels, large ones 32 to 64). Deterministic: the checked-in icons are its output.
 //   g++ -std=c++20 -O2 -o make_icons make_icons.cpp && ./make_icons <output folder>
 #include <cmath>
 #include <cstdint>
@@ -106,7 +107,7 @@ std::vector<uint8_t> Image(Kind kind, int size) {
 }
 
 bool WriteIcon(Kind kind, const std::string& path) {
-    const int sizes[] = {16, 32, 48};
+    const int sizes[] = {16, 20, 24, 32, 40, 48, 64};
     std::vector<std::vector<uint8_t>> images;
     for (int s : sizes) images.push_back(Image(kind, s));
     std::vector<uint8_t> out;
