@@ -137,7 +137,7 @@ class AppPort {
     // A copy of the settings record.
     virtual Settings CurrentSettings() const = 0;
     // The record with its revision, which grows by one with each applied settings sheet's
-    // result and each load of Movra.cfg.
+    // result, each load of Movra.cfg and each change of the mode.
     virtual SettingsEdit BeginSettingsEdit() const = 0;
 
     // ---- Taking what the workers sent (the view's thread, once it has marshalled the call) ----

@@ -119,6 +119,8 @@ void Application::Disconnect() {
 
 void Application::SetMode(int32_t mode) {
     Model::Guard g(model_);
+    // The settings sheet shows the mode too: a sheet opened before it changed is stale.
+    if (model_.settings.TrafficSpeedAutoControll != mode) ++settingsRevision_;
     model_.settings.TrafficSpeedAutoControll = mode;
 }
 

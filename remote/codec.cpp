@@ -537,8 +537,13 @@ void PutMessage(Writer& w, const Message& message) {
 //
 // nlohmann's CBOR reader parses into a tree through this builder, which refuses early what no
 // message holds: nesting beyond kMaxDepth (the reader recurses per level), a list announcing
-// more entries than the body has bytes, indefinite lengths, duplicate keys, and negative
-// integers beyond 64 bits (the library folds those into wrong values).
+// more entries than the body has bytes, indefinite lengths, duplicate keys, negative integers
+// beyond 64 bits (the library folds those into wrong values), and a tree that would cost more
+// than kMaxTreeBytes: a tree costs up to ~80 bytes of memory per byte of CBOR (a list of empty
+// texts), where real messages cost at most ~18 (a history's seconds), and a full history of 200
+// groups, near the frame limit, about 15.
+constexpr size_t kMaxTreeBytes = 256u << 20;
+
 class TreeBuilder {
   public:
     using string_t = Json::string_t;
@@ -556,8 +561,15 @@ class TreeBuilder {
     }
     bool number_unsigned(Json::number_unsigned_t v) { return Put(Json(v)); }
     bool number_float(Json::number_float_t v, const string_t&) { return Put(Json(v)); }
-    bool string(string_t& v) { return Put(Json(std::move(v))); }
-    bool binary(binary_t& v) { return Put(Json::binary(std::move(v))); }
+    bool string(string_t& v) {
+        // The string's own block, and its heap buffer beyond the short-string room.
+        if (!Spend(48 + (v.size() > 15 ? v.size() + 16 : 0))) return false;
+        return Put(Json(std::move(v)));
+    }
+    bool binary(binary_t& v) {
+        if (!Spend(64 + v.size())) return false;
+        return Put(Json::binary(std::move(v)));
+    }
     bool start_object(size_t n) {
         if (n == static_cast<size_t>(-1)) return Fail("indefinite length");
         if (n > bodyBytes_ / 2) return Fail("map longer than the frame");
@@ -585,7 +597,15 @@ class TreeBuilder {
         if (why_.empty()) why_ = why;
         return false;
     }
+    // An estimate of what the tree holds, kept below kMaxTreeBytes.
+    bool Spend(size_t bytes) {
+        cost_ += bytes;
+        return cost_ <= kMaxTreeBytes || Fail("message too costly to take apart");
+    }
     Json* Place(Json&& v) {
+        // A list's slot, with room for the list's growth; or a map's node and its key.
+        const bool inMap = !stack_.empty() && stack_.back()->is_object();
+        if (!Spend(inMap ? 96 + (key_.size() > 15 ? key_.size() + 16 : 0) : 32)) return nullptr;
         if (stack_.empty()) {
             root_ = std::move(v);
             done_ = !root_.is_structured();
@@ -612,6 +632,7 @@ class TreeBuilder {
     }
     bool Open(Json&& v) {
         if (stack_.size() >= kMaxDepth) return Fail("nested too deep");
+        if (!Spend(48)) return false;
         Json* p = Place(std::move(v));
         if (!p) return false;
         stack_.push_back(p);
@@ -624,6 +645,7 @@ class TreeBuilder {
     std::vector<Json*> stack_;
     string_t key_;
     bool done_ = false;  // the top-level value is complete
+    size_t cost_ = 0;
 };
 
 bool ValidUtf8(std::string_view s) {
@@ -796,7 +818,11 @@ class Record {
 
     // The next field (by position) or the field `key` (by name).
     const Json* Field(const char* key) {
-        if (array_) return &(*array_)[next_++];
+        if (array_) {
+            if (next_ < array_->size()) return &(*array_)[next_++];
+            r_.Fail("wrong field count", key);
+            return nullptr;
+        }
         if (!map_) return nullptr;
         auto it = map_->find(key);
         if (it == map_->end()) {

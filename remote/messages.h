@@ -136,7 +136,7 @@ struct Reply {
     chart::HistoryData history;
 };
 
-using Message = std::variant<Hello, Welcome, Refusal, State, LogLine, Summary, Notice, Request,
-                             Reply>;
+using Message =
+    std::variant<Hello, Welcome, Refusal, State, LogLine, Summary, Notice, Request, Reply>;
 
 }  // namespace movra::remote

@@ -6,17 +6,11 @@
 
 #include "core/log_flags.h"
 #include "engine/workers.h"
+#include "remote/texts.h"
 
 namespace movra::service {
 
 using namespace remote;
-
-Text VersionRefusalText(uint32_t service, uint32_t window) {
-    return Fmt(
-        u"Версия протокола службы Movra (%u) не совпадает с версией окна (%u). "
-        u"Установите Movra и службу Movra одной версии.",
-        static_cast<unsigned>(service), static_cast<unsigned>(window));
-}
 
 namespace {
 
@@ -69,7 +63,7 @@ void ClientAdapter::Leave(uint64_t client, const Text& why) {
 void ClientAdapter::Hello(uint64_t client, Window& w, const remote::Hello& hello) {
     if (hello.version != kProtocolVersion) {
         w.out->Send(
-            Make(Refusal{kProtocolVersion, VersionRefusalText(kProtocolVersion, hello.version)}));
+            Make(Refusal{kProtocolVersion, VersionMismatchText(kProtocolVersion, hello.version)}));
         w.out->Close();
         windows_.erase(client);
         hooks_.line(LOG_WARN, kWindowDroppedLine + Fmt(u"версия протокола %u",
@@ -158,6 +152,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
                 changed = true;
             } else if constexpr (std::is_same_v<T, remote::ReadLog>) {
                 // Each window reads the file from where it stopped, as its log window would.
+                if (!body.restart && w.logEnded) {
+                    reply.end = true;
+                    return;
+                }
+                w.logEnded = false;
                 if (body.restart || !w.log) {
                     w.log = std::make_unique<LogFileReader>();
                     const Text name = app_.CurrentSettings().LogFileName;
@@ -170,6 +169,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
                 }
                 reply.lines = w.log->NextLines(std::min(body.count, kMaxLogLinesPerReply));
                 reply.end = w.log->AtEnd();
+                // A window that has read it all holds the file open no longer.
+                if (reply.end) {
+                    w.log.reset();
+                    w.logEnded = true;
+                }
             } else if constexpr (std::is_same_v<T, remote::ReadHistory>) {
                 reply.history = app_.History().Export();
             }
@@ -185,7 +189,11 @@ void ClientAdapter::Request(Window& w, const remote::Request& request) {
             reply.text += u"\n" + box;
         hooks_.box(box);
     }
-    if (changed) Changed();
+    // The state goes first: a window that reads right after the reply sees its change.
+    if (changed) {
+        Changed();
+        Flush();
+    }
     out->Send(Make(std::move(reply)));
 }
 
@@ -194,6 +202,8 @@ std::shared_ptr<const Message> ClientAdapter::MakeState() const {
     app_.Snapshot(s.snapshot);
     s.settingsRevision = app_.SettingsRevision();
     s.workerRunning = app_.WorkerRunning();
+    sentRunning_ = s.workerRunning;
+    sentConn_ = s.snapshot.connState;
     s.exitBegun = app_.ExitBegun();
     return Make(std::move(s));
 }
@@ -223,6 +233,11 @@ void ClientAdapter::Flush() {
     const bool anyone = std::any_of(windows_.begin(), windows_.end(),
                                     [](const auto& e) { return e.second.welcomed; });
     if (anyone) ToAll(MakeState());
+}
+
+void ClientAdapter::Watch() {
+    if (app_.WorkerRunning() != sentRunning_ || app_.ConnState() != sentConn_) Changed();
+    Flush();
 }
 
 void ClientAdapter::CloseAll() {

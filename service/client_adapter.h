@@ -25,9 +25,6 @@ inline const Text kWindowDroppedLine = u"Окно Movra отключено: ";  
 // Why a window is dropped for what it sent.
 inline const Text kProtocolViolation = u"нарушение порядка обмена";
 
-// The refusal of a window of another protocol version.
-Text VersionRefusalText(uint32_t service, uint32_t window);
-
 // The most lines one ReadLog reply carries; a window reads a long file in several.
 inline constexpr uint32_t kMaxLogLinesPerReply = 5000;
 
@@ -57,6 +54,9 @@ class ClientAdapter {
     void Changed() { stateDue_ = true; }
     // Sends the State that is due, once, to every window that said Hello.
     void Flush();
+    // A worker that ended, or a connection that changed, after the last State sent: a State is
+    // due (a worker's end comes after its last line and no refresh follows it).
+    void Watch();
     // The service ends: every conversation is closed.
     void CloseAll();
 
@@ -72,6 +72,7 @@ class ClientAdapter {
         bool welcomed = false;
         Text who;
         std::unique_ptr<LogFileReader> log;
+        bool logEnded = false;  // read to its first line; only a restart reads again
     };
 
     void Hello(uint64_t client, Window& w, const remote::Hello& hello);
@@ -85,6 +86,9 @@ class ClientAdapter {
     AdapterHooks hooks_;
     std::map<uint64_t, Window> windows_;
     bool stateDue_ = false;
+    // What the last State said.
+    mutable bool sentRunning_ = false;
+    mutable uint32_t sentConn_ = 0;
     std::vector<Text>* capture_ = nullptr;
 };
 

@@ -335,6 +335,7 @@ void ServiceHost::Run(const std::function<void()>& stopProgress) {
     while (!d.StopRequested()) {
         d.Wait(kTick);
         d.Drain();
+        d.clients->Watch();
         if (connects && !d.StopRequested()) d.MaybeRetry();
     }
     d.RunExit(stopProgress);

@@ -292,8 +292,8 @@ TEST(Application, MovraCfgAcrossStartUpSaveAndLoad) {
     EXPECT_TRUE(rig.view.Messages().empty());
 }
 
-// The settings sheet's result counts only on the record it was made on: a load or another
-// sheet's result in between refuses it, says so and changes nothing.
+// The settings sheet's result counts only on the record it was made on: a load, a change of the
+// mode or another sheet's result in between refuses it, says so and changes nothing.
 TEST(Application, ASettingsEditOnAnOlderRecordIsRefused) {
     FakeConnector conn;
     AppRig rig(conn);
@@ -316,8 +316,12 @@ TEST(Application, ASettingsEditOnAnOlderRecordIsRefused) {
     const SettingsEdit beforeLoad = app.BeginSettingsEdit();
     ASSERT_TRUE(app.Load());
     EXPECT_FALSE(app.ApplySettings(edited, beforeLoad.base));
+    // The sheet shows the mode as well.
+    const SettingsEdit beforeMode = app.BeginSettingsEdit();
+    app.SetMode(beforeMode.settings.TrafficSpeedAutoControll == 3 ? 1 : 3);
+    EXPECT_FALSE(app.ApplySettings(edited, beforeMode.base));
     EXPECT_TRUE(app.ApplySettings(edited, app.BeginSettingsEdit().base));
-    EXPECT_EQ(rig.view.Messages().size(), 2u);
+    EXPECT_EQ(rig.view.Messages().size(), 3u);
 }
 
 // A server that never answers holds a worker in its call: the exit waits for it only until its

@@ -41,7 +41,7 @@ class ModelPort : public testing::RecordingAppPort {
     void DeleteUsers(const std::vector<uint64_t>& ids) override { DeleteUsersById(m_, ids); }
 
     std::atomic<bool> running{false};
-    uint64_t revision = 0;
+    std::atomic<uint64_t> revision{0};
     std::vector<Text> clearedNames;  // the record's log file name at each clear
     std::vector<GroupsRequest::Kind> groupRequests;
 

@@ -251,6 +251,34 @@ TEST_F(EditorsGui, SettingsGridSizeOutOfRangeKeepsTheSheetOpenAndOkTakesMode3) {
     EXPECT_EQ(Snapshot().TrafficSpeedAutoControll, 3);
 }
 
+// Another window of the service changed the record while this sheet was open: OK takes nothing,
+// the page shows the record as it is now and the sheet stays; a second OK goes through.
+TEST_F(EditorsGui, SettingsChangedElsewhereAreShownNotOverwritten) {
+    bool ok = false;
+    Drive([&] { ok = ShowSettings(nullptr, port, hooks); },
+          [&] {
+              HWND sheet = WaitWindow(L"Настройки Movra");
+              ASSERT_TRUE(sheet);
+              HWND page = CurrentPage(sheet);
+              SetCtl(page, IDC_SETT_SERVER, L"mine.host");
+              {
+                  Model::Guard g(m);
+                  m.settings.Server = u"theirs.host";
+              }
+              ++port.revision;
+              PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+              Settle(sheet);
+              EXPECT_TRUE(IsWindow(sheet));
+              EXPECT_EQ(Ctl(page, IDC_SETT_SERVER), L"theirs.host");
+              EXPECT_EQ(Snapshot().Server, u"theirs.host");
+              SetCtl(page, IDC_SETT_GRIDSIZE, L"14");
+              PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+          });
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Snapshot().Server, u"theirs.host");
+    EXPECT_EQ(Snapshot().GridSize, 14u);
+}
+
 TEST_F(EditorsGui, SettingsButtonsRestoreLoadClearAndAutoMeasureEnabling) {
     hooks.LoadConfig = [&] {
         Model::Guard g(m);
