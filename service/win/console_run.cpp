@@ -6,8 +6,8 @@
 
 #include "service/win/service_setup.h"
 #include "service/win/system_parts.h"
-#include "service/win/window_pipe.h"
 #include "service/win/win_text.h"
+#include "service/win/window_pipe.h"
 
 namespace movra::service {
 

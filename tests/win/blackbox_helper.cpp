@@ -5,7 +5,6 @@
 //   blackbox_helper visible         print 1 when the main window is visible, else 0
 //   blackbox_helper rows            print the number of rows in the user table
 //   blackbox_helper title           print the main window's title (UTF-8)
-//   blackbox_helper settext <id> <text>  set the text (UTF-8) of a visible control
 //   blackbox_helper start <exe>     start a program in the current folder, print its process id
 //   blackbox_helper close           post WM_CLOSE to the main window (the close box)
 //   blackbox_helper find <id> <ms>  wait for a visible button, print its top window's title
@@ -334,16 +333,6 @@ int main(int argc, char** argv) {
             Sleep(50);
         }
         return 1;
-    }
-    if (what == "settext" && argc > 3) {
-        HWND h = FindControl(id);
-        if (!h) return 1;
-        const std::wstring text = Wide(argv[3]);
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                                   SMTO_NORMAL, 5000, &result)
-                   ? 0
-                   : 1;
     }
     HWND main = FindMainWindow();
     if (!main) return 1;

@@ -98,6 +98,9 @@ int RunClient(HINSTANCE inst, HANDLE pipe) {
         window = nullptr;
     }
     link->Shut(u"");
+    // Nothing is left to finish once the window has gone, and a box the service's notice opened
+    // must not hold the process, as a worker's box does not hold the desktop edition's exit.
+    TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }
 
