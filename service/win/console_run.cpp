@@ -7,6 +7,7 @@
 #include "service/win/service_setup.h"
 #include "service/win/system_parts.h"
 #include "service/win/win_text.h"
+#include "service/win/window_pipe.h"
 
 namespace movra::service {
 
@@ -37,12 +38,14 @@ void RunInConsole() {
     SystemParts system;
     ServiceHostParts parts = system.Parts();
     parts.endProcess = [] { TerminateProcess(GetCurrentProcess(), 0); };
-    parts.echo = [](uint32_t, const Text& text) {
+    const auto echo = [](const Text& text) {
         WriteLine(STD_OUTPUT_HANDLE,
                   ClockText(SystemClock().LocalNow(), {.date = false}) + u" " + text);
     };
+    parts.echo = [echo](uint32_t, const Text& text) { echo(text); };
     {
         ServiceHost host(std::move(parts));
+        WindowPipe windows(host.Clients(), system.events, echo);
         {
             std::lock_guard<std::mutex> hold(g_lock);
             g_host = &host;

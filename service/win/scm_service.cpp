@@ -8,6 +8,7 @@
 #include "service/win/service_setup.h"
 #include "service/win/system_parts.h"
 #include "service/win/win_text.h"
+#include "service/win/window_pipe.h"
 
 namespace movra::service {
 
@@ -90,6 +91,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
             TerminateProcess(GetCurrentProcess(), 0);
         };
         ServiceHost host(std::move(parts));
+        WindowPipe windows(host.Clients(), system.events);
         {
             std::lock_guard<std::mutex> hold(g_scm.lock);
             g_scm.host = &host;

@@ -1,9 +1,10 @@
 // Drives Movra.exe from outside for the black-box tests, as an administrator would:
-//   blackbox_helper box <ms> [yes|no]  wait for a message box, print its text (UTF-8), press
-//                                   OK (or Yes or No of a question)
+//   blackbox_helper box <ms> [yes|no|cancel]  wait for a message box, print its text (UTF-8),
+//                                   press OK (or Yes, No or Cancel of a question)
 //   blackbox_helper command <id>... post commands to Movra's main window
 //   blackbox_helper visible         print 1 when the main window is visible, else 0
 //   blackbox_helper rows            print the number of rows in the user table
+//   blackbox_helper title           print the main window's title (UTF-8)
 //   blackbox_helper start <exe>     start a program in the current folder, print its process id
 //   blackbox_helper close           post WM_CLOSE to the main window (the close box)
 //   blackbox_helper find <id> <ms>  wait for a visible button, print its top window's title
@@ -322,7 +323,10 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", Utf8(text).c_str());
                 std::fflush(stdout);
                 WPARAM answer = IDOK;
-                if (argc > 3) answer = std::strcmp(argv[3], "yes") == 0 ? IDYES : IDNO;
+                if (argc > 3)
+                    answer = std::strcmp(argv[3], "yes") == 0      ? IDYES
+                             : std::strcmp(argv[3], "cancel") == 0 ? IDCANCEL
+                                                                   : IDNO;
                 PostMessageW(box, WM_COMMAND, answer, 0);
                 return 0;
             }
@@ -332,6 +336,12 @@ int main(int argc, char** argv) {
     }
     HWND main = FindMainWindow();
     if (!main) return 1;
+    if (what == "title") {
+        wchar_t title[512] = {};
+        GetWindowTextW(main, title, 512);
+        std::printf("%s\n", Utf8(title).c_str());
+        return 0;
+    }
     if (what == "command" && argc > 2) {
         // Several ids are posted back to back, as fast as a user cannot click.
         for (int i = 2; i < argc; ++i) PostMessageW(main, WM_COMMAND, std::atoi(argv[i]), 0);

@@ -6,21 +6,32 @@
 #                   action (the start limits back, then the release) and ends
 #   hung-stop       the server hangs while it regulates: the stop still ends within the exit's
 #                   bound (60 s) and a margin
-#   desktop-refused Movra.exe's Connect while the service regulates is refused with a box and
-#                   no second session; after the service stops, the same Connect works; the
+#   desktop-refused Movra.exe started while the service is stopped asks, and No runs it as the
+#                   desktop edition; its Connect while the service regulates is refused with a box
+#                   and no second session; after the service stops, the same Connect works; the
 #                   service started then waits, and connects once the desktop disconnects
+#   client          Movra.exe started while the service is stopped: Yes starts the service and
+#                   the window attaches to it; its commands (Disconnect, Connect, the modes, the
+#                   settings sheet, the groups editor, save, load) act on the service's files; a
+#                   second window sees the first one's edit; closing a window leaves the service
+#                   regulating
+#   pipe            a frame announcing a lying length and one of random bytes each drop only
+#                   their own client; the pipe's descriptor read back by a client
+#   menu-stop       "Остановить службу" from a window stops the service with the exit action,
+#                   and the window ends with it
 #   console         `run`: the lines on the console, Ctrl+C runs the exit
 #   uninstall       the service is gone, the data folder stays
 # TiSim is a copy registered in the prefix; the service reads TiSim.tisim beside it, since a
 # service does not inherit this shell's environment. Every wait has a deadline.
-#   blackbox_service.sh MovraService.exe Movra.exe TiSim.dll blackbox_helper.exe
+#   blackbox_service.sh MovraService.exe Movra.exe TiSim.dll blackbox_helper.exe pipe_probe.exe
 set -u -o pipefail
-service="$1"; movra="$2"; dll="$3"; helper="$4"
+service="$1"; movra="$2"; dll="$3"; helper="$4"; probe="$5"
 . "$(dirname "$0")/blackbox_common.sh"
-for f in "$service" "$movra" "$dll" "$helper"; do
+for f in "$service" "$movra" "$dll" "$helper" "$probe"; do
   [ -f "$f" ] || { echo "FAIL: $f was not built"; exit 1; }
 done
 service="$(realpath "$service")" movra="$(realpath "$movra")" helper="$(realpath "$helper")"
+probe="$(realpath "$probe")"
 exe_name="$(basename "$service")"
 
 work="$(mktemp -d)"
@@ -29,10 +40,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset TISIM_SCENARIO TISIM_REGISTER TISIM_FORCE
 mkdir -p "$HOME" "$work/tisim" "$work/desktop"
 data="$WINEPREFIX/drive_c/ProgramData/Movra"
-desktop_pid="" run_pid="" keeper=""
+desktop_pid="" run_pid="" keeper="" client_a="" client_b=""
 cleanup() {
   touch "$work/release"
   [ -n "$desktop_pid" ] && kill "$desktop_pid" 2>/dev/null
+  for c in $client_a $client_b; do timeout 10 wine "$helper" pid="$c" kill >/dev/null 2>&1; done
   [ -n "$run_pid" ] && kill "$run_pid" 2>/dev/null
   [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
   bb_teardown
@@ -194,12 +206,21 @@ until_true 30 service_gone && pass "no service process left" || fail "the proces
 # to connect while the service regulates. The service was ended in a hung call above, so this
 # also shows that it takes the machine's regulator place again after such an end.
 scenario desktop-refused ""
-start_service
-until_true 40 regulates && pass "service regulates" || fail "service did not regulate"
+stopped_question="Служба Movra установлена на этом компьютере, но не запущена. \
+Да — запустить службу и открыть ее окно. \
+Нет — работать без службы: регулировать будет эта копия Movra. \
+Отмена — выйти."
+one_line() { tr '\n' ' ' | sed 's/  */ /g; s/ $//'; }
+# The service is installed but stopped: Movra.exe asks before anything, and No is the desktop
+# edition.
 movra_cfg "$work/desktop/Movra.cfg" ""
 (cd "$work/desktop" && exec wine "$movra" >/dev/null 2>&1) &
 desktop_pid=$!
+box="$(help box 30000 no | one_line)"
+[ "$box" = "$stopped_question" ] && pass "asked: $box" || fail "box '$box', expected the question"
 until_true 30 help visible >/dev/null || fail "Movra.exe shows no window"
+start_service
+until_true 40 regulates && pass "service regulates" || fail "service did not regulate"
 help command 1053 >/dev/null
 want="Ошибка подключения к ti.test: сервер уже регулирует служба Movra или другая копия Movra"
 box="$(help box 30000)"
@@ -233,6 +254,144 @@ stop_service || fail "service not stopped"
 help command 32791 >/dev/null
 until_true 30 pid_gone "$desktop_pid" && desktop_pid="" ||
   fail "Movra.exe did not end after Exit"
+
+# client: the service installed and stopped; Movra.exe asks, Yes starts the service and the
+# window attaches to it. Its commands reach the service's application and files.
+scenario client "user delta ip=10.0.0.5 in=128 out=32 demand=10/2"
+svc_cfg="$data/Movra.cfg"
+cfg_has() { iconv -f UTF-16 -t UTF-8 "$svc_cfg" 2>/dev/null | tr -d '\r' | grep -qxF -- "$1"; }
+mkdir -p "$work/client"
+client_start() {  # client_start VAR: Movra.exe started in its own folder, its pid into VAR
+  local pid
+  (cd "$work/client" && timeout 30 wine "$helper" start "Z:$(echo "$movra" | tr / '\\')" \
+    >"$work/pid" 2>/dev/null)
+  pid="$(tr -d '\r' <"$work/pid")"
+  printf -v "$1" '%s' "$pid"
+}
+hw() { local p="$1"; shift; help pid="$p" "$@"; }  # the helper for one window only
+title_is_service() { hw "$1" title | grep -qF "Подключен к ti.test (служба)"; }
+rows_at_least() { [ "$(hw "$1" rows)" -ge "$2" ] 2>/dev/null; }
+client_start client_a
+box="$(hw "$client_a" box 30000 yes | one_line)"
+[ "$box" = "$stopped_question" ] && pass "asked, answered Yes" || fail "box '$box'"
+service_up() { [ "$(sc_state)" = RUNNING ]; }
+until_true 60 service_up && pass "the window started the service" ||
+  fail "service not running after Yes: '$(sc_state)'"
+until_true 60 title_is_service "$client_a" && pass "title: $(hw "$client_a" title)" ||
+  fail "title '$(hw "$client_a" title)'"
+until_true 40 regulates && pass "service regulates" || fail "service did not regulate"
+until_true 20 rows_at_least "$client_a" 4 && pass "the service's users shown: $(hw "$client_a" rows) rows" ||
+  fail "rows: $(hw "$client_a" rows)"
+[ ! -e "$work/client/Movra.cfg" ] && [ ! -e "$work/client/Movra.log" ] &&
+  pass "the window keeps no files of its own" || fail "files in the window's folder: $(ls "$work/client")"
+stopped_line="Отключение от сервера.... Поток завершен."
+stops() { log_text | grep -cF "$stopped_line"; }
+before="$(stops)"
+hw "$client_a" command 1057 >/dev/null
+more_stops() { [ "$(stops)" -gt "$before" ]; }
+until_true 30 more_stops && pass "Disconnect: the service's run ended" || fail "Disconnect did not reach the service"
+logins="$(journal_count ' Login ')"
+hw "$client_a" command 1053 >/dev/null
+more_logins_now() { [ "$(journal_count ' Login ')" -gt "$logins" ]; }
+until_true 30 more_logins_now && pass "Connect: the service logged in again" || fail "Connect did not reach the service"
+# Monitoring from the tray's menu, saved: the service's Movra.cfg says so.
+hw "$client_a" command 32796 >/dev/null
+hw "$client_a" command 32786 >/dev/null
+until_true 20 cfg_has "TrafficSpeedAutoControll: 0" && pass "monitoring saved to the service's Movra.cfg" ||
+  fail "mode 0 not in $svc_cfg"
+# Mode 3 from the settings sheet, OK, saved.
+hw "$client_a" command 1002 >/dev/null
+if hw "$client_a" find 1029 15000 >/dev/null; then
+  hw "$client_a" click 1029 >/dev/null
+  hw "$client_a" sheet-ok 1029
+  hw "$client_a" gone 1029 10000 && pass "settings sheet closed with OK" || fail "sheet still open"
+else
+  fail "the settings sheet did not open"
+fi
+hw "$client_a" command 32786 >/dev/null
+until_true 20 cfg_has "TrafficSpeedAutoControll: 3" && pass "mode 3 from the sheet saved by the service" ||
+  fail "mode 3 not in $svc_cfg"
+# The groups editor opens over the service's groups and closes again.
+hw "$client_a" command 1064 >/dev/null
+if hw "$client_a" find 2106 15000 >/dev/null; then
+  pass "the groups editor opened"
+  closed="$(hw "$client_a" dismiss 3000)"
+  [ "$closed" = "Редактор групп" ] && pass "closed with no box" || fail "closed: $closed"
+  hw "$client_a" gone 2106 10000 || fail "the groups editor stayed open"
+else
+  fail "the groups editor did not open"
+fi
+# A second window; the first one loads a Movra.cfg with one user more, and both show it.
+client_start client_b
+until_true 60 title_is_service "$client_b" && pass "a second window attached" || fail "no second window"
+rows_b="$(hw "$client_b" rows)"
+# Appended in the file's own encoding (the service's save writes UTF-16).
+encoding=UTF-8; [ "$(head -c 2 "$svc_cfg" | od -An -tx1 | tr -d ' ')" = fffe ] && encoding=UTF-16LE
+printf 'User: delta\r\nUserKTraff: 1.0\r\nUserGrID: 0\r\nUserLimitMaxIn: 0\r\nUserLimitMaxOut: 0\r\n' |
+  iconv -f UTF-8 -t "$encoding" >>"$svc_cfg"
+hw "$client_a" command 32789 >/dev/null
+until_true 20 rows_at_least "$client_a" $((rows_b + 1)) && pass "Load: the first window shows the added user" ||
+  fail "first window rows $(hw "$client_a" rows), before $rows_b"
+until_true 20 rows_at_least "$client_b" $((rows_b + 1)) && pass "the second window sees the first one's load" ||
+  fail "second window rows $(hw "$client_b" rows), before $rows_b"
+# Closing the first window leaves the service regulating.
+hw "$client_a" close >/dev/null
+hw "$client_a" ended 20000 && { client_a=""; pass "closing the window ended it"; } ||
+  fail "the window did not end; still up: $(hw "$client_a" dismiss 1000)"
+[ "$(sc_state)" = RUNNING ] && pass "service still running" || fail "service state '$(sc_state)'"
+# Each cycle reads the users from the server: the journal grows while the service regulates.
+calls() { wc -l <"$journal" 2>/dev/null || echo 0; }
+c0="$(calls)"
+more_calls() { [ "$(calls)" -gt "$((c0 + 20))" ]; }
+until_true 40 more_calls && pass "the service goes on polling after the window closed" ||
+  fail "no server calls after the window closed"
+hw "$client_b" close >/dev/null
+hw "$client_b" ended 20000 && client_b="" || fail "the second window did not end"
+stop_service || fail "service not stopped"
+
+# pipe: broken clients are dropped one by one while the service goes on; the pipe's
+# descriptor as a client reads it.
+scenario pipe ""
+movra_cfg "$data/Movra.cfg" 48213  # the window's saves kept no password
+start_service
+until_true 40 regulates || fail "did not regulate"
+pipe_probe() { timeout 60 wine "$probe" "$1" 2>/dev/null | tr -d '\r'; }
+for how in lying noise; do
+  out="$(pipe_probe "$how")"
+  [ "$out" = dropped ] && pass "$how frame: the client was dropped" || fail "$how frame: '$out'"
+done
+[ "$(log_text | grep -cF "Окно Movra отключено: испорченный кадр")" = 2 ] &&
+  pass "one line for each dropped client" || fail "no line for each dropped client"
+[ "$(sc_state)" = RUNNING ] && pass "service still running" || fail "service state '$(sc_state)'"
+c0="$(calls)"
+until_true 40 more_calls && pass "and goes on polling" || fail "no server calls after the broken frames"
+sddl="$(pipe_probe sddl)"
+# As set; Windows keeps the generic right mapped to the file rights, Wine keeps it as given.
+case "$(echo "$sddl" | head -n 1)" in
+  "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)" | "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)")
+    pass "descriptor $(echo "$sddl" | head -n 1)" ;;
+  *) fail "descriptor '$(echo "$sddl" | head -n 1)', expected O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)" ;;
+esac
+server_pid="$(echo "$sddl" | sed -n 's/^server //p')"
+[ -n "$server_pid" ] && [ "$server_pid" != 0 ] && pass "served by process $server_pid" || fail "no server process"
+stop_service || fail "service not stopped"
+
+# menu-stop: "Остановить службу" from a window: asked, the service stops with the exit action
+# (the start limits back), and the window ends with it.
+scenario menu-stop ""
+movra_cfg "$data/Movra.cfg" 48213
+start_service
+until_true 40 regulates || fail "did not regulate"
+client_start client_b
+until_true 60 title_is_service "$client_b" && pass "window attached" || fail "no window"
+hw "$client_b" command 32803 >/dev/null
+box="$(hw "$client_b" box 10000 yes)"
+want="Остановить службу Movra? Регулирование прекратится, и будет выполнено действие при выходе."
+[ "$box" = "$want" ] && pass "asked: $box" || fail "box '$box', expected '$want'"
+until_true "$STOP_DEADLINE" stopped && pass "the menu stopped the service" || fail "service state '$(sc_state)'"
+check_restored
+hw "$client_b" ended 30000 && { client_b=""; pass "the window closed with the service"; } ||
+  fail "the window outlived the service; still up: $(hw "$client_b" dismiss 1000)"
 
 # console: `run` is the same host in a console: it prints each line and Ctrl+C runs the exit.
 scenario console ""

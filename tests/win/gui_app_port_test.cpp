@@ -68,5 +68,57 @@ TEST(MainWindowOverAppPort, CommandsLinesAndCloseBecomeRequests) {
     EXPECT_FALSE(IsWindow(hwnd));
 }
 
+// The service's window: "Остановить службу" stops nothing without a Yes; the service's end closes
+// the window after a box with the reason, and without one once the window asked for the stop.
+TEST(MainWindowOverAppPort, TheServiceWindowAsksBeforeTheStopAndClosesWhenTheServiceGoes) {
+    for (const bool stopAsked : {false, true}) {
+        SCOPED_TRACE(stopAsked ? "after its own stop" : "the service went");
+        testing::RecordingAppPort app;
+        app.snapshot.settings.LogFileName.clear();
+        ManualClock clock;
+        CmovraDlg dlg(app, clock);
+        int stops = 0;
+        dlg.ShowService(
+            [&](HWND) {
+                ++stops;
+                return true;
+            },
+            {});
+        HWND hwnd = dlg.CreateModeless(GetModuleHandleW(nullptr));
+        ASSERT_NE(hwnd, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return dlg.LogWindow() != nullptr; }));
+        std::wstring asked;
+        auto answer = [&](WPARAM button) {
+            return [&asked, button](HWND box) {
+                wchar_t text[512] = {};
+                GetDlgItemTextW(box, 0xFFFF, text, 512);
+                asked = text;
+                PostMessageW(box, WM_COMMAND, button, 0);
+            };
+        };
+        bool shown = false;
+        std::thread no = gui_test::Drive(L"Movra", answer(IDNO), &shown);
+        Menu(hwnd, ID_STOP_SERVICE);
+        no.join();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(asked.rfind(L"Остановить службу Movra?", 0), 0u);
+        EXPECT_EQ(stops, 0);
+        if (stopAsked) {
+            std::thread yes = gui_test::Drive(L"Movra", answer(IDYES), &shown);
+            Menu(hwnd, ID_STOP_SERVICE);
+            yes.join();
+            EXPECT_EQ(stops, 1);
+        }
+        asked.clear();
+        shown = false;
+        std::thread told;
+        if (!stopAsked) told = gui_test::Drive(L"Movra", answer(IDOK), &shown);
+        std::thread([&] { dlg.ServiceLost(u"Связь со службой Movra прервана"); }).join();
+        EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+        if (told.joinable()) told.join();
+        EXPECT_EQ(asked, stopAsked ? L"" : L"Связь со службой Movra прервана");
+    }
+}
+
 }  // namespace
 }  // namespace movra

@@ -4,7 +4,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/color_index.h"
@@ -23,9 +27,15 @@ constexpr size_t kFirstBatch = 400;
 constexpr size_t kBatch = 20000;
 constexpr UINT_PTR kLoadTimer = 1;
 
+// Where the window's lines come from: the next older lines, and whether any is left.
+struct LineSource {
+    std::function<std::vector<Text>(size_t count)> next;
+    std::function<bool()> atEnd;
+};
+
 class CLogDlg {
   public:
-    explicit CLogDlg(LogFileReader& reader) : reader_(reader) {
+    explicit CLogDlg(LineSource source) : reader_(std::move(source)) {
         colors_.SetColors(kLogWindowColors);
     }
 
@@ -44,13 +54,13 @@ class CLogDlg {
                 SetListColumns(list_, {{L"События", 650}});
                 SendMessageW(list_, LVM_SETBKCOLOR, 0, kLogWindowColors[0].back);
                 Load(kFirstBatch);
-                if (!reader_.AtEnd()) SetTimer(hwnd_, kLoadTimer, 1, nullptr);
+                if (!reader_.atEnd()) SetTimer(hwnd_, kLoadTimer, 1, nullptr);
                 return TRUE;
             }
             case WM_TIMER:
                 if (wp == kLoadTimer) {
                     Load(kBatch);
-                    if (reader_.AtEnd()) KillTimer(hwnd_, kLoadTimer);
+                    if (reader_.atEnd()) KillTimer(hwnd_, kLoadTimer);
                     return TRUE;
                 }
                 return FALSE;
@@ -87,7 +97,7 @@ class CLogDlg {
     }
 
     void Load(size_t count) {
-        std::vector<Text> more = reader_.NextLines(count);
+        std::vector<Text> more = reader_.next(count);
         if (more.empty()) return;
         // Newest first: older lines are appended below, so rows already shown keep their place.
         for (Text& t : more) lines_.push_back(std::move(t));
@@ -96,7 +106,7 @@ class CLogDlg {
         InvalidateRect(list_, nullptr, FALSE);
     }
 
-    LogFileReader& reader_;
+    LineSource reader_;
     ColorIndexStore colors_;
     std::vector<Text> lines_;
     HWND hwnd_ = nullptr;
@@ -111,10 +121,31 @@ void ShowLogFile(HINSTANCE inst, HWND owner, const Text& logFileName, MessagePor
         messages.ShowMessage(LogViewOpenErrorText(logFileName));
         return;
     }
-    CLogDlg dlg(reader);
+    CLogDlg dlg({[&reader](size_t n) { return reader.NextLines(n); },
+                 [&reader] { return reader.AtEnd(); }});
     DialogBoxParamW(inst, MAKEINTRESOURCEW(IDD_LOG_DIALOG), owner, CLogDlg::Proc,
                     reinterpret_cast<LPARAM>(&dlg));
     reader.Close();
+}
+
+void ShowLogPages(HINSTANCE inst, HWND owner, const LogPager& pager, MessagePort& messages) {
+    LogPageRead first = pager(true, static_cast<uint32_t>(kFirstBatch));
+    if (first.error) {
+        messages.ShowMessage(*first.error);
+        return;
+    }
+    bool end = first.end;
+    std::vector<Text> pending = std::move(first.lines);
+    auto next = [&](size_t n) {
+        if (!pending.empty()) return std::exchange(pending, {});
+        if (end) return std::vector<Text>{};
+        LogPageRead page = pager(false, static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)));
+        end = page.end || page.error.has_value() || page.lines.empty();
+        return std::move(page.lines);
+    };
+    CLogDlg dlg({next, [&] { return end && pending.empty(); }});
+    DialogBoxParamW(inst, MAKEINTRESOURCEW(IDD_LOG_DIALOG), owner, CLogDlg::Proc,
+                    reinterpret_cast<LPARAM>(&dlg));
 }
 
 }  // namespace movra

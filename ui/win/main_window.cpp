@@ -33,6 +33,8 @@ constexpr UINT kUsersChangedQuietMs = 40;
 // A steady stream of notices still rebuilds this often.
 constexpr int64_t kUsersChangedMaxDelayMs = 300;
 constexpr UINT WM_AFTERFIRSTPAINT = WM_APP + 1;
+const Text kStopServiceQuestion =
+    u"Остановить службу Movra? Регулирование прекратится, и будет выполнено действие при выходе.";
 // After a change of DPI, once the dialog manager has given the controls their new fonts.
 constexpr UINT WM_AFTERDPICHANGE = WM_APP + 2;
 // The open list of the event drop-down below its field, at 96 DPI.
@@ -301,6 +303,9 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_TRAYNOTIFY:
             OnTrayNotify(wp, lp);
             return TRUE;
+        case WM_SERVICELOST:
+            OnServiceLost();
+            return TRUE;
         case WM_ACTIVATE:
             FitHeight();
             return FALSE;
@@ -347,6 +352,7 @@ INT_PTR CmovraDlg::Handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return DialogResult(hwnd_, 0);
         case WM_DESTROY:
+            SetLostTarget(nullptr);
             KillTimer(hwnd_, kUsersChangedTimer);
             KillTimer(hwnd_, kExitPendingTimer);
             RemoveTrayIcon();
@@ -383,6 +389,13 @@ void CmovraDlg::OnInitDialog() {
     LoadCaptionIcons();
     tableMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TABLE_MENU));
     trayMenu_ = LoadMenuW(inst_, MAKEINTRESOURCEW(IDR_TRAY_MENU));
+    if (stopService_) {
+        for (HMENU menu : {tableMenu_, trayMenu_})
+            if (menu)
+                InsertMenuW(GetSubMenu(menu, 0), ID_EXIT, MF_BYCOMMAND | MF_STRING, ID_STOP_SERVICE,
+                            L"Остановить службу");
+    }
+    SetLostTarget(hwnd_);
 
     RebuildGauges();
     FitHeight();
@@ -572,6 +585,14 @@ HWND CmovraDlg::ModalDialog() const {
 }
 
 void CmovraDlg::RunCommand(int id) {
+    if (id == ID_STOP_SERVICE && stopService_) {
+        if (HWND dialog = ModalDialog()) {
+            SetForegroundWindow(dialog);
+            return;
+        }
+        StopService();
+        return;
+    }
     const ui::Command c = ui::CommandOf(id);
     if (ModalOpen() && !ui::RunsWhileModal(c)) {
         // A dialog of ours is open (the tray menu, or a command posted from outside, still
@@ -690,6 +711,40 @@ void CmovraDlg::OnEndSession() {
     OnQueryEndSession();  // in case Windows did not ask first
     // The window's own end comes after the exit action.
     if (app_.WorkerRunning()) app_.EndProcess();
+    if (!closing_) CloseNow();
+}
+
+void CmovraDlg::ShowService(std::function<bool(HWND)> stopService, LogPager readLog) {
+    stopService_ = std::move(stopService);
+    readLog_ = std::move(readLog);
+}
+
+void CmovraDlg::StopService() {
+    if (!Ask(kStopServiceQuestion)) return;
+    if (stopService_(hwnd_)) stopAsked_ = true;
+}
+
+void CmovraDlg::ServiceLost(const Text& why) {
+    std::lock_guard<std::mutex> hold(lostLock_);
+    if (lost_) return;
+    lost_ = why;
+    if (lostTarget_) PostMessageW(lostTarget_, WM_SERVICELOST, 0, 0);
+}
+
+void CmovraDlg::SetLostTarget(HWND target) {
+    std::lock_guard<std::mutex> hold(lostLock_);
+    lostTarget_ = target;
+    if (target && lost_) PostMessageW(target, WM_SERVICELOST, 0, 0);
+}
+
+void CmovraDlg::OnServiceLost() {
+    if (closing_ || !hwnd_) return;
+    std::optional<Text> why;
+    {
+        std::lock_guard<std::mutex> hold(lostLock_);
+        why = lost_;
+    }
+    if (!stopAsked_ && why) ShowMessage(*why);
     if (!closing_) CloseNow();
 }
 
@@ -835,6 +890,7 @@ void CmovraDlg::About() {
 }
 
 void CmovraDlg::ShowLogWindow() {
+    if (readLog_) return ShowLogPages(inst_, hwnd_, readLog_, *this);
     ShowLogFile(inst_, hwnd_, app_.CurrentSettings().LogFileName, *this);
 }
 

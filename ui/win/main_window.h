@@ -8,7 +8,10 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "app/app_port.h"
@@ -19,6 +22,7 @@
 #include "ui/editors_model.h"
 #include "ui/table_model.h"
 #include "ui/win/chart_window.h"
+#include "ui/win/log_dlg.h"
 #include "ui/win/user_table_view.h"
 
 namespace movra {
@@ -28,6 +32,7 @@ constexpr UINT WM_REFRESHTABLE = WM_USER + 106;
 constexpr UINT WM_LOGLINE = WM_USER + 107;
 constexpr UINT WM_USERSCHANGED = WM_USER + 108;
 constexpr UINT WM_CYCLESUMMARY = WM_USER + 109;
+constexpr UINT WM_SERVICELOST = WM_USER + 110;
 constexpr UINT kTrayIconId = 1234;
 
 class CmovraDlg : public ViewLink {
@@ -72,6 +77,14 @@ class CmovraDlg : public ViewLink {
     // forward; never the chart, which is no dialog of the window.
     HWND ModalDialog() const;
 
+    // The window of the service (before it is created): "Остановить службу" in the table's and
+    // the tray's menus asks, then runs `stopService`, true when the stop was asked for; the log
+    // window reads the service's log through `readLog`.
+    void ShowService(std::function<bool(HWND)> stopService, LogPager readLog);
+    // Any thread: the conversation with the service is over. The window says `why` (unless it
+    // asked for the stop itself) and closes.
+    void ServiceLost(const Text& why);
+
     HWND Hwnd() const { return hwnd_; }
     // The DPI the window lays itself out for.
     int Dpi() const { return dpi_; }
@@ -109,6 +122,10 @@ class CmovraDlg : public ViewLink {
     void OnTrayNotify(WPARAM id, LPARAM mouse);
     void OnClose();
     void CloseNow();
+    void StopService();
+    // Where ServiceLost posts (null: nowhere yet, or no more); a loss already known is posted.
+    void SetLostTarget(HWND target);
+    void OnServiceLost();
     // Windows asks whether the session may end, then ends it: the exit path runs within the
     // session's bound before the answer, so before the session may go.
     void OnQueryEndSession();
@@ -172,6 +189,13 @@ class CmovraDlg : public ViewLink {
     GroupsEditorState groupsState_;
     // The window that shows the application's channel history.
     ChartWindow chart_;
+    // The service's window: its stop, and the end of the conversation (any thread).
+    std::function<bool(HWND)> stopService_;
+    LogPager readLog_;
+    bool stopAsked_ = false;
+    std::mutex lostLock_;
+    HWND lostTarget_ = nullptr;
+    std::optional<Text> lost_;
 };
 
 }  // namespace movra
