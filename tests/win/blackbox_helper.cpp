@@ -10,6 +10,8 @@
 //   blackbox_helper find <id> <ms>  wait for a visible button, print its top window's title
 //   blackbox_helper gone <id> <ms>  wait until no visible button has this id
 //   blackbox_helper click <id>      click a visible button (BM_CLICK)
+//   blackbox_helper settext <id> <text>  set the text of a visible edit field (ASCII: the
+//                                   arguments arrive in the ANSI code page)
 //   blackbox_helper checked <id>    print 1 when that button is checked, else 0
 //   blackbox_helper sheet-ok <id>   press OK of the property sheet that holds the control
 //   blackbox_helper ended <ms>      wait for the process (pid=) to end
@@ -86,11 +88,12 @@ HWND FindMessageBox() {
 
 // A visible button with this id anywhere below a visible top window (property pages included);
 // the pages that are not shown are hidden, so only the active page's buttons are found.
-HWND FindControl(int id) {
+HWND FindControl(int id, const wchar_t* cls = L"Button") {
     struct Search {
         int id;
+        const wchar_t* cls;
         HWND found;
-    } search{id, nullptr};
+    } search{id, cls, nullptr};
     EnumWindows(
         [](HWND top, LPARAM lp) -> BOOL {
             if (!Ours(top) || !IsWindowVisible(top)) return TRUE;
@@ -101,7 +104,7 @@ HWND FindControl(int id) {
                     wchar_t cls[16] = {};
                     GetClassNameW(h, cls, 16);
                     if (GetDlgCtrlID(h) == s->id && IsWindowVisible(h) &&
-                        _wcsicmp(cls, L"Button") == 0) {
+                        _wcsicmp(cls, s->cls) == 0) {
                         s->found = h;
                         return FALSE;
                     }
@@ -252,6 +255,16 @@ int main(int argc, char** argv) {
             if (GetTickCount() - start >= limit) return 1;
             Sleep(50);
         }
+        return 0;
+    }
+    if (what == "settext" && argc > 3) {
+        HWND h = FindControl(id, L"Edit");
+        if (!h) return 1;
+        const std::wstring text = Wide(argv[3]);
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                 SMTO_NORMAL, 5000, &result))
+            return 1;
         return 0;
     }
     if (what == "click" || what == "checked" || what == "sheet-ok") {

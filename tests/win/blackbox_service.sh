@@ -311,13 +311,19 @@ fi
 hw "$client_a" command 32786 >/dev/null
 until_true 20 cfg_has "TrafficSpeedAutoControll: 3" && pass "mode 3 from the sheet saved by the service" ||
   fail "mode 3 not in $svc_cfg"
-# The groups editor opens over the service's groups and closes again.
+# The groups editor: a new group with its share, made over the service and saved by it.
 hw "$client_a" command 1064 >/dev/null
 if hw "$client_a" find 2106 15000 >/dev/null; then
   pass "the groups editor opened"
+  # A Latin name: the helper's arguments reach it in the ANSI code page.
+  hw "$client_a" settext 2104 "Sklad" && hw "$client_a" settext 2105 "30" &&
+    hw "$client_a" click 2106 || fail "the groups editor's fields could not be filled"
   closed="$(hw "$client_a" dismiss 3000)"
   [ "$closed" = "Редактор групп" ] && pass "closed with no box" || fail "closed: $closed"
   hw "$client_a" gone 2106 10000 || fail "the groups editor stayed open"
+  hw "$client_a" command 32786 >/dev/null
+  until_true 20 cfg_has "GroupName: Sklad" && pass "the new group saved by the service" ||
+    fail "the new group not in $svc_cfg"
 else
   fail "the groups editor did not open"
 fi
