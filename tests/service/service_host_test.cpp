@@ -162,12 +162,16 @@ TEST(ServiceHost, AStopWithAServerThatDoesNotAnswerEndsAtTheBound) {
     WaitUntil([&] { return conn.Called(); });
     rig.host->RequestStop();
     WaitUntil([&] { return rig.LogCount(service::kServiceStoppingLine) == 1; });
+    // The exit's bound starts when the exit begins, just after that line: the SCM's first
+    // progress report comes after it.
+    WaitUntil([&] { return rig.progress.load() > 0; });
     EXPECT_EQ(rig.processEnds.load(), 0);
     rig.steadyMs += 59000;
+    const int reported = rig.progress.load();
     std::this_thread::sleep_for(3 * ServiceHost::kTick);
     EXPECT_EQ(rig.processEnds.load(), 0);
     // The SCM hears of the stop all along.
-    EXPECT_GT(rig.progress.load(), 0);
+    EXPECT_GT(rig.progress.load(), reported);
     rig.steadyMs += 1000;
     rig.thread.join();
     EXPECT_EQ(rig.processEnds.load(), 1);
