@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include "remote/codec.h"
@@ -14,6 +16,23 @@ namespace {
 constexpr DWORD kChunk = 64 * 1024;
 
 enum class Io { kDone, kHungUp, kAborted, kStalled, kFailed };
+
+// The service sends one State to every window: it is encoded once, and each window's queue
+// gets a copy of the bytes, which costs a small part of the encoding.
+std::vector<uint8_t> FrameOf(const std::shared_ptr<const Message>& message) {
+    static std::mutex lock;
+    static std::weak_ptr<const Message> last;
+    static std::shared_ptr<const std::vector<uint8_t>> lastFrame;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (lastFrame && last.lock() == message) return *lastFrame;
+    }
+    auto frame = std::make_shared<const std::vector<uint8_t>>(EncodeFrame(*message));
+    std::lock_guard<std::mutex> hold(lock);
+    last = message;
+    lastFrame = frame;
+    return *frame;
+}
 
 // One overlapped read or write, waited for until it completes, `abort` is set, or `timeout`.
 Io Transfer(bool write, HANDLE pipe, void* data, DWORD size, DWORD& moved, HANDLE abort,
@@ -84,7 +103,7 @@ void PipeConnection::Send(std::shared_ptr<const Message> message) {
         std::lock_guard<std::mutex> hold(lock_);
         if (dropped_ || closing_) return;
     }
-    std::vector<uint8_t> frame = EncodeFrame(*message);
+    std::vector<uint8_t> frame = FrameOf(message);
     bool over = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
