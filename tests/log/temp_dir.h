@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -16,8 +17,13 @@ class TempDir {
     TempDir() {
         static std::atomic<int> counter{0};
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("movra_log_") + (info ? info->name() : "x") + "_" +
-                           std::to_string(counter++);
+        // The suite, and a moment of this process: trees and worktrees that run the same test
+        // at the same time must not share its folder.
+        std::string name =
+            std::string("movra_log_") + (info ? info->test_suite_name() : "x") + "_" +
+            (info ? info->name() : "x") + "_" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" +
+            std::to_string(counter++);
         path_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
